@@ -1,0 +1,85 @@
+// The one seam between the tool and the operating system. Everything the tool asks of
+// the system (who runs it, files, attributes, programs, the diagnostic log) goes through
+// a Platform, so tests can substitute a fake that records what was asked.
+#ifndef BRTCONFIG_PLATFORM_PLATFORM_H_
+#define BRTCONFIG_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brtconfig {
+
+enum class ReadStatus { kOk, kNotFound, kError };
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // The real platform, a process-wide object that lives for the whole run.
+  static Platform* Default();
+
+  // The process's real user id (getuid); 0 is root. Read anew on every call.
+  virtual unsigned realUserId() = 0;
+
+  // The login name of the user the process runs as, or "" when it cannot be found.
+  virtual std::string userName() = 0;
+
+  // The current user's home folder: $HOME when it is an absolute path, else the
+  // password database's entry for the real user id; nothing when neither is known.
+  virtual std::optional<std::string> homeFolder() = 0;
+
+  // True when anything (file, folder, other) exists at `path`; links are followed.
+  virtual bool exists(const std::string& path) = 0;
+
+  // Reads the whole regular file at `path` into `*bytes`. kNotFound when nothing exists
+  // there; kError when it cannot be read, is not a regular file, or is larger than
+  // `maxBytes` (then `*error` says why).
+  virtual ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
+                              std::string* error) = 0;
+
+  // Replaces the file at `path` with `bytes` atomically: a temporary file in the same
+  // folder is written, flushed and renamed over the target, so a failure leaves the old
+  // file as it was and no temporary file behind. A symbolic link at `path` stays a link
+  // and its target is replaced. An existing file keeps its permission bits; a new one
+  // gets 0644 less the umask. Returns false with `*error` set on failure.
+  virtual bool writeFileAtomically(const std::string& path, std::string_view bytes,
+                                   std::string* error) = 0;
+
+  // Sets owner (a user name), group (a group name) and permission bits of `path` in one
+  // go. Returns false with `*error` set when any part fails.
+  virtual bool setOwnerGroupMode(const std::string& path, const std::string& owner,
+                                 const std::string& group, unsigned mode,
+                                 std::string* error) = 0;
+
+  // Starts the program `argv[0]` (an absolute path) with `argv` and waits for it to end;
+  // its output goes where the tool's goes. Returns false with `*error` set when it cannot
+  // be started or waited for; the program's own exit status is not reported.
+  virtual bool runProgram(const std::vector<std::string>& argv, std::string* error) = 0;
+
+  // Runs `commandLine` through the shell, as system() does, and waits for it to end.
+  virtual void runShellCommand(const std::string& commandLine) = 0;
+
+  // Emits one diagnostic line on standard error, prefixed with a time stamp and the
+  // program's name and process id.
+  virtual void log(const std::string& message) = 0;
+
+  // True where the system runs a per-user preference-cache daemon (cfprefsd) that must
+  // be told to forget cached preferences after a change.
+  virtual bool hasPrefsDaemon() = 0;
+};
+
+// The command that makes the preference-cache daemon of `userName` reread its files.
+// The name is passed as an argument of its own, never spliced into shell text.
+std::vector<std::string> PrefsDaemonRestartCommand(const std::string& userName);
+
+// Formats the diagnostic line's prefix and text, such as
+// "2026-12-08 15:05:45.123 brtconfig[4242] text"; used by the real Platform's log.
+std::string FormatLogLine(std::string_view timestamp, std::string_view program, long pid,
+                          std::string_view message);
+
+}  // namespace brtconfig
+
+#endif  // BRTCONFIG_PLATFORM_PLATFORM_H_

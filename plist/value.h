@@ -1,0 +1,130 @@
+// The in-memory model of a property list: every kind that Apple's XML and binary
+// formats can carry, with enough detail that a read followed by a write loses nothing
+// the target format can hold.
+#ifndef BRTCONFIG_PLIST_VALUE_H_
+#define BRTCONFIG_PLIST_VALUE_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace plist {
+
+class Value;
+
+// An integer from -2^63 to 2^64-1. Values above INT64_MAX are kept as unsigned, as the
+// binary format's 16-byte form allows.
+struct Integer {
+  uint64_t bits = 0;        // The value's 64-bit pattern.
+  bool isUnsigned = false;  // Set only for values above INT64_MAX.
+
+  static Integer fromSigned(int64_t value);
+  static Integer fromUnsigned(uint64_t value);
+  int64_t asSigned() const { return static_cast<int64_t>(bits); }
+  bool operator==(const Integer& other) const;
+};
+
+// A real number; remembers whether the binary file held it as a 4-byte float so that a
+// binary rewrite keeps that width.
+struct Real {
+  double value = 0;
+  bool isFloat32 = false;
+  bool operator==(const Real& other) const;  // Compares bit patterns and width.
+};
+
+// Seconds since 2001-01-01T00:00:00Z, kept raw so that fractions survive a binary rewrite.
+struct Date {
+  double seconds = 0;
+  bool operator==(const Date& other) const;  // Compares bit patterns.
+};
+
+// A keyed-archive object reference.
+struct Uid {
+  uint64_t value = 0;
+  bool operator==(const Uid& other) const { return value == other.value; }
+};
+
+using Data = std::vector<uint8_t>;
+using Array = std::vector<Value>;
+
+// A dictionary that keeps its entries in order: the order read from a file, new keys
+// appended at the end. Keys are UTF-8 strings.
+class Dictionary {
+ public:
+  size_t size() const { return keys_.size(); }
+  bool empty() const { return keys_.empty(); }
+  const std::string& keyAt(size_t i) const { return keys_[i]; }
+  const Value& valueAt(size_t i) const;
+  Value& valueAt(size_t i);
+
+  // The value under `key`, or null when the dictionary has no such key. Linear time.
+  const Value* find(std::string_view key) const;
+  Value* find(std::string_view key);
+
+  // Replaces the value of an existing key where it stands, or appends a new entry.
+  void set(std::string key, Value value);
+  // Appends an entry without looking for an equal key; the caller guarantees there is none.
+  void append(std::string key, Value value);
+  void reserve(size_t n);
+
+  bool operator==(const Dictionary& other) const;  // Same entries in the same order.
+  bool operator!=(const Dictionary& other) const { return !(*this == other); }
+
+ private:
+  std::vector<std::string> keys_;
+  std::vector<Value> values_;
+};
+
+enum class Kind { kString, kInteger, kReal, kBoolean, kDate, kData, kArray, kDictionary, kUid };
+
+// One property-list value of any kind. Strings hold valid UTF-8.
+class Value {
+ public:
+  Value() : v_(std::string()) {}
+  Value(std::string s) : v_(std::move(s)) {}  // NOLINT: implicit by design.
+  Value(const char* s) : v_(std::string(s)) {}  // NOLINT
+  Value(Integer i) : v_(i) {}                   // NOLINT
+  Value(Real r) : v_(r) {}                      // NOLINT
+  Value(bool b) : v_(b) {}                      // NOLINT
+  Value(Date d) : v_(d) {}                      // NOLINT
+  Value(Data d) : v_(std::move(d)) {}           // NOLINT
+  Value(Array a) : v_(std::move(a)) {}          // NOLINT
+  Value(Dictionary d) : v_(std::move(d)) {}     // NOLINT
+  Value(Uid u) : v_(u) {}                       // NOLINT
+
+  static Value integer(int64_t i) { return Value(Integer::fromSigned(i)); }
+  static Value real(double d) { return Value(Real{d, false}); }
+
+  Kind kind() const { return static_cast<Kind>(v_.index()); }
+  bool isString() const { return kind() == Kind::kString; }
+  bool isArray() const { return kind() == Kind::kArray; }
+  bool isDictionary() const { return kind() == Kind::kDictionary; }
+
+  // Accessors; each requires the matching kind.
+  const std::string& string() const { return std::get<std::string>(v_); }
+  const Integer& integer() const { return std::get<Integer>(v_); }
+  const Real& real() const { return std::get<Real>(v_); }
+  bool boolean() const { return std::get<bool>(v_); }
+  const Date& date() const { return std::get<Date>(v_); }
+  const Data& data() const { return std::get<Data>(v_); }
+  const Array& array() const { return std::get<Array>(v_); }
+  Array& array() { return std::get<Array>(v_); }
+  const Dictionary& dictionary() const { return std::get<Dictionary>(v_); }
+  Dictionary& dictionary() { return std::get<Dictionary>(v_); }
+  const Uid& uid() const { return std::get<Uid>(v_); }
+
+  // Deep, exact equality: kinds, payloads (reals and dates by bit pattern) and order.
+  bool operator==(const Value& other) const { return v_ == other.v_; }
+  bool operator!=(const Value& other) const { return !(*this == other); }
+
+ private:
+  // The order of the alternatives follows Kind.
+  std::variant<std::string, Integer, Real, bool, Date, Data, Array, Dictionary, Uid> v_;
+};
+
+}  // namespace plist
+
+#endif  // BRTCONFIG_PLIST_VALUE_H_

@@ -1,0 +1,91 @@
+// PListFileSettings: the catalogue of settings and the rules for their values (class
+// operations), and the store for one preference file (instances).
+#ifndef BRTCONFIG_SETTINGS_PLIST_FILE_SETTINGS_H_
+#define BRTCONFIG_SETTINGS_PLIST_FILE_SETTINGS_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plist/value.h"
+#include "settings/setting.h"
+
+namespace brtconfig {
+
+class Platform;
+
+// Property-list format codes kept in `format`.
+inline constexpr uint64_t kXmlFormat = 100;
+inline constexpr uint64_t kBinaryFormat = 200;
+
+// True when `text` is not empty and every UTF-16 code unit of it is a decimal digit.
+bool isStringANumber(std::string_view text);
+
+class PListFileSettings {
+ public:
+  // ---- The catalogue. Keys match exactly: case-sensitive, nothing trimmed. ----
+
+  // The whole table, in catalogue order.
+  static const std::vector<Setting>& allSettings();
+  // The entry of `key`, or null when the catalogue has none.
+  static const Setting* settingFromKey(std::string_view key);
+  static bool isValidSetting(std::string_view key);
+  // True when the real user may handle the setting: a global one only as root, a
+  // teacher-specific one only as another user. False for unknown keys.
+  static bool canSetSetting(std::string_view key, Platform* platform = nullptr);
+  static bool isStringSetting(std::string_view key);
+  static bool isUserSetting(std::string_view key);
+  static bool settingAppliesToStudents(std::string_view key);
+  // The hint, or "" for an unknown key.
+  static std::string stringForSetting(std::string_view key);
+  // One "\t%-30s%s" line (at most 255 bytes) per setting of `type`, in table order.
+  static std::vector<std::string> listOfType(int32_t type);
+  static std::vector<std::string> globalSettingStrings();
+  static std::vector<std::string> userSettingStrings();
+
+  // ---- Value validation. Null stands for "no value". ----
+
+  static bool isValidValueForSetting(const SettingValue* value, std::string_view key);
+  static bool valueIsBool(const SettingValue* value);
+  static bool valueIsInt(const SettingValue* value);
+  static bool isValidIpAddress(std::string_view text);
+
+  // ---- The store for one preference file. ----
+
+  // Makes a store for `path`; nothing is read yet. `platform` defaults to the real one.
+  explicit PListFileSettings(std::string path, Platform* platform = nullptr);
+
+  // Reads the file. A missing file gives an empty dictionary. Returns false, and keeps
+  // no dictionary, when the file cannot be read or holds no dictionary at its top.
+  bool open();
+  // The display text of the value under `key`: "" without a dictionary, nothing when
+  // the key is absent.
+  std::optional<std::string> valueForKey(std::string_view key) const;
+  // Converts `value` as the key's setting requires and puts it into the dictionary.
+  bool updateValueForKey(const SettingValue& value, std::string_view key);
+  // Writes the whole dictionary back: XML as root (then owned by root, group wheel,
+  // mode 0644), binary otherwise. Returns whether the file was written.
+  bool save();
+  bool setFilePermissions(const std::string& path, const std::string& owner,
+                          const std::string& group, int32_t permissions);
+
+  // Makes the current user's preference-cache daemon reread its files, where the system
+  // has one. Prints "restartPrefsDaemonForUser excptn: ..." when the command cannot start.
+  static void restartPrefsDaemonForCurrentUser(Platform* platform = nullptr);
+
+  // The path of the preference file; set at creation.
+  std::string settingsFile;
+  // The file's whole contents; absent until a successful open.
+  std::optional<plist::Dictionary> settingsDict;
+  // kXmlFormat until a save, then the code of the format that save wrote.
+  uint64_t format = kXmlFormat;
+
+ private:
+  Platform* platform;
+};
+
+}  // namespace brtconfig
+
+#endif  // BRTCONFIG_SETTINGS_PLIST_FILE_SETTINGS_H_

@@ -1,0 +1,32 @@
+// UTF-8 validation and decoding, and the UTF-16 view of text that the platform's string
+// rules (digit tests) work on.
+#ifndef BRTCONFIG_TEXT_UTF_H_
+#define BRTCONFIG_TEXT_UTF_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace text {
+
+// True when `bytes` is well-formed UTF-8 (no overlong forms, surrogates or values above
+// U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+
+// Decodes the code point at `*pos` of valid UTF-8 and advances `*pos` past it.
+// Requires IsValidUtf8(bytes) and *pos < bytes.size().
+char32_t DecodeUtf8(std::string_view bytes, size_t* pos);
+
+// Appends the UTF-8 form of `cp` (a scalar value) to `*out`.
+void AppendUtf8(char32_t cp, std::string* out);
+
+// The UTF-16 code units of valid UTF-8 text.
+std::u16string ToUtf16(std::string_view utf8);
+
+// True when valid UTF-8 `bytes` holds a control character (general category Cc) other
+// than tab, line feed and carriage return.
+bool HasForbiddenControl(std::string_view utf8);
+
+}  // namespace text
+
+#endif  // BRTCONFIG_TEXT_UTF_H_

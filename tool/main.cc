@@ -1,0 +1,7 @@
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  return args.empty() ? 0 : 0;
+}
