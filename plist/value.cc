@@ -1,1 +1,69 @@
-// Placeholder.
+#include "plist/value.h"
+
+#include <cstring>
+#include <limits>
+
+namespace plist {
+namespace {
+
+uint64_t Bits(double d) {
+  uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  return bits;
+}
+
+}  // namespace
+
+Integer Integer::fromSigned(int64_t value) { return Integer{static_cast<uint64_t>(value), false}; }
+
+Integer Integer::fromUnsigned(uint64_t value) {
+  return Integer{value, value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())};
+}
+
+bool Integer::operator==(const Integer& other) const {
+  return bits == other.bits && isUnsigned == other.isUnsigned;
+}
+
+bool Real::operator==(const Real& other) const {
+  return Bits(value) == Bits(other.value) && isFloat32 == other.isFloat32;
+}
+
+bool Date::operator==(const Date& other) const { return Bits(seconds) == Bits(other.seconds); }
+
+const Value& Dictionary::valueAt(size_t i) const { return values_[i]; }
+Value& Dictionary::valueAt(size_t i) { return values_[i]; }
+
+const Value* Dictionary::find(std::string_view key) const {
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    if (keys_[i] == key) return &values_[i];
+  }
+  return nullptr;
+}
+
+Value* Dictionary::find(std::string_view key) {
+  return const_cast<Value*>(static_cast<const Dictionary*>(this)->find(key));
+}
+
+void Dictionary::set(std::string key, Value value) {
+  if (Value* existing = find(key)) {
+    *existing = std::move(value);
+    return;
+  }
+  append(std::move(key), std::move(value));
+}
+
+void Dictionary::append(std::string key, Value value) {
+  keys_.push_back(std::move(key));
+  values_.push_back(std::move(value));
+}
+
+void Dictionary::reserve(size_t n) {
+  keys_.reserve(n);
+  values_.reserve(n);
+}
+
+bool Dictionary::operator==(const Dictionary& other) const {
+  return keys_ == other.keys_ && values_ == other.values_;
+}
+
+}  // namespace plist

@@ -1,0 +1,53 @@
+// A Platform for tests: file operations go to the real file system (tests work in
+// temporary folders), while identity, attributes, programs and the log are faked and
+// recorded so tests can see what the code asked of the system.
+#ifndef BRTCONFIG_TESTING_FAKE_PLATFORM_H_
+#define BRTCONFIG_TESTING_FAKE_PLATFORM_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace brtconfig {
+
+class FakePlatform : public Platform {
+ public:
+  // Answers of the faked operations; tests set them directly.
+  unsigned uid = 501;
+  std::string name = "teacher";
+  std::optional<std::string> home;
+  bool prefsDaemon = false;
+  bool failSetAttributes = false;  // setOwnerGroupMode then fails with an error.
+  bool failRunProgram = false;     // runProgram then fails to start the program.
+
+  // What was asked.
+  struct AttributeCall {
+    std::string path, owner, group;
+    unsigned mode;
+  };
+  std::vector<AttributeCall> attributeCalls;
+  std::vector<std::vector<std::string>> programs;  // runProgram argv lists.
+  std::vector<std::string> shellCommands;          // runShellCommand lines.
+  std::vector<std::string> logLines;               // log messages, without prefix.
+
+  unsigned realUserId() override { return uid; }
+  std::string userName() override { return name; }
+  std::optional<std::string> homeFolder() override { return home; }
+  bool exists(const std::string& path) override;
+  ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
+                      std::string* error) override;
+  bool writeFileAtomically(const std::string& path, std::string_view bytes,
+                           std::string* error) override;
+  bool setOwnerGroupMode(const std::string& path, const std::string& owner,
+                         const std::string& group, unsigned mode, std::string* error) override;
+  bool runProgram(const std::vector<std::string>& argv, std::string* error) override;
+  void runShellCommand(const std::string& commandLine) override;
+  void log(const std::string& message) override;
+  bool hasPrefsDaemon() override { return prefsDaemon; }
+};
+
+}  // namespace brtconfig
+
+#endif  // BRTCONFIG_TESTING_FAKE_PLATFORM_H_
