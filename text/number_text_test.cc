@@ -1,1 +1,54 @@
-// Placeholder.
+#include "text/number_text.h"
+
+#include <gtest/gtest.h>
+
+namespace text {
+namespace {
+
+TEST(NumberTextTest, IntValueReadsALeadingSignedDecimal) {
+  const struct {
+    const char* text;
+    int32_t value;
+  } cases[] = {{"", 0},
+               {"abc", 0},
+               {"42", 42},
+               {"007", 7},
+               {"12abc", 12},
+               {"1 2", 1},
+               {"+7", 7},
+               {"-7", -7},
+               {"- 5", 0},
+               {"+-5", 0},
+               {" \t\n\r\v\f42", 42},
+               {"\u00A0\u300042", 42},
+               {"2147483647", INT32_MAX},
+               {"2147483648", INT32_MAX},
+               {"99999999999", INT32_MAX},
+               {"-2147483648", INT32_MIN},
+               {"-99999999999", INT32_MIN},
+               // Arabic-Indic, extended Arabic-Indic, Devanagari, fullwidth and Thai digits.
+               {"\u0664\u0662", 42},
+               {"\u06F9\u06F0", 90},
+               {"\u096D", 7},
+               {"\uFF11\uFF19", 19},
+               {"\u0E55", 5},
+               // A digit beyond the BMP (U+1D7D3) and ill-formed bytes end the number.
+               {"1\U0001D7D3", 1},
+               {"\xFF\x35", 0},
+               {"5\xFF\x35", 5}};
+  for (const auto& c : cases) EXPECT_EQ(IntValue(c.text), c.value) << c.text;
+}
+
+TEST(NumberTextTest, BoolValueLooksAtTheFirstSignificantCharacter) {
+  for (const char* text :
+       {"true", "TRUE", "yes", "Y", "t", "1", "9", "0001", "-1", "+0y", " \tT"}) {
+    EXPECT_TRUE(BoolValue(text)) << text;
+  }
+  // The digits 1 to 9 are ASCII only; an Arabic-Indic three is no truth.
+  for (const char* text : {"false", "no", "0", "000", "", "x", "-", "\u0663"}) {
+    EXPECT_FALSE(BoolValue(text)) << text;
+  }
+}
+
+}  // namespace
+}  // namespace text

@@ -13,14 +13,14 @@ namespace text {
 // U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 
-// Decodes the code point at `*pos` of valid UTF-8 and advances `*pos` past it.
-// Requires IsValidUtf8(bytes) and *pos < bytes.size().
+// Decodes the code point at `*pos` and advances `*pos` past it. Requires
+// *pos < bytes.size(). An ill-formed byte gives U+FFFD and advances `*pos` by one.
 char32_t DecodeUtf8(std::string_view bytes, size_t* pos);
 
 // Appends the UTF-8 form of `cp` (a scalar value) to `*out`.
 void AppendUtf8(char32_t cp, std::string* out);
 
-// The UTF-16 code units of valid UTF-8 text.
+// The UTF-16 code units of UTF-8 text; each ill-formed byte becomes U+FFFD.
 std::u16string ToUtf16(std::string_view utf8);
 
 // True when valid UTF-8 `bytes` holds a control character (general category Cc) other

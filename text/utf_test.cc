@@ -1,1 +1,34 @@
-// Placeholder.
+#include "text/utf.h"
+
+#include <gtest/gtest.h>
+
+namespace text {
+namespace {
+
+TEST(UtfTest, AcceptsOnlyWellFormedUtf8) {
+  for (const char* bytes : {"", "plain", "©€\U0001D7CE", "\U0010FFFF"}) {
+    EXPECT_TRUE(IsValidUtf8(bytes)) << bytes;
+  }
+  // Overlong NUL and slash, a surrogate, beyond U+10FFFF, truncated, a stray continuation.
+  for (const char* bytes : {"\xC0\x80", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                            "\xE2\x82", "a\x80", "\xFF"}) {
+    EXPECT_FALSE(IsValidUtf8(bytes)) << bytes;
+  }
+}
+
+TEST(UtfTest, SplitsCharactersBeyondTheBmpIntoSurrogatesAndReplacesBadBytes) {
+  EXPECT_EQ(ToUtf16("aé\U0001D7CE"), u"a\u00E9\xD835\xDFCE");
+  EXPECT_EQ(ToUtf16("\xE2\x82z\xC0"), u"\uFFFD\uFFFDz\uFFFD");
+}
+
+TEST(UtfTest, ForbidsControlsOtherThanTabAndLineEnds) {
+  // Zero width space is a format character (Cf), not a control.
+  for (const char* text : {"a\tb\nc\r", "\u200B"}) EXPECT_FALSE(HasForbiddenControl(text)) << text;
+  for (const char* text : {"a\x01", "\x1B[0m", "\x7F", "\u0085"}) {
+    EXPECT_TRUE(HasForbiddenControl(text)) << text;
+  }
+  EXPECT_TRUE(HasForbiddenControl(std::string("a\0b", 3)));
+}
+
+}  // namespace
+}  // namespace text
