@@ -1,1 +1,365 @@
-// Placeholder.
+// The real Platform: POSIX calls, with the few macOS differences kept in this file.
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace brtconfig {
+namespace {
+
+// Symbolic links followed at most this many times, as the kernel's own limit does.
+constexpr int kMaxLinkHops = 40;
+
+std::string ErrnoText(const std::string& what, const std::string& path, int err) {
+  return what + " " + path + ": " + std::strerror(err);
+}
+
+// Sets `*error` when the caller asked for it, and answers false for a one-line return.
+bool Fail(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+  return false;
+}
+
+std::string DirName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Follows a chain of symbolic links at `path` to the path that is finally not a link,
+// which need not exist yet (a dangling link names the file a write should create).
+// Replacing that path leaves every link of the chain in place.
+bool ResolveLinks(const std::string& path, std::string* target, std::string* error) {
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat st;
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *target = current;
+      return true;
+    }
+    std::vector<char> buffer(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+    const ssize_t n = readlink(current.c_str(), buffer.data(), buffer.size());
+    if (n < 0) return Fail(error, ErrnoText("cannot read link", current, errno));
+    if (static_cast<size_t>(n) >= buffer.size()) {
+      return Fail(error, "link " + current + " changed while it was read");
+    }
+    std::string next(buffer.data(), static_cast<size_t>(n));
+    current = (!next.empty() && next[0] == '/') ? next : DirName(current) + "/" + next;
+  }
+  return Fail(error, ErrnoText("cannot follow", path, ELOOP));
+}
+
+// The process's file-creation mask. POSIX offers no way to read it without setting it,
+// so it is set and put back at once; the tool runs a single thread.
+mode_t CurrentUmask() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// Looks up user and group ids; "wheel" stands for gid 0 where no group has that name,
+// which is what the name means on macOS.
+bool LookUpIds(const std::string& owner, const std::string& group, uid_t* uid, gid_t* gid,
+               std::string* error) {
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  const long groupSize = sysconf(_SC_GETGR_R_SIZE_MAX);
+  if (groupSize > size) size = groupSize;
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+
+  struct passwd pw;
+  struct passwd* pwResult = nullptr;
+  while (getpwnam_r(owner.c_str(), &pw, buffer.data(), buffer.size(), &pwResult) == ERANGE) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (!pwResult) return Fail(error, "no user named \"" + owner + "\"");
+  *uid = pw.pw_uid;
+
+  struct group gr;
+  struct group* grResult = nullptr;
+  while (getgrnam_r(group.c_str(), &gr, buffer.data(), buffer.size(), &grResult) == ERANGE) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (grResult) {
+    *gid = gr.gr_gid;
+  } else if (group == "wheel") {
+    *gid = 0;
+  } else {
+    return Fail(error, "no group named \"" + group + "\"");
+  }
+  return true;
+}
+
+// Reads the password database entry of `uid` and hands it to `use`.
+template <typename Use>
+bool WithPasswordEntry(uid_t uid, Use use) {
+  const long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  struct passwd pw;
+  struct passwd* result = nullptr;
+  while (getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &result) == ERANGE) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (!result) return false;
+  use(pw);
+  return true;
+}
+
+const char* ProgramName() {
+#if defined(__APPLE__)
+  const char* name = getprogname();
+#elif defined(__GLIBC__)
+  const char* name = program_invocation_short_name;
+#else
+  const char* name = nullptr;
+#endif
+  return (name && *name) ? name : "brtconfig";
+}
+
+std::string LocalTimestamp() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  struct tm local;
+  char text[64] = "0000-00-00 00:00:00";
+  if (localtime_r(&now.tv_sec, &local)) strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  char millis[24];
+  std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(now.tv_nsec / 1000000L % 1000));
+  return std::string(text) + millis;
+}
+
+class PosixPlatform : public Platform {
+ public:
+  unsigned realUserId() override { return getuid(); }
+
+  std::string userName() override {
+    std::string name;
+    WithPasswordEntry(geteuid(), [&](const struct passwd& pw) { name = pw.pw_name; });
+    return name;
+  }
+
+  std::optional<std::string> homeFolder() override {
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') return std::string(home);
+    std::optional<std::string> folder;
+    WithPasswordEntry(getuid(), [&](const struct passwd& pw) {
+      if (pw.pw_dir && pw.pw_dir[0] == '/') folder = pw.pw_dir;
+    });
+    return folder;
+  }
+
+  bool exists(const std::string& path) override {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+  }
+
+  ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
+                      std::string* error) override {
+    int fd;
+    do {
+      fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return ReadStatus::kNotFound;
+      Fail(error, ErrnoText("cannot open", path, errno));
+      return ReadStatus::kError;
+    }
+    std::string text;
+    const ReadStatus status = ReadOpenFile(fd, path, maxBytes, &text, error);
+    close(fd);
+    if (status == ReadStatus::kOk) *bytes = std::move(text);
+    return status;
+  }
+
+  bool writeFileAtomically(const std::string& path, std::string_view bytes,
+                           std::string* error) override {
+    std::string target;
+    if (!ResolveLinks(path, &target, error)) return false;
+
+    struct stat old;
+    const bool existed = stat(target.c_str(), &old) == 0;
+    const mode_t mode =
+        static_cast<mode_t>(existed ? (old.st_mode & 07777) : (0644 & ~CurrentUmask()));
+
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    std::string temp = folder + "." + target.substr(slash + 1) + ".XXXXXX";
+    const int fd = mkstemp(&temp[0]);
+    if (fd < 0) return Fail(error, ErrnoText("cannot create a temporary file for", target, errno));
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+
+    std::string failure;
+    if (!WriteAll(fd, bytes)) {
+      failure = ErrnoText("cannot write", temp, errno);
+    } else if (fsync(fd) != 0) {
+      failure = ErrnoText("cannot flush", temp, errno);
+    } else {
+      // An overwrite in place kept the file's owner; the replacement keeps it where the
+      // process may give it away (root may, others usually may not), and otherwise
+      // belongs to whoever wrote it.
+      if (existed) {
+        const int kept = fchown(fd, old.st_uid, old.st_gid);
+        static_cast<void>(kept);
+      }
+      // After fchown, which may clear set-id bits.
+      if (fchmod(fd, mode) != 0) failure = ErrnoText("cannot set the mode of", temp, errno);
+    }
+    if (close(fd) != 0 && failure.empty()) failure = ErrnoText("cannot close", temp, errno);
+    if (failure.empty() && rename(temp.c_str(), target.c_str()) != 0) {
+      failure = ErrnoText("cannot replace", target, errno);
+    }
+    if (!failure.empty()) {
+      unlink(temp.c_str());
+      return Fail(error, failure);
+    }
+
+    // The new name must reach the disk too. The file is already in place, so a folder
+    // that cannot be flushed (some file systems refuse) is no failure of the write.
+    const int dirFd = open(DirName(target).c_str(), O_RDONLY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      fsync(dirFd);
+      close(dirFd);
+    }
+    return true;
+  }
+
+  bool setOwnerGroupMode(const std::string& path, const std::string& owner,
+                         const std::string& group, unsigned mode, std::string* error) override {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (!LookUpIds(owner, group, &uid, &gid, error)) return false;
+    if (chown(path.c_str(), uid, gid) != 0) {
+      return Fail(error, ErrnoText("cannot change the owner of", path, errno));
+    }
+    if (chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) {
+      return Fail(error, ErrnoText("cannot change the mode of", path, errno));
+    }
+    return true;
+  }
+
+  bool runProgram(const std::vector<std::string>& argv, std::string* error) override {
+    if (argv.empty()) return Fail(error, "no program to start");
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid;
+    const int rc = posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ);
+    if (rc != 0) return Fail(error, ErrnoText("cannot start", argv[0], rc));
+    int status;
+    while (waitpid(pid, &status, 0) < 0) {
+      if (errno != EINTR) return Fail(error, ErrnoText("cannot wait for", argv[0], errno));
+    }
+    return true;
+  }
+
+  void runShellCommand(const std::string& commandLine) override {
+    // The command's status is not looked at; it reports for itself.
+    const int status = std::system(commandLine.c_str());
+    static_cast<void>(status);
+  }
+
+  void log(const std::string& message) override {
+    const std::string line =
+        FormatLogLine(LocalTimestamp(), ProgramName(), static_cast<long>(getpid()), message) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+  }
+
+  bool hasPrefsDaemon() override {
+#if defined(__APPLE__)
+    return true;
+#else
+    return false;
+#endif
+  }
+
+ private:
+  static ReadStatus ReadOpenFile(int fd, const std::string& path, size_t maxBytes,
+                                 std::string* text, std::string* error) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+      Fail(error, ErrnoText("cannot examine", path, errno));
+      return ReadStatus::kError;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      Fail(error, path + " is not a regular file");
+      return ReadStatus::kError;
+    }
+    if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
+      Fail(error, path + " is too large");
+      return ReadStatus::kError;
+    }
+    // The file was opened without blocking only so that a FIFO could not stall the open.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    text->reserve(static_cast<size_t>(st.st_size));
+    char chunk[65536];
+    for (;;) {
+      const ssize_t n = read(fd, chunk, sizeof chunk);
+      if (n == 0) return ReadStatus::kOk;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail(error, ErrnoText("cannot read", path, errno));
+        return ReadStatus::kError;
+      }
+      // The file may have grown since it was examined.
+      if (text->size() + static_cast<size_t>(n) > maxBytes) {
+        Fail(error, path + " is too large");
+        return ReadStatus::kError;
+      }
+      text->append(chunk, static_cast<size_t>(n));
+    }
+  }
+};
+
+}  // namespace
+
+Platform* Platform::Default() {
+  // Never destroyed, so it outlives every static that might still log at exit.
+  static Platform* const platform = new PosixPlatform;
+  return platform;
+}
+
+std::vector<std::string> PrefsDaemonRestartCommand(const std::string& userName) {
+  // The shell finds killall on the PATH, as a plain command line would, while the name
+  // reaches it as the positional parameter $1: no character of it is shell syntax.
+  return {"/bin/sh", "-c", "killall -u \"$1\" cfprefsd", "sh", userName};
+}
+
+std::string FormatLogLine(std::string_view timestamp, std::string_view program, long pid,
+                          std::string_view message) {
+  std::string line;
+  line.reserve(timestamp.size() + program.size() + message.size() + 24);
+  line.append(timestamp).append(" ").append(program);
+  line.append("[").append(std::to_string(pid)).append("] ").append(message);
+  return line;
+}
+
+}  // namespace brtconfig

@@ -61,7 +61,12 @@ class PListFileSettings {
   // no dictionary, when the file cannot be read or holds no dictionary at its top.
   bool open();
   // The display text of the value under `key`: "" without a dictionary, nothing when
-  // the key is absent.
+  // the key is absent. Booleans show as "true"/"false"; integers as the low 32 bits of
+  // their value taken as signed; reals as their integer part held to the 32-bit range
+  // (NaN as 0); a list as each element followed by a blank. Elements, and kinds the tool
+  // never writes, show on one line: numbers in full, booleans as 1/0, dates as
+  // "2001-01-01 00:00:00 +0000", data as "<0a1b2c3d 4e>", lists as "(a, b)",
+  // dictionaries as "{k = v; k2 = v2}", UIDs as their number.
   std::optional<std::string> valueForKey(std::string_view key) const;
   // Converts `value` as the key's setting requires and puts it into the dictionary.
   bool updateValueForKey(const SettingValue& value, std::string_view key);

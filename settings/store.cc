@@ -1,1 +1,276 @@
-// Placeholder.
+// The store for one preference file: the instance half of PListFileSettings.
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <utility>
+
+#include "platform/platform.h"
+#include "plist/plist.h"
+#include "settings/plist_file_settings.h"
+#include "text/number_text.h"
+
+namespace brtconfig {
+namespace {
+
+// Seconds from 1970-01-01 to 2001-01-01, where property-list dates count from.
+constexpr double kUnixSecondsAt2001 = 978307200;
+// Dates further out than about 3 million years are shown as their raw seconds.
+constexpr double kMaxShownDateSeconds = 1e14;
+
+// An integer number read as a signed 32-bit value keeps the low 32 bits of its 64-bit
+// pattern, as the platform's intValue does for a larger number.
+int32_t Int32Of(const plist::Integer& integer) {
+  return static_cast<int32_t>(static_cast<uint32_t>(integer.bits));
+}
+
+// A real number read as a signed 32-bit value: its integer part, held to the 32-bit
+// range, NaN as 0 (the plain C conversion would be undefined for all three).
+int32_t Int32Of(double real) {
+  if (std::isnan(real)) return 0;
+  if (real >= 2147483647.0) return INT32_MAX;
+  if (real <= -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(real);
+}
+
+std::string Decimal(int64_t n) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%" PRId64, n);
+  return text;
+}
+
+std::string DecimalOf(const plist::Integer& integer) {
+  if (!integer.isUnsigned) return Decimal(integer.asSigned());
+  char text[24];
+  std::snprintf(text, sizeof text, "%" PRIu64, integer.bits);
+  return text;
+}
+
+// The shortest %g text that reads back as the same number (at its stored width).
+std::string ShortestReal(const plist::Real& real) {
+  char text[40];
+  for (int precision = 1; precision <= 17; ++precision) {
+    std::snprintf(text, sizeof text, "%.*g", precision, real.value);
+    const double back = std::strtod(text, nullptr);
+    if (real.isFloat32 ? static_cast<float>(back) == static_cast<float>(real.value)
+                       : back == real.value) {
+      break;
+    }
+  }
+  return text;
+}
+
+// "2026-12-08 15:05:45 +0000": the date in UTC, whole seconds.
+std::string DateText(const plist::Date& date) {
+  if (!(std::fabs(date.seconds) <= kMaxShownDateSeconds))
+    return ShortestReal(plist::Real{date.seconds, false});
+  const time_t seconds = static_cast<time_t>(std::floor(date.seconds + kUnixSecondsAt2001));
+  struct tm utc;
+  char text[64];
+  if (!gmtime_r(&seconds, &utc) || !strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &utc)) {
+    return ShortestReal(plist::Real{date.seconds, false});
+  }
+  return text;
+}
+
+// "<0a1b2c3d 4e5f>": hexadecimal in groups of four bytes.
+std::string DataText(const plist::Data& data) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text = "<";
+  for (size_t i = 0; i < data.size(); ++i) {
+    if (i > 0 && i % 4 == 0) text += ' ';
+    text += kHex[data[i] >> 4];
+    text += kHex[data[i] & 15];
+  }
+  return text + ">";
+}
+
+// How a value shows inside a list or another container, as the platform's description
+// of it would: numbers in decimal at full width, booleans as 1 and 0, strings as their
+// text, containers on one line: "(a, b)" and "{key = value; key2 = value2}".
+std::string ElementText(const plist::Value& value) {
+  switch (value.kind()) {
+    case plist::Kind::kString:
+      return value.string();
+    case plist::Kind::kInteger:
+      return DecimalOf(value.integer());
+    case plist::Kind::kReal:
+      return ShortestReal(value.real());
+    case plist::Kind::kBoolean:
+      return value.boolean() ? "1" : "0";
+    case plist::Kind::kDate:
+      return DateText(value.date());
+    case plist::Kind::kData:
+      return DataText(value.data());
+    case plist::Kind::kUid:
+      return DecimalOf(plist::Integer{value.uid().value, true});
+    case plist::Kind::kArray: {
+      std::string text = "(";
+      for (size_t i = 0; i < value.array().size(); ++i) {
+        if (i > 0) text += ", ";
+        text += ElementText(value.array()[i]);
+      }
+      return text + ")";
+    }
+    case plist::Kind::kDictionary: {
+      const plist::Dictionary& dict = value.dictionary();
+      std::string text = "{";
+      for (size_t i = 0; i < dict.size(); ++i) {
+        if (i > 0) text += "; ";
+        text += dict.keyAt(i) + " = " + ElementText(dict.valueAt(i));
+      }
+      return text + "}";
+    }
+  }
+  return std::string();
+}
+
+// The display text of a value stored under a key.
+std::string DisplayText(const plist::Value& value) {
+  switch (value.kind()) {
+    case plist::Kind::kBoolean:
+      return value.boolean() ? "true" : "false";
+    case plist::Kind::kInteger:
+      return Decimal(Int32Of(value.integer()));
+    case plist::Kind::kReal:
+      return Decimal(Int32Of(value.real().value));
+    case plist::Kind::kArray: {
+      // Every element is followed by a blank, the last one too.
+      std::string text;
+      for (const plist::Value& element : value.array()) text += ElementText(element) + " ";
+      return text;
+    }
+    default:
+      return ElementText(value);
+  }
+}
+
+// Converts a new value to the kind the file keeps for `valueType`. Values from the
+// command line are text; a number is also taken, as the file holds it. Any other kind
+// cannot be read as a truth value or number and is refused.
+bool ConvertForType(std::string_view valueType, plist::Value* value) {
+  const bool toBool = valueType == kBoolType;
+  if (!toBool && valueType != kIntType) return true;
+  switch (value->kind()) {
+    case plist::Kind::kString:
+      *value = toBool ? plist::Value(text::BoolValue(value->string()))
+                      : plist::Value::integer(text::IntValue(value->string()));
+      return true;
+    case plist::Kind::kBoolean:
+      if (!toBool) *value = plist::Value::integer(value->boolean() ? 1 : 0);
+      return true;
+    case plist::Kind::kInteger: {
+      const int32_t n = Int32Of(value->integer());
+      *value = toBool ? plist::Value(n != 0) : plist::Value::integer(n);
+      return true;
+    }
+    case plist::Kind::kReal: {
+      const int32_t n = Int32Of(value->real().value);
+      *value = toBool ? plist::Value(n != 0) : plist::Value::integer(n);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// A single string becomes a list of one; a list is taken as it is.
+bool ToList(plist::Value* value) {
+  if (value->isString()) {
+    *value = plist::Array{std::move(*value)};
+    return true;
+  }
+  return value->isArray();
+}
+
+}  // namespace
+
+PListFileSettings::PListFileSettings(std::string path, Platform* system)
+    : settingsFile(std::move(path)), platform(system ? system : Platform::Default()) {}
+
+bool PListFileSettings::open() {
+  settingsDict.reset();
+  std::string bytes, error;
+  switch (platform->readFile(settingsFile, plist::kMaxInputBytes, &bytes, &error)) {
+    case ReadStatus::kNotFound:
+      settingsDict.emplace();
+      return true;
+    case ReadStatus::kError:
+      return false;
+    case ReadStatus::kOk:
+      break;
+  }
+  plist::Value top;
+  if (!plist::Read(bytes, &top, nullptr) || !top.isDictionary()) return false;
+  settingsDict = std::move(top.dictionary());
+  return true;
+}
+
+std::optional<std::string> PListFileSettings::valueForKey(std::string_view key) const {
+  if (!settingsDict) return std::string();
+  const plist::Value* value = settingsDict->find(key);
+  if (!value) return std::nullopt;
+  return DisplayText(*value);
+}
+
+bool PListFileSettings::updateValueForKey(const SettingValue& value, std::string_view key) {
+  if (!settingsDict) return false;
+  const Setting* setting = settingFromKey(key);
+  if (!setting) return false;
+  plist::Value stored = value;
+  if (!ConvertForType(setting->valueType, &stored)) return false;
+  if (key == "subnets") {
+    if (!ToList(&stored)) return false;
+    // Longer lists are refused before they get here and are kept as they are.
+    while (stored.array().size() < 3) stored.array().push_back("0.0.0.0");
+  } else if (key == "channels") {
+    if (!ToList(&stored)) return false;
+  }
+  settingsDict->set(std::string(key), std::move(stored));
+  return true;
+}
+
+bool PListFileSettings::save() {
+  format = platform->realUserId() == 0 ? kXmlFormat : kBinaryFormat;
+  if (!settingsDict) return false;
+
+  // The dictionary is lent to the serialiser rather than copied; files may be large.
+  plist::Value top(std::move(*settingsDict));
+  std::string bytes;
+  const bool serialised = format == kXmlFormat ? plist::WriteXml(top, &bytes, nullptr)
+                                               : plist::WriteBinary(top, &bytes, nullptr);
+  settingsDict = std::move(top.dictionary());
+  if (!serialised) return false;
+
+  std::string error;
+  const bool written = platform->writeFileAtomically(settingsFile, bytes, &error);
+  if (written && platform->realUserId() == 0) {
+    // A file that could not be given to root still holds the new settings.
+    setFilePermissions(settingsFile, "root", "wheel", 0644);
+  }
+  return written;
+}
+
+bool PListFileSettings::setFilePermissions(const std::string& path, const std::string& owner,
+                                           const std::string& group, int32_t permissions) {
+  std::string error;
+  if (platform->setOwnerGroupMode(path, owner, group, static_cast<unsigned>(permissions), &error)) {
+    return true;
+  }
+  platform->log("setFilePermissions failed: " + error);
+  return false;
+}
+
+void PListFileSettings::restartPrefsDaemonForCurrentUser(Platform* system) {
+  if (!system) system = Platform::Default();
+  // Elsewhere no daemon caches preference files, so there is nothing to restart.
+  if (!system->hasPrefsDaemon()) return;
+  std::string error;
+  if (!system->runProgram(PrefsDaemonRestartCommand(system->userName()), &error)) {
+    std::fprintf(stderr, "restartPrefsDaemonForUser excptn: %s", error.c_str());
+  }
+}
+
+}  // namespace brtconfig
