@@ -1,1 +1,456 @@
-// Placeholder.
+// Reader for binary property lists ("bplist00"). The file is untrusted: every field is
+// range-checked before use, counts are checked against the bytes that could hold them
+// before anything is allocated, and the tree is built into a local value that reaches the
+// caller only when the whole file has been read.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plist/plist.h"
+#include "text/utf.h"
+
+namespace plist {
+namespace {
+
+constexpr std::string_view kMagic = "bplist0";  // The eighth byte is a version nobody checks.
+constexpr uint64_t kHeaderSize = 8;
+constexpr uint64_t kTrailerSize = 32;
+constexpr uint64_t kMinFileSize = kHeaderSize + 1 + 1 + kTrailerSize;  // One object, one offset.
+
+// Shared references let a small file describe a tree far larger than itself, so the
+// values and the string/data bytes materialised are budgeted. The value budget admits
+// every file whose containers are not shared (each value then needs a reference of at
+// least one byte, so values <= file size), with a floor for small files; shared scalars
+// are bounded by the byte budget.
+constexpr uint64_t kMinValueBudget = 1000000;
+constexpr uint64_t kMinPayloadBudget = 64u << 20;
+constexpr uint64_t kPayloadBytesPerInputByte = 8;
+
+// Dictionaries up to this size look for duplicate keys by comparing with every earlier
+// key; larger ones use a hash table so that big dictionaries stay linear.
+constexpr uint64_t kLinearKeyScanLimit = 16;
+
+uint64_t ReadBigEndian(const uint8_t* p, uint64_t width) {
+  // The common widths get straight-line code: references and offsets are read per object.
+  switch (width) {
+    case 1:
+      return p[0];
+    case 2:
+      return (uint64_t{p[0]} << 8) | p[1];
+    default: {
+      uint64_t v = 0;
+      for (uint64_t i = 0; i < width; ++i) v = (v << 8) | p[i];
+      return v;
+    }
+  }
+}
+
+double DoubleFromBits(uint64_t bits) {
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+
+// Widens a float32 bit pattern. NaNs are widened by hand because the hardware conversion
+// quiets a signalling NaN, and the writer must be able to give back the same four bytes.
+double WidenFloat(uint32_t bits) {
+  if ((bits & 0x7F800000u) == 0x7F800000u && (bits & 0x007FFFFFu) != 0) {
+    return DoubleFromBits((static_cast<uint64_t>(bits & 0x80000000u) << 32) | 0x7FF0000000000000u |
+                          (static_cast<uint64_t>(bits & 0x007FFFFFu) << 29));
+  }
+  float f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+bool IsAscii(const uint8_t* p, uint64_t n) {
+  uint64_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, sizeof word);
+    if (word & 0x8080808080808080u) return false;
+  }
+  for (; i < n; ++i) {
+    if (p[i] & 0x80) return false;
+  }
+  return true;
+}
+
+class BinaryReader {
+ public:
+  BinaryReader(std::string_view bytes, Error* error)
+      : data_(reinterpret_cast<const uint8_t*>(bytes.data())), size_(bytes.size()), error_(error) {}
+
+  bool read(Value* value) {
+    if (!readTrailer() || !readOffsetTable()) return false;
+    valueBudget_ = std::max<uint64_t>(kMinValueBudget, size_);
+    payloadBudget_ = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size_);
+    onPath_.assign(offsets_.size(), 0);
+    Value root;
+    if (!readObject(topObject_, 0, &root)) return false;
+    *value = std::move(root);
+    return true;
+  }
+
+ private:
+  bool fail(ErrorCode code, uint64_t offset, const char* detail) {
+    if (error_) *error_ = Error{code, static_cast<size_t>(offset), detail};
+    return false;
+  }
+
+  bool readTrailer() {
+    const size_t magicLength = std::min<size_t>(size_, kMagic.size());
+    if (std::string_view(reinterpret_cast<const char*>(data_), magicLength) !=
+        kMagic.substr(0, magicLength)) {
+      return fail(ErrorCode::kBadHeader, 0, "not a binary property list");
+    }
+    if (size_ < kMinFileSize) return fail(ErrorCode::kTruncated, size_, "file too short");
+    const uint64_t trailer = size_ - kTrailerSize;
+    const uint8_t* t = data_ + trailer;
+    offsetSize_ = t[6];
+    refSize_ = t[7];
+    const uint64_t numObjects = ReadBigEndian(t + 8, 8);
+    topObject_ = ReadBigEndian(t + 16, 8);
+    tableOffset_ = ReadBigEndian(t + 24, 8);
+    if (offsetSize_ < 1 || offsetSize_ > 8) {
+      return fail(ErrorCode::kBadTrailer, trailer + 6, "offset size not 1 to 8");
+    }
+    if (refSize_ < 1 || refSize_ > 8) {
+      return fail(ErrorCode::kBadTrailer, trailer + 7, "reference size not 1 to 8");
+    }
+    if (numObjects == 0) return fail(ErrorCode::kBadTrailer, trailer + 8, "no objects");
+    if (topObject_ >= numObjects) {
+      return fail(ErrorCode::kBadTrailer, trailer + 16, "top object out of range");
+    }
+    // The table must fit between the object area and the trailer; dividing instead of
+    // multiplying keeps an absurd object count from overflowing.
+    if (tableOffset_ < kHeaderSize + 1 || tableOffset_ > trailer ||
+        numObjects > (trailer - tableOffset_) / offsetSize_) {
+      return fail(ErrorCode::kBadTrailer, trailer + 24, "offset table outside the file");
+    }
+    if (refSize_ < 8 && (uint64_t{1} << (8 * refSize_)) <= numObjects) {
+      return fail(ErrorCode::kBadTrailer, trailer + 7, "references too narrow for the objects");
+    }
+    if (offsetSize_ < 8 && (uint64_t{1} << (8 * offsetSize_)) <= tableOffset_) {
+      return fail(ErrorCode::kBadTrailer, trailer + 6, "offsets too narrow for the table");
+    }
+    numObjects_ = numObjects;
+    return true;
+  }
+
+  // Objects may overlap and need not be referenced, but every offset must point into the
+  // object area, whether or not it is used.
+  bool readOffsetTable() {
+    offsets_.resize(numObjects_);
+    const uint8_t* p = data_ + tableOffset_;
+    for (uint64_t i = 0; i < numObjects_; ++i, p += offsetSize_) {
+      const uint64_t offset = ReadBigEndian(p, offsetSize_);
+      if (offset < kHeaderSize || offset >= tableOffset_) {
+        return fail(ErrorCode::kBadOffset, tableOffset_ + i * offsetSize_,
+                    "object offset outside the object area");
+      }
+      offsets_[i] = static_cast<uint32_t>(offset);
+    }
+    return true;
+  }
+
+  // True when `length` bytes from `offset` end before the offset table.
+  bool fits(uint64_t offset, uint64_t length) const {
+    return offset <= tableOffset_ && length <= tableOffset_ - offset;
+  }
+
+  bool countValues(uint64_t n, uint64_t offset) {
+    if (n > valueBudget_ - values_) {
+      return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
+    }
+    values_ += n;
+    return true;
+  }
+
+  bool countPayload(uint64_t n, uint64_t offset) {
+    if (n > payloadBudget_ - payload_) {
+      return fail(ErrorCode::kTooManyValues, offset, "shared strings or data expand too far");
+    }
+    payload_ += n;
+    return true;
+  }
+
+  // Reads the element count of the object at `offset` and checks that `count` elements of
+  // `unit` bytes fit in the object area; `*start` receives where they begin.
+  bool readCount(uint64_t offset, uint64_t unit, uint64_t* count, uint64_t* start) {
+    const uint8_t nibble = data_[offset] & 0x0F;
+    uint64_t pos = offset + 1;
+    if (nibble != 0x0F) {
+      *count = nibble;
+    } else {
+      if (!fits(pos, 1)) return fail(ErrorCode::kTruncated, pos, "count marker missing");
+      const uint8_t marker = data_[pos];
+      if ((marker & 0xF0) != 0x10 || (marker & 0x0F) > 3) {
+        return fail(ErrorCode::kBadMarker, pos, "count is not a 1 to 8 byte integer");
+      }
+      const uint64_t width = uint64_t{1} << (marker & 0x0F);
+      if (!fits(pos + 1, width)) return fail(ErrorCode::kTruncated, pos, "count cut short");
+      *count = ReadBigEndian(data_ + pos + 1, width);
+      pos += 1 + width;
+    }
+    if (pos > tableOffset_ || *count > (tableOffset_ - pos) / unit) {
+      return fail(ErrorCode::kBadCount, offset, "count exceeds the object area");
+    }
+    *start = pos;
+    return true;
+  }
+
+  bool readRef(uint64_t pos, uint64_t* index) {
+    *index = ReadBigEndian(data_ + pos, refSize_);
+    if (*index >= numObjects_) return fail(ErrorCode::kBadOffset, pos, "reference out of range");
+    return true;
+  }
+
+  bool readString(uint64_t offset, std::string* out) {
+    const bool utf16 = (data_[offset] >> 4) == 0x6;
+    uint64_t count, start;
+    if (!readCount(offset, utf16 ? 2 : 1, &count, &start)) return false;
+    const uint8_t* p = data_ + start;
+    if (!utf16) {
+      if (!IsAscii(p, count)) return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
+      if (!countPayload(count, offset)) return false;
+      out->assign(reinterpret_cast<const char*>(p), count);
+      return true;
+    }
+    // Three UTF-8 bytes at most per UTF-16 unit.
+    if (!countPayload(3 * count, offset)) return false;
+    out->clear();
+    out->reserve(3 * count);
+    for (uint64_t i = 0; i < count; ++i) {
+      auto unit = static_cast<char32_t>(ReadBigEndian(p + 2 * i, 2));
+      if (unit >= 0xD800 && unit <= 0xDFFF) {
+        const auto next =
+            static_cast<char32_t>(i + 1 < count ? ReadBigEndian(p + 2 * i + 2, 2) : 0);
+        if (unit > 0xDBFF || next < 0xDC00 || next > 0xDFFF) {
+          return fail(ErrorCode::kBadEncoding, start + 2 * i, "unpaired surrogate");
+        }
+        unit = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
+        ++i;
+      }
+      text::AppendUtf8(unit, out);
+    }
+    return true;
+  }
+
+  bool readScalar(uint64_t offset, Value* out) {
+    const uint8_t marker = data_[offset];
+    const uint8_t nibble = marker & 0x0F;
+    const uint64_t pos = offset + 1;
+    switch (marker >> 4) {
+      case 0x0:
+        if (marker != 0x08 && marker != 0x09) break;
+        *out = Value(marker == 0x09);
+        return true;
+      case 0x1: {
+        if (nibble > 4) break;
+        const uint64_t width = uint64_t{1} << nibble;
+        if (!fits(pos, width)) return fail(ErrorCode::kTruncated, offset, "integer cut short");
+        if (width < 8) {
+          *out = Value(Integer::fromUnsigned(ReadBigEndian(data_ + pos, width)));
+        } else if (width == 8) {
+          *out = Value(Integer::fromSigned(static_cast<int64_t>(ReadBigEndian(data_ + pos, 8))));
+        } else {
+          // A signed 128-bit number; only -2^63 ... 2^64-1 fits the model.
+          const uint64_t high = ReadBigEndian(data_ + pos, 8);
+          const uint64_t low = ReadBigEndian(data_ + pos + 8, 8);
+          if (high == 0) {
+            *out = Value(Integer::fromUnsigned(low));
+          } else if (high == ~uint64_t{0} && (low >> 63) != 0) {
+            *out = Value(Integer::fromSigned(static_cast<int64_t>(low)));
+          } else {
+            return fail(ErrorCode::kBadInteger, offset, "16-byte integer out of range");
+          }
+        }
+        return true;
+      }
+      case 0x2:
+        if (nibble != 2 && nibble != 3) break;
+        if (!fits(pos, nibble == 2 ? 4 : 8)) {
+          return fail(ErrorCode::kTruncated, offset, "real cut short");
+        }
+        if (nibble == 2) {
+          *out =
+              Value(Real{WidenFloat(static_cast<uint32_t>(ReadBigEndian(data_ + pos, 4))), true});
+        } else {
+          *out = Value(Real{DoubleFromBits(ReadBigEndian(data_ + pos, 8)), false});
+        }
+        return true;
+      case 0x3:
+        if (nibble != 3) break;
+        if (!fits(pos, 8)) return fail(ErrorCode::kTruncated, offset, "date cut short");
+        *out = Value(Date{DoubleFromBits(ReadBigEndian(data_ + pos, 8))});
+        return true;
+      case 0x4: {
+        uint64_t count, start;
+        if (!readCount(offset, 1, &count, &start) || !countPayload(count, offset)) return false;
+        *out = Value(Data(data_ + start, data_ + start + count));
+        return true;
+      }
+      case 0x5:
+      case 0x6: {
+        std::string s;
+        if (!readString(offset, &s)) return false;
+        *out = Value(std::move(s));
+        return true;
+      }
+      case 0x8:
+        if (nibble > 7) break;
+        if (!fits(pos, nibble + 1)) return fail(ErrorCode::kTruncated, offset, "UID cut short");
+        *out = Value(Uid{ReadBigEndian(data_ + pos, nibble + 1)});
+        return true;
+      default:
+        break;
+    }
+    return fail(ErrorCode::kBadMarker, offset, "unsupported object marker");
+  }
+
+  bool readObject(uint64_t index, size_t depth, Value* out) {
+    const uint64_t offset = offsets_[index];
+    const uint8_t type = data_[offset] >> 4;
+    if (type != 0xA && type != 0xD) return countValues(1, offset) && readScalar(offset, out);
+    if (onPath_[index]) return fail(ErrorCode::kCycle, offset, "container contains itself");
+    if (depth >= kMaxDepth) return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
+    onPath_[index] = 1;
+    const bool ok =
+        type == 0xA ? readArray(offset, depth + 1, out) : readDictionary(offset, depth + 1, out);
+    onPath_[index] = 0;
+    return ok;
+  }
+
+  bool readArray(uint64_t offset, size_t depth, Value* out) {
+    uint64_t count, start;
+    if (!readCount(offset, refSize_, &count, &start) || !countValues(1, offset)) return false;
+    // Every element is materialised at least once: checking the budget first keeps an
+    // array of many references to one object from reserving memory it will never fill.
+    if (count > valueBudget_ - values_) {
+      return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
+    }
+    Array array;
+    array.reserve(count);
+    for (uint64_t i = 0; i < count; ++i) {
+      uint64_t child;
+      if (!readRef(start + i * refSize_, &child)) return false;
+      array.emplace_back();
+      if (!readObject(child, depth, &array.back())) return false;
+    }
+    *out = Value(std::move(array));
+    return true;
+  }
+
+  bool readKey(uint64_t pos, std::string* key) {
+    uint64_t index;
+    if (!readRef(pos, &index)) return false;
+    const uint64_t offset = offsets_[index];
+    const uint8_t type = data_[offset] >> 4;
+    if (type != 0x5 && type != 0x6) return fail(ErrorCode::kBadKey, offset, "key not a string");
+    return countValues(1, offset) && readString(offset, key);
+  }
+
+  // Whether `key` is already in `dictionary`. Large dictionaries also keep their keys in
+  // `slots` (open addressing, key index + 1); a new key is entered there at the index it is
+  // about to take. Small ones pass an empty table and are scanned.
+  static bool Contains(const Dictionary& dictionary, const std::string& key,
+                       std::vector<uint32_t>* slots) {
+    if (slots->empty()) {
+      for (size_t j = 0; j < dictionary.size(); ++j) {
+        // Keys of one length often differ in the first byte; checking it spares a call.
+        const std::string& other = dictionary.keyAt(j);
+        if (other.size() == key.size() && (key.empty() || other[0] == key[0]) && other == key) {
+          return true;
+        }
+      }
+      return false;
+    }
+    const size_t mask = slots->size() - 1;
+    for (size_t s = std::hash<std::string_view>()(key) & mask;; s = (s + 1) & mask) {
+      const uint32_t entry = (*slots)[s];
+      if (entry == 0) {
+        (*slots)[s] = static_cast<uint32_t>(dictionary.size() + 1);
+        return false;
+      }
+      if (dictionary.keyAt(entry - 1) == key) return true;
+    }
+  }
+
+  // Keys are read first, straight into the dictionary; a key equal to an earlier one is
+  // dropped with its value, since the platform's binary reader keeps the first.
+  bool readDictionary(uint64_t offset, size_t depth, Value* out) {
+    uint64_t count, start;
+    if (!readCount(offset, 2 * refSize_, &count, &start) || !countValues(1, offset)) {
+      return false;
+    }
+    if (count > (valueBudget_ - values_) / 2) {
+      return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
+    }
+    Dictionary dictionary;
+    dictionary.reserve(count);
+    std::vector<uint32_t> slots;
+    if (count > kLinearKeyScanLimit) {
+      size_t capacity = 1;
+      while (capacity < 2 * count) capacity <<= 1;
+      slots.assign(capacity, 0);
+    }
+    std::vector<uint8_t> dropped;  // Filled only once a duplicate shows up.
+    std::string key;
+    for (uint64_t i = 0; i < count; ++i) {
+      if (!readKey(start + i * refSize_, &key)) return false;
+      if (Contains(dictionary, key, &slots)) {
+        dropped.resize(count, 0);
+        dropped[i] = 1;
+      } else {
+        dictionary.append(std::move(key), Value());
+      }
+    }
+    const uint64_t valueRefs = start + count * refSize_;
+    Value droppedValue;
+    for (uint64_t i = 0, kept = 0; i < count; ++i) {
+      uint64_t child;
+      const bool drop = !dropped.empty() && dropped[i];
+      if (!readRef(valueRefs + i * refSize_, &child) ||
+          !readObject(child, depth, drop ? &droppedValue : &dictionary.valueAt(kept))) {
+        return false;
+      }
+      kept += !drop;
+    }
+    *out = Value(std::move(dictionary));
+    return true;
+  }
+
+  const uint8_t* data_;
+  uint64_t size_;
+  Error* error_;
+  uint64_t offsetSize_ = 0;
+  uint64_t refSize_ = 0;
+  uint64_t numObjects_ = 0;
+  uint64_t topObject_ = 0;
+  uint64_t tableOffset_ = 0;
+  // Input is at most kMaxInputBytes long, so every offset fits 32 bits.
+  std::vector<uint32_t> offsets_;
+  std::vector<uint8_t> onPath_;  // Containers on the path from the top to the current object.
+  uint64_t valueBudget_ = 0;
+  uint64_t payloadBudget_ = 0;
+  uint64_t values_ = 0;
+  uint64_t payload_ = 0;
+};
+
+}  // namespace
+
+bool ReadBinary(std::string_view bytes, Value* value, Error* error) {
+  if (bytes.size() > kMaxInputBytes) {
+    if (error) *error = Error{ErrorCode::kTooLarge, 0, "input above the size ceiling"};
+    return false;
+  }
+  return BinaryReader(bytes, error).read(value);
+}
+
+}  // namespace plist

@@ -1,1 +1,143 @@
-// Placeholder.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "plist/plist.h"
+
+namespace plist {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+
+// Containers nested `levels` deep, arrays and dictionaries in turn, around a string.
+Value Nested(size_t levels) {
+  Value v("core");
+  for (size_t i = 0; i < levels; ++i) {
+    if (i % 2) {
+      v = Value(Array{Value::integer(int64_t(i)), v});
+    } else {
+      Dictionary d;
+      d.append("k", v);
+      v = Value(d);
+    }
+  }
+  return v;
+}
+
+Data Noise(size_t n) {
+  Data data(n);
+  uint32_t x = 12345;
+  for (uint8_t& b : data) b = static_cast<uint8_t>((x = x * 1103515245 + 12345) >> 16);
+  return data;
+}
+
+// Values that both formats carry exactly. Keys are listed sorted, as XML writes them, and
+// the deepest container sits at the depth limit once wrapped in a dictionary and an array.
+Array CommonValues() {
+  Dictionary many;
+  for (int i = 0; i < 300; ++i)
+    many.append("key" + std::to_string(1000 + i), Value::integer(i % 7));
+  return Array{
+      Value::integer(0),
+      Value::integer(-1),
+      Value::integer(INT64_MIN),
+      Value::integer(INT64_MAX),
+      Value(Integer::fromUnsigned(uint64_t{1} << 63)),
+      Value(Integer::fromUnsigned(std::numeric_limits<uint64_t>::max())),
+      Value::real(0.1),
+      Value::real(-2.5e-300),
+      Value::real(1e300),
+      Value::real(5e-324),
+      Value::real(kInf),
+      Value::real(-kInf),
+      Value::real(kNan),
+      Value(Date{0}),
+      Value(Date{-978307200.0}),
+      Value(Date{-3187296000.0}),
+      Value(Date{250000000000.0}),
+      Value(true),
+      Value(false),
+      Value(Data{}),
+      Value(Noise(100000)),
+      Value(""),
+      Value("plain"),
+      Value("\0nul\rcr\ttab\x01\x1F\x7F"s),
+      Value("\xC3\xA9\xE2\x98\x85\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"),
+      Value("<tag> & \"quotes\" ]]>"),
+      Value(std::string(100000, 'x')),
+      Value(Uid{0}),
+      Value(Uid{0xFFFFFFFF}),
+      Value(Uid{std::numeric_limits<uint64_t>::max()}),
+      Value(Array{}),
+      Value(Dictionary()),
+      Value(many),
+      Nested(kMaxDepth - 2),
+  };
+}
+
+Real Float32FromBits(uint64_t bits) {
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return Real{d, true};
+}
+
+// Values only the binary format carries exactly.
+Array BinaryOnlyValues() {
+  return Array{
+      Value(Float32FromBits(0x7FF0000020000000)),  // A signalling NaN, widened as it was read.
+      Value::real(-0.0),
+      Value::real(-kNan),
+      Value(Real{0.1f, true}),
+      Value(Real{-kInf, true}),
+      Value(Real{std::numeric_limits<float>::denorm_min(), true}),
+      Value(Date{-0.5}),
+      Value(Date{1e15 + 0.25}),
+      Value(Date{kNan}),
+      Value(Date{-kInf}),
+      Value(Dictionary()),
+  };
+}
+
+TEST(RoundTripTest, BinaryKeepsEveryValueAndRewritesIdentically) {
+  Array all = CommonValues();
+  for (const Value& v : BinaryOnlyValues()) all.push_back(v);
+  Dictionary unsorted;
+  unsorted.append("z", Value(all));
+  unsorted.append("a", Value("z"));
+  const Value value(unsorted);
+  std::string first, second;
+  Value back;
+  Error error;
+  ASSERT_TRUE(WriteBinary(value, &first, &error)) << ErrorCodeName(error.code);
+  ASSERT_TRUE(ReadBinary(first, &back, &error)) << ErrorCodeName(error.code);
+  EXPECT_TRUE(back == value);
+  ASSERT_TRUE(WriteBinary(back, &second, &error));
+  EXPECT_TRUE(first == second);
+}
+
+TEST(RoundTripTest, XmlAndBinaryCarryTheSameValues) {
+  Dictionary top;
+  top.append("all", Value(CommonValues()));
+  const Value value(top);
+  std::string binary, xml, binaryAgain;
+  Value fromXml, fromBinary;
+  Error error;
+  ASSERT_TRUE(WriteXml(value, &xml, &error)) << ErrorCodeName(error.code);
+  ASSERT_TRUE(ReadXml(xml, &fromXml, &error)) << ErrorCodeName(error.code) << error.offset;
+  EXPECT_TRUE(fromXml == value);
+  ASSERT_TRUE(WriteBinary(fromXml, &binary, &error));
+  ASSERT_TRUE(ReadBinary(binary, &fromBinary, &error));
+  ASSERT_TRUE(WriteXml(fromBinary, &xml, &error));
+  ASSERT_TRUE(ReadXml(xml, &fromXml, &error));
+  ASSERT_TRUE(WriteBinary(fromXml, &binaryAgain, &error));
+  EXPECT_TRUE(binary == binaryAgain);
+}
+
+}  // namespace
+}  // namespace plist

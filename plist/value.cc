@@ -20,8 +20,10 @@ Integer Integer::fromUnsigned(uint64_t value) {
   return Integer{value, value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())};
 }
 
+// Compares values: the flag only tells 2^63 ... 2^64-1 from the negative numbers with the
+// same bits, so an Integer flagged unsigned below that range still equals its signed twin.
 bool Integer::operator==(const Integer& other) const {
-  return bits == other.bits && isUnsigned == other.isUnsigned;
+  return bits == other.bits && (asSigned() >= 0 || isUnsigned == other.isUnsigned);
 }
 
 bool Real::operator==(const Real& other) const {
