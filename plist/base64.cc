@@ -1,1 +1,75 @@
-// Placeholder.
+#include "plist/base64.h"
+
+#include <array>
+
+namespace plist {
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+constexpr int8_t kInvalid = -1;
+constexpr int8_t kSkip = -2;
+constexpr int8_t kPad = -3;
+
+constexpr std::array<int8_t, 256> MakeDecodeTable() {
+  std::array<int8_t, 256> table{};
+  for (auto& entry : table) entry = kInvalid;
+  for (int i = 0; i < 64; ++i) table[static_cast<uint8_t>(kAlphabet[i])] = static_cast<int8_t>(i);
+  table[' '] = table['\t'] = table['\n'] = table['\r'] = kSkip;
+  table['='] = kPad;
+  return table;
+}
+
+constexpr std::array<int8_t, 256> kDecode = MakeDecodeTable();
+
+}  // namespace
+
+void Base64Encode(const uint8_t* bytes, size_t size, std::string* out) {
+  const size_t start = out->size();
+  out->resize(start + (size + 2) / 3 * 4);
+  char* p = &(*out)[start];
+  size_t i = 0;
+  for (; i + 3 <= size; i += 3) {
+    const uint32_t v = uint32_t{bytes[i]} << 16 | uint32_t{bytes[i + 1]} << 8 | bytes[i + 2];
+    *p++ = kAlphabet[v >> 18];
+    *p++ = kAlphabet[(v >> 12) & 63];
+    *p++ = kAlphabet[(v >> 6) & 63];
+    *p++ = kAlphabet[v & 63];
+  }
+  if (i < size) {
+    const bool two = i + 1 < size;
+    const uint32_t v = uint32_t{bytes[i]} << 16 | (two ? uint32_t{bytes[i + 1]} << 8 : 0);
+    *p++ = kAlphabet[v >> 18];
+    *p++ = kAlphabet[(v >> 12) & 63];
+    *p++ = two ? kAlphabet[(v >> 6) & 63] : '=';
+    *p++ = '=';
+  }
+}
+
+bool Base64Decode(std::string_view text, std::vector<uint8_t>* out) {
+  out->clear();
+  out->reserve(text.size() / 4 * 3);
+  int group[4];
+  int n = 0;
+  bool padded = false;  // A group with '=' ends the text.
+  for (const char ch : text) {
+    const int8_t v = kDecode[static_cast<uint8_t>(ch)];
+    if (v == kSkip) continue;
+    if (v == kInvalid || padded) return false;
+    if (v == kPad) {
+      if (n < 2) return false;
+    } else if (n > 0 && group[n - 1] < 0) {
+      return false;  // Only more '=' may follow a '='.
+    }
+    group[n++] = v;
+    if (n < 4) continue;
+    out->push_back(static_cast<uint8_t>(group[0] << 2 | group[1] >> 4));
+    if (group[2] >= 0) out->push_back(static_cast<uint8_t>((group[1] & 15) << 4 | group[2] >> 2));
+    if (group[3] >= 0) out->push_back(static_cast<uint8_t>((group[2] & 3) << 6 | group[3]));
+    padded = group[3] < 0;
+    n = 0;
+  }
+  return n == 0;
+}
+
+}  // namespace plist

@@ -1,1 +1,849 @@
-// Placeholder.
+// A reader for the property-list subset of XML. It is not a general XML parser: it knows
+// the plist vocabulary, refuses internal DTD subsets (so no custom entities), keeps CR and
+// control characters in text exactly as they stand, and bounds nesting and the number of
+// values built. Error offsets count bytes of the UTF-8 text parsed, which is the input
+// itself unless the input was UTF-16 or ISO-8859-1 and had to be converted first.
+#include <algorithm>
+#include <clocale>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "plist/base64.h"
+#include "plist/date.h"
+#include "plist/plist.h"
+#include "text/utf.h"
+
+namespace plist {
+namespace {
+
+// XML cannot share subtrees, so the values built are already bounded by the input size;
+// the budget only keeps memory reasonable for large inputs of tiny values (an empty
+// element costs 7 bytes of XML but some 60 bytes of memory). A legitimate dictionary of
+// 200,000 entries counts 400,001 values.
+constexpr size_t kMaxValues = size_t{1} << 22;
+// Dictionaries up to this size look for duplicate keys by direct comparison.
+constexpr size_t kSmallDictionary = 16;
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool IsAsciiAlphanumeric(char c) {
+  const char lower = static_cast<char>(c | 0x20);
+  return (c >= '0' && c <= '9') || (lower >= 'a' && lower <= 'z');
+}
+
+// The value of a hexadecimal digit, or -1.
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (x != b[i]) return false;
+  }
+  return true;
+}
+
+// The offset of the first byte that does not start a well-formed UTF-8 sequence, or the
+// size when there is none. Runs of ASCII are skipped eight bytes at a time.
+size_t FirstInvalidUtf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t n = s.size();
+  size_t i = 0;
+  while (i < n) {
+    if (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      if ((word & 0x8080808080808080u) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    const unsigned char lead = p[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+    } else {
+      return i;
+    }
+    if (n - i < length) return i;
+    uint32_t cp = lead & (0x7Fu >> length);
+    for (size_t k = 1; k < length; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return i;
+      cp = cp << 6 | (p[i + k] & 0x3Fu);
+    }
+    if ((length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return i;
+    }
+    i += length;
+  }
+  return n;
+}
+
+bool Fail(Error* error, ErrorCode code, size_t offset, const char* detail) {
+  *error = Error{code, offset, detail};
+  return false;
+}
+
+// Converts UTF-16 `in` (which starts at `base` in the input) to UTF-8.
+bool ConvertUtf16(std::string_view in, size_t base, bool bigEndian, std::string* out,
+                  Error* error) {
+  if (in.size() % 2 != 0) {
+    return Fail(error, ErrorCode::kBadEncoding, base + in.size() - 1, "odd length of UTF-16 text");
+  }
+  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+  auto unit = [&](size_t i) -> char32_t {
+    return bigEndian ? char32_t{p[i]} << 8 | p[i + 1] : char32_t{p[i + 1]} << 8 | p[i];
+  };
+  out->reserve(in.size() / 2 * 3);
+  for (size_t i = 0; i < in.size(); i += 2) {
+    char32_t cp = unit(i);
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 2 < in.size() && unit(i + 2) >= 0xDC00 &&
+        unit(i + 2) <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      return Fail(error, ErrorCode::kBadEncoding, base + i, "unpaired UTF-16 surrogate");
+    }
+    text::AppendUtf8(cp, out);
+  }
+  return true;
+}
+
+// Reads the pseudo-attributes of an XML declaration that starts at `start`; stores the
+// encoding name (empty when absent) and the offset just past "?>".
+bool ReadDeclaration(std::string_view doc, size_t start, std::string_view* encoding, size_t* end,
+                     Error* error) {
+  size_t pos = start + 5;  // "<?xml"
+  *encoding = {};
+  for (;;) {
+    const size_t spaceStart = pos;
+    while (pos < doc.size() && IsSpace(doc[pos])) ++pos;
+    if (pos + 1 >= doc.size()) return Fail(error, ErrorCode::kTruncated, doc.size(), "cut short");
+    if (doc[pos] == '?' && doc[pos + 1] == '>') {
+      *end = pos + 2;
+      return true;
+    }
+    const size_t nameStart = pos;
+    while (pos < doc.size() && doc[pos] >= 'a' && doc[pos] <= 'z') ++pos;
+    const std::string_view name = doc.substr(nameStart, pos - nameStart);
+    if (name.empty() || spaceStart == nameStart) {
+      return Fail(error, ErrorCode::kBadSyntax, nameStart, "malformed XML declaration");
+    }
+    while (pos < doc.size() && IsSpace(doc[pos])) ++pos;
+    if (pos == doc.size() || doc[pos] != '=') {
+      return Fail(error, ErrorCode::kBadSyntax, pos, "malformed XML declaration");
+    }
+    ++pos;
+    while (pos < doc.size() && IsSpace(doc[pos])) ++pos;
+    if (pos >= doc.size() || (doc[pos] != '"' && doc[pos] != '\'')) {
+      return Fail(error, ErrorCode::kBadSyntax, pos, "malformed XML declaration");
+    }
+    const size_t close = doc.find(doc[pos], pos + 1);
+    if (close == std::string_view::npos) {
+      return Fail(error, ErrorCode::kTruncated, doc.size(), "cut short");
+    }
+    const std::string_view content = doc.substr(pos + 1, close - pos - 1);
+    // Non-ASCII here would shift every later offset when ISO-8859-1 text is converted.
+    for (const char c : content) {
+      if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E ||
+          c == '<') {
+        return Fail(error, ErrorCode::kBadSyntax, pos, "malformed XML declaration");
+      }
+    }
+    if (name == "encoding") *encoding = content;
+    pos = close + 1;
+  }
+}
+
+enum class Element {
+  kPlist,
+  kDict,
+  kKey,
+  kArray,
+  kString,
+  kInteger,
+  kReal,
+  kDate,
+  kData,
+  kTrue,
+  kFalse,
+  kOther
+};
+
+Element ElementNamed(std::string_view name) {
+  static constexpr std::pair<std::string_view, Element> kNames[] = {
+      {"key", Element::kKey},   {"string", Element::kString}, {"integer", Element::kInteger},
+      {"dict", Element::kDict}, {"array", Element::kArray},   {"real", Element::kReal},
+      {"true", Element::kTrue}, {"false", Element::kFalse},   {"date", Element::kDate},
+      {"data", Element::kData}, {"plist", Element::kPlist},
+  };
+  for (const auto& entry : kNames) {
+    if (entry.first == name) return entry.second;
+  }
+  return Element::kOther;
+}
+
+struct Tag {
+  Element element = Element::kOther;
+  std::string_view name;
+  bool empty = false;  // Written as <name/>.
+  size_t offset = 0;   // Of its '<'.
+};
+
+bool ParseInteger(std::string_view text, Integer* out) {
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n && IsSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  while (i < n && IsSpace(text[i])) ++i;
+  uint64_t magnitude = 0;
+  size_t digitsStart;
+  if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    digitsStart = i += 2;
+    for (; i < n && HexDigit(text[i]) >= 0; ++i) {
+      if (magnitude >> 60 != 0) return false;
+      magnitude = magnitude << 4 | static_cast<uint64_t>(HexDigit(text[i]));
+    }
+  } else {
+    digitsStart = i;
+    for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
+      const auto digit = static_cast<uint64_t>(text[i] - '0');
+      if (magnitude > (UINT64_MAX - digit) / 10) return false;
+      magnitude = magnitude * 10 + digit;
+    }
+  }
+  if (i == digitsStart) return false;
+  while (i < n && IsSpace(text[i])) ++i;
+  if (i != n) return false;
+  if (negative) {
+    if (magnitude > uint64_t{1} << 63) return false;
+    *out = Integer{0 - magnitude, false};
+  } else {
+    *out = Integer::fromUnsigned(magnitude);
+  }
+  return true;
+}
+
+bool ParseReal(std::string_view text, double* out) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  static constexpr std::pair<std::string_view, double> kSpecial[] = {
+      {"nan", std::numeric_limits<double>::quiet_NaN()},
+      {"inf", kInf},
+      {"+inf", kInf},
+      {"-inf", -kInf},
+      {"infinity", kInf},
+      {"+infinity", kInf},
+      {"-infinity", -kInf},
+  };
+  for (const auto& special : kSpecial) {
+    if (EqualsIgnoringCase(text, special.first)) {
+      *out = special.second;
+      return true;
+    }
+  }
+  size_t i = 0;
+  while (i < text.size() && IsSpace(text[i])) ++i;
+  std::string number(text.substr(i));
+  if (number.empty()) return false;
+  // strtod reads the decimal point of the current locale; the text always uses '.'.
+  const char point = *std::localeconv()->decimal_point;
+  for (char& c : number) {
+    if (c == '.') {
+      c = point;
+    } else if (!((c >= '0' && c <= '9') || c == '+' || c == '-' || c == 'e' || c == 'E')) {
+      return false;
+    }
+  }
+  char* end = nullptr;
+  const double d = std::strtod(number.c_str(), &end);
+  if (end != number.c_str() + number.size()) return false;
+  *out = d;
+  return true;
+}
+
+class Parser {
+ public:
+  Parser(std::string_view document, Error* sink) : doc(document), error(sink) {}
+
+  // Parses the document from `start` (past any BOM and XML declaration) to its end.
+  bool parseDocument(size_t start, Value* root);
+
+ private:
+  bool fail(ErrorCode code, size_t offset, const char* detail) {
+    return Fail(error, code, offset, detail);
+  }
+  bool truncated() { return fail(ErrorCode::kTruncated, doc.size(), "the document is cut short"); }
+  bool at(std::string_view s) const { return doc.compare(pos, s.size(), s) == 0; }
+  bool skipSpace() {
+    const size_t start = pos;
+    while (pos < doc.size() && IsSpace(doc[pos])) ++pos;
+    return pos != start;
+  }
+  bool countValue(size_t offset) {
+    return ++values <= kMaxValues || fail(ErrorCode::kTooManyValues, offset, "too many values");
+  }
+
+  bool skipMisc(ErrorCode textCode, bool doctypeAllowed);
+  bool skipComment();
+  bool skipProcessingInstruction();
+  bool skipDoctype();
+  bool skipQuoted();
+  bool readStartTag(Tag* tag);
+  bool readEndTag(std::string_view name);
+  bool readText(const Tag& tag, std::string_view* text);
+  bool appendReference(std::string* out);
+  bool parseValue(const Tag& tag, size_t depth, Value* out);
+  bool parseArray(const Tag& tag, size_t depth, Value* out);
+  bool parseDict(const Tag& tag, size_t depth, Value* out);
+
+  std::string_view doc;
+  size_t pos = 0;
+  Error* error;
+  size_t values = 0;
+  std::string scratch;  // Text that needed decoding; valid until the next readText.
+};
+
+// Skips white space, comments, processing instructions and (when allowed) one DOCTYPE,
+// stopping at the '<' of a tag or at the end. Any other text fails with `textCode`.
+bool Parser::skipMisc(ErrorCode textCode, bool doctypeAllowed) {
+  for (;;) {
+    skipSpace();
+    if (pos == doc.size()) return true;
+    if (doc[pos] != '<') return fail(textCode, pos, "text outside an element");
+    if (at("<!--")) {
+      if (!skipComment()) return false;
+    } else if (at("<?")) {
+      if (!skipProcessingInstruction()) return false;
+    } else if (doctypeAllowed && at("<!DOCTYPE")) {
+      if (!skipDoctype()) return false;
+      doctypeAllowed = false;
+    } else if (at("<!")) {
+      return fail(ErrorCode::kBadSyntax, pos, "unexpected markup declaration");
+    } else {
+      return true;
+    }
+  }
+}
+
+bool Parser::skipComment() {
+  const size_t end = doc.find("-->", pos + 4);
+  if (end == std::string_view::npos) return truncated();
+  pos = end + 3;
+  return true;
+}
+
+bool Parser::skipProcessingInstruction() {
+  const size_t start = pos;
+  pos += 2;
+  const size_t nameStart = pos;
+  while (pos < doc.size() && !IsSpace(doc[pos]) && doc[pos] != '?') ++pos;
+  const std::string_view name = doc.substr(nameStart, pos - nameStart);
+  if (name.empty() || EqualsIgnoringCase(name, "xml")) {
+    return fail(ErrorCode::kBadSyntax, start, "misplaced or unnamed processing instruction");
+  }
+  const size_t end = doc.find("?>", pos);
+  if (end == std::string_view::npos) return truncated();
+  pos = end + 2;
+  return true;
+}
+
+bool Parser::skipQuoted() {
+  if (pos == doc.size()) return truncated();
+  if (doc[pos] != '"' && doc[pos] != '\'')
+    return fail(ErrorCode::kBadSyntax, pos, "quote expected");
+  const size_t end = doc.find(doc[pos], pos + 1);
+  if (end == std::string_view::npos) return truncated();
+  pos = end + 1;
+  return true;
+}
+
+// <!DOCTYPE name [SYSTEM "uri" | PUBLIC "id" "uri"] [internal subset]>
+bool Parser::skipDoctype() {
+  const size_t start = pos;
+  pos += 9;
+  if (!skipSpace()) return fail(ErrorCode::kBadSyntax, pos, "malformed DOCTYPE");
+  const size_t nameStart = pos;
+  while (pos < doc.size() && !IsSpace(doc[pos]) && doc[pos] != '>' && doc[pos] != '[') ++pos;
+  if (pos == nameStart) return fail(ErrorCode::kBadSyntax, pos, "malformed DOCTYPE");
+  bool spaced = skipSpace();
+  const bool isPublic = at("PUBLIC");
+  if (spaced && (isPublic || at("SYSTEM"))) {
+    pos += 6;
+    if (!skipSpace()) return fail(ErrorCode::kBadSyntax, pos, "malformed DOCTYPE");
+    if (!skipQuoted()) return false;
+    if (isPublic) {
+      if (!skipSpace()) return fail(ErrorCode::kBadSyntax, pos, "malformed DOCTYPE");
+      if (!skipQuoted()) return false;
+    }
+    skipSpace();
+  }
+  if (pos == doc.size()) return truncated();
+  if (doc[pos] == '[') {
+    return fail(ErrorCode::kEntityDeclaration, start, "DOCTYPE with an internal subset");
+  }
+  if (doc[pos] != '>') return fail(ErrorCode::kBadSyntax, pos, "malformed DOCTYPE");
+  ++pos;
+  return true;
+}
+
+// Reads a start tag at '<' (not "</", "<!" or "<?"), checking its attributes' syntax.
+bool Parser::readStartTag(Tag* tag) {
+  tag->offset = pos++;
+  const size_t nameStart = pos;
+  while (pos < doc.size() && !IsSpace(doc[pos]) && doc[pos] != '/' && doc[pos] != '>') ++pos;
+  if (pos == doc.size()) return truncated();
+  if (pos == nameStart) return fail(ErrorCode::kBadSyntax, tag->offset, "element without a name");
+  tag->name = doc.substr(nameStart, pos - nameStart);
+  tag->element = ElementNamed(tag->name);
+  for (;;) {
+    const bool spaced = skipSpace();
+    if (pos == doc.size()) return truncated();
+    if (doc[pos] == '>') {
+      ++pos;
+      tag->empty = false;
+      return true;
+    }
+    if (doc[pos] == '/') {
+      if (pos + 1 == doc.size()) return truncated();
+      if (doc[pos + 1] != '>') return fail(ErrorCode::kBadSyntax, pos, "'/' inside a tag");
+      pos += 2;
+      tag->empty = true;
+      return true;
+    }
+    const size_t attributeStart = pos;
+    while (pos < doc.size() && !IsSpace(doc[pos]) && std::strchr("=>/<\"'", doc[pos]) == nullptr) {
+      ++pos;
+    }
+    if (pos == doc.size()) return truncated();
+    if (!spaced || pos == attributeStart) {
+      return fail(ErrorCode::kBadSyntax, attributeStart, "malformed attribute");
+    }
+    skipSpace();
+    if (pos == doc.size()) return truncated();
+    if (doc[pos] != '=') return fail(ErrorCode::kBadSyntax, pos, "attribute without a value");
+    ++pos;
+    skipSpace();
+    const size_t valueStart = pos;
+    if (!skipQuoted()) return false;
+    if (doc.substr(valueStart, pos - valueStart).find('<') != std::string_view::npos) {
+      return fail(ErrorCode::kBadSyntax, valueStart, "'<' in an attribute value");
+    }
+  }
+}
+
+// Reads "</name>" at "</", allowing white space before the '>'.
+bool Parser::readEndTag(std::string_view name) {
+  const size_t start = pos;
+  pos += 2;
+  const std::string_view rest = doc.substr(pos);
+  if (rest.substr(0, name.size()) != name) {
+    if (rest.size() < name.size() && name.substr(0, rest.size()) == rest) return truncated();
+    return fail(ErrorCode::kBadSyntax, start, "mismatched end tag");
+  }
+  pos += name.size();
+  skipSpace();
+  if (pos == doc.size()) return truncated();
+  if (doc[pos] != '>') return fail(ErrorCode::kBadSyntax, start, "mismatched end tag");
+  ++pos;
+  return true;
+}
+
+// Reads the character data of `tag` and its end tag. References are decoded, comments
+// and processing instructions dropped, CDATA taken as it stands; elements are refused.
+bool Parser::readText(const Tag& tag, std::string_view* text) {
+  if (tag.empty) {
+    *text = {};
+    return true;
+  }
+  const size_t start = pos;
+  const char* base = doc.data();
+  const auto* lt = static_cast<const char*>(std::memchr(base + pos, '<', doc.size() - pos));
+  if (lt == nullptr) return truncated();
+  const auto end = static_cast<size_t>(lt - base);
+  if (end + 1 < doc.size() && doc[end + 1] == '/' &&
+      std::memchr(base + pos, '&', end - pos) == nullptr) {
+    // The common case: plain text directly followed by the end tag.
+    pos = end;
+    if (!readEndTag(tag.name)) return false;
+    *text = doc.substr(start, end - start);
+    return true;
+  }
+  scratch.clear();
+  for (;;) {
+    size_t next = pos;
+    while (next < doc.size() && doc[next] != '<' && doc[next] != '&') ++next;
+    scratch.append(doc, pos, next - pos);
+    pos = next;
+    if (pos == doc.size()) return truncated();
+    if (doc[pos] == '&') {
+      if (!appendReference(&scratch)) return false;
+    } else if (at("</")) {
+      if (!readEndTag(tag.name)) return false;
+      *text = scratch;
+      return true;
+    } else if (at("<!--")) {
+      if (!skipComment()) return false;
+    } else if (at("<![CDATA[")) {
+      const size_t close = doc.find("]]>", pos + 9);
+      if (close == std::string_view::npos) return truncated();
+      scratch.append(doc, pos + 9, close - pos - 9);
+      pos = close + 3;
+    } else if (at("<?")) {
+      if (!skipProcessingInstruction()) return false;
+    } else {
+      return fail(ErrorCode::kBadSyntax, pos, "markup inside text");
+    }
+  }
+}
+
+// Decodes the entity or character reference at '&' and appends it as UTF-8.
+bool Parser::appendReference(std::string* out) {
+  const size_t start = pos;
+  size_t end = pos + 1;
+  while (end < doc.size() && end - start <= 10 &&
+         (IsAsciiAlphanumeric(doc[end]) || doc[end] == '#')) {
+    ++end;
+  }
+  if (end == doc.size()) return truncated();
+  if (doc[end] != ';') return fail(ErrorCode::kBadSyntax, start, "malformed reference");
+  const std::string_view name = doc.substr(start + 1, end - start - 1);
+  pos = end + 1;
+  static constexpr std::pair<std::string_view, char> kNamed[] = {
+      {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''}, {"quot", '"'}};
+  for (const auto& entry : kNamed) {
+    if (entry.first == name) {
+      out->push_back(entry.second);
+      return true;
+    }
+  }
+  if (name.size() < 2 || name[0] != '#') {
+    return fail(ErrorCode::kBadSyntax, start, "unknown entity");
+  }
+  const bool hex = name[1] == 'x';
+  const std::string_view digits = name.substr(hex ? 2 : 1);
+  uint32_t cp = 0;
+  for (const char c : digits) {
+    const int digit = hex ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+    if (digit < 0) return fail(ErrorCode::kBadSyntax, start, "malformed character reference");
+    cp = cp * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
+    if (cp > 0x10FFFF) break;  // Invalid already; stop before the value can overflow.
+  }
+  if (digits.empty() || cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    return fail(ErrorCode::kBadSyntax, start, "invalid character reference");
+  }
+  text::AppendUtf8(cp, out);
+  return true;
+}
+
+bool Parser::parseValue(const Tag& tag, size_t depth, Value* out) {
+  if (!countValue(tag.offset)) return false;
+  std::string_view text;
+  switch (tag.element) {
+    case Element::kDict:
+      return parseDict(tag, depth + 1, out);
+    case Element::kArray:
+      return parseArray(tag, depth + 1, out);
+    case Element::kString:
+      if (!readText(tag, &text)) return false;
+      *out = Value(std::string(text));
+      return true;
+    case Element::kInteger: {
+      Integer integer;
+      if (!readText(tag, &text)) return false;
+      if (!ParseInteger(text, &integer)) {
+        return fail(ErrorCode::kBadInteger, tag.offset, "malformed or out-of-range integer");
+      }
+      *out = Value(integer);
+      return true;
+    }
+    case Element::kReal: {
+      double real;
+      if (!readText(tag, &text)) return false;
+      if (!ParseReal(text, &real)) return fail(ErrorCode::kBadReal, tag.offset, "malformed real");
+      *out = Value::real(real);
+      return true;
+    }
+    case Element::kDate: {
+      double seconds;
+      if (!readText(tag, &text)) return false;
+      if (!ParseDate(text, &seconds))
+        return fail(ErrorCode::kBadDate, tag.offset, "malformed date");
+      *out = Value(Date{seconds});
+      return true;
+    }
+    case Element::kData: {
+      Data data;
+      if (!readText(tag, &text)) return false;
+      if (!Base64Decode(text, &data))
+        return fail(ErrorCode::kBadData, tag.offset, "invalid base64");
+      *out = Value(std::move(data));
+      return true;
+    }
+    case Element::kTrue:
+    case Element::kFalse:
+      if (!tag.empty) {
+        if (!at("</")) {
+          return pos == doc.size() ? truncated()
+                                   : fail(ErrorCode::kBadSyntax, pos, "content inside a boolean");
+        }
+        if (!readEndTag(tag.name)) return false;
+      }
+      *out = Value(tag.element == Element::kTrue);
+      return true;
+    case Element::kKey:
+      return fail(ErrorCode::kBadKey, tag.offset, "key outside a dictionary");
+    case Element::kPlist:
+    case Element::kOther:
+      break;
+  }
+  return fail(ErrorCode::kUnknownElement, tag.offset, "unknown element");
+}
+
+bool Parser::parseArray(const Tag& tag, size_t depth, Value* out) {
+  if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
+  Array items;
+  while (!tag.empty) {
+    if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
+    if (pos == doc.size()) return truncated();
+    if (at("</")) {
+      if (!readEndTag(tag.name)) return false;
+      break;
+    }
+    Tag child;
+    if (!readStartTag(&child)) return false;
+    items.emplace_back();
+    if (!parseValue(child, depth, &items.back())) return false;
+  }
+  *out = Value(std::move(items));
+  return true;
+}
+
+// Builds a dictionary from parallel lists; a repeated key keeps its first position and
+// takes the last value.
+Dictionary MakeDictionary(std::vector<std::string>* keys, std::vector<Value>* values) {
+  const size_t n = keys->size();
+  std::vector<size_t> kept;
+  kept.reserve(n);
+  bool ascending = n > kSmallDictionary;
+  for (size_t i = 1; ascending && i < n; ++i) ascending = (*keys)[i - 1] < (*keys)[i];
+  if (ascending) {
+    // Strictly ascending keys, the usual layout of written files, cannot repeat.
+    for (size_t i = 0; i < n; ++i) kept.push_back(i);
+  } else if (n <= kSmallDictionary) {
+    for (size_t i = 0; i < n; ++i) {
+      auto same = [&](size_t j) { return (*keys)[j] == (*keys)[i]; };
+      const auto first = std::find_if(kept.begin(), kept.end(), same);
+      if (first == kept.end()) {
+        kept.push_back(i);
+      } else {
+        (*values)[*first] = std::move((*values)[i]);
+      }
+    }
+  } else {
+    // Sorting finds the repeats in O(n log n) whatever the keys; a hash table could be
+    // driven quadratic by keys chosen to collide.
+    std::vector<std::pair<std::string_view, size_t>> order;  // Key and entry index.
+    order.reserve(n);
+    for (size_t i = 0; i < n; ++i) order.emplace_back((*keys)[i], i);
+    std::sort(order.begin(), order.end());
+    std::vector<bool> repeated(n, false);
+    for (size_t run = 0, end; run < n; run = end) {
+      for (end = run + 1; end < n && order[end].first == order[run].first; ++end) {
+        repeated[order[end].second] = true;
+      }
+      if (end - run > 1) (*values)[order[run].second] = std::move((*values)[order[end - 1].second]);
+    }
+    for (size_t i = 0; i < n; ++i) {
+      if (!repeated[i]) kept.push_back(i);
+    }
+  }
+  Dictionary dictionary;
+  dictionary.reserve(kept.size());
+  for (const size_t i : kept) dictionary.append(std::move((*keys)[i]), std::move((*values)[i]));
+  return dictionary;
+}
+
+bool Parser::parseDict(const Tag& tag, size_t depth, Value* out) {
+  if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
+  std::vector<std::string> keys;
+  std::vector<Value> items;
+  while (!tag.empty) {
+    if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
+    if (pos == doc.size()) return truncated();
+    if (at("</")) {
+      if (keys.size() > items.size()) return fail(ErrorCode::kBadKey, pos, "key without a value");
+      if (!readEndTag(tag.name)) return false;
+      break;
+    }
+    Tag child;
+    if (!readStartTag(&child)) return false;
+    if (child.element == Element::kKey) {
+      if (keys.size() > items.size()) {
+        return fail(ErrorCode::kBadKey, child.offset, "key without a value");
+      }
+      std::string_view key;
+      if (!countValue(child.offset) || !readText(child, &key)) return false;
+      keys.emplace_back(key);
+    } else {
+      if (keys.size() == items.size()) {
+        return fail(ErrorCode::kBadKey, child.offset, "value without a key");
+      }
+      items.emplace_back();
+      if (!parseValue(child, depth, &items.back())) return false;
+    }
+  }
+  Dictionary dictionary = MakeDictionary(&keys, &items);
+  // The keyed-archive convention for object references, as the platform reads it.
+  if (dictionary.size() == 1 && dictionary.keyAt(0) == "CF$UID" &&
+      dictionary.valueAt(0).kind() == Kind::kInteger) {
+    const Integer& reference = dictionary.valueAt(0).integer();
+    if (reference.isUnsigned || reference.asSigned() >= 0) {
+      *out = Value(Uid{reference.bits});
+      return true;
+    }
+  }
+  *out = Value(std::move(dictionary));
+  return true;
+}
+
+bool Parser::parseDocument(size_t start, Value* root) {
+  pos = start;
+  if (!skipMisc(ErrorCode::kBadHeader, true)) return false;
+  if (pos == doc.size()) return truncated();
+  if (at("</")) return fail(ErrorCode::kBadSyntax, pos, "end tag without a start tag");
+  Tag top;
+  if (!readStartTag(&top)) return false;
+  if (top.element == Element::kPlist) {
+    bool haveValue = false;
+    while (!top.empty) {
+      if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
+      if (pos == doc.size()) return truncated();
+      if (at("</")) {
+        if (!readEndTag(top.name)) return false;
+        break;
+      }
+      Tag child;
+      if (!readStartTag(&child)) return false;
+      if (haveValue) return fail(ErrorCode::kBadSyntax, child.offset, "a second value in plist");
+      if (!parseValue(child, 0, root)) return false;
+      haveValue = true;
+    }
+    if (!haveValue) return fail(ErrorCode::kBadSyntax, top.offset, "plist without a value");
+  } else if (!parseValue(top, 0, root)) {
+    return false;
+  }
+  if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
+  if (pos != doc.size()) return fail(ErrorCode::kBadSyntax, pos, "content after the root element");
+  return true;
+}
+
+enum class Source { kEightBit, kUtf8WithBom, kUtf16 };
+
+// Turns the input into UTF-8 text: drops a byte-order mark, converts UTF-16 and
+// ISO-8859-1, and validates UTF-8 and ASCII. Sets `*doc` (which may point into
+// `*converted`) and `*start`, the offset past the XML declaration.
+bool Decode(std::string_view bytes, std::string* converted, std::string_view* doc, size_t* start,
+            Error* error) {
+  auto startsWith = [&](std::string_view prefix) {
+    return bytes.substr(0, prefix.size()) == prefix;
+  };
+  using namespace std::string_view_literals;
+  if (startsWith("\xFF\xFE\0\0"sv) || startsWith("\0\0"sv)) {
+    return Fail(error, ErrorCode::kBadEncoding, 0, "UTF-32 is not supported");
+  }
+  Source source = Source::kEightBit;
+  *doc = bytes;
+  *start = 0;
+  if (startsWith("\xEF\xBB\xBF")) {
+    source = Source::kUtf8WithBom;
+    *start = 3;
+  } else if (bytes.size() >= 2 && (startsWith("\xFF\xFE") || startsWith("\xFE\xFF") ||
+                                   bytes[0] == '\0' || bytes[1] == '\0')) {
+    source = Source::kUtf16;
+    const bool bom = startsWith("\xFF\xFE") || startsWith("\xFE\xFF");
+    const bool bigEndian = startsWith("\xFE\xFF") || bytes[0] == '\0';
+    if (!ConvertUtf16(bytes.substr(bom ? 2 : 0), bom ? 2 : 0, bigEndian, converted, error)) {
+      return false;
+    }
+    *doc = *converted;
+  }
+  std::string_view encoding;
+  const size_t declaration = *start;
+  const std::string_view rest = doc->substr(*start);
+  if (rest.substr(0, 5) == "<?xml" && rest.size() > 5 && IsSpace(rest[5])) {
+    if (!ReadDeclaration(*doc, *start, &encoding, start, error)) return false;
+  }
+  auto named = [&](std::initializer_list<std::string_view> names) {
+    for (const auto name : names) {
+      if (EqualsIgnoringCase(encoding, name)) return true;
+    }
+    return false;
+  };
+  const bool utf8 = encoding.empty() || named({"utf-8", "utf8"});
+  if (source == Source::kUtf16) {
+    if (encoding.empty() || named({"utf-16", "utf-16le", "utf-16be"})) return true;
+  } else if (utf8) {
+    const size_t bad = FirstInvalidUtf8(*doc);
+    if (bad == doc->size()) return true;
+    return Fail(error, ErrorCode::kBadEncoding, bad, "invalid UTF-8");
+  } else if (source == Source::kEightBit && named({"us-ascii", "ascii"})) {
+    for (size_t i = 0; i < doc->size(); ++i) {
+      if (static_cast<unsigned char>((*doc)[i]) >= 0x80) {
+        return Fail(error, ErrorCode::kBadEncoding, i, "a byte outside US-ASCII");
+      }
+    }
+    return true;
+  } else if (source == Source::kEightBit && named({"iso-8859-1", "iso8859-1", "latin1"})) {
+    converted->reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+      text::AppendUtf8(static_cast<unsigned char>(c), converted);
+    }
+    *doc = *converted;
+    return true;
+  }
+  return Fail(error, ErrorCode::kBadEncoding, declaration, "unsupported encoding");
+}
+
+}  // namespace
+
+bool ReadXml(std::string_view bytes, Value* value, Error* error) {
+  Error ignored;
+  if (error == nullptr) error = &ignored;
+  if (bytes.size() > kMaxInputBytes) {
+    return Fail(error, ErrorCode::kTooLarge, 0, "input above the size ceiling");
+  }
+  std::string converted;
+  std::string_view doc;
+  size_t start = 0;
+  if (!Decode(bytes, &converted, &doc, &start, error)) return false;
+  Value root;
+  Parser parser(doc, error);
+  if (!parser.parseDocument(start, &root)) return false;
+  *value = std::move(root);
+  return true;
+}
+
+}  // namespace plist

@@ -1,1 +1,203 @@
-// Placeholder.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "plist/plist.h"
+
+namespace plist {
+namespace {
+
+using namespace std::string_literals;
+
+const std::string kProlog =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+    "<plist version=\"1.0\">\n";
+
+Value Dict(std::vector<std::pair<std::string, Value>> entries) {
+  Dictionary dictionary;
+  for (auto& entry : entries) dictionary.append(std::move(entry.first), std::move(entry.second));
+  return Value(std::move(dictionary));
+}
+
+Data Bytes(size_t n) {
+  Data data(n);
+  for (size_t i = 0; i < n; ++i) data[i] = static_cast<uint8_t>(i);
+  return data;
+}
+
+// `value` inside `depth` single-element arrays.
+Value Wrapped(Value value, int depth) {
+  for (int i = 0; i < depth; ++i) value = Value(Array{std::move(value)});
+  return value;
+}
+
+std::string Written(const Value& value) {
+  std::string out;
+  Error error;
+  EXPECT_TRUE(WriteXml(value, &out, &error)) << error.detail;
+  return out;
+}
+
+struct Layout {
+  const char* name;
+  Value value;
+  std::string body;  // Between the prolog and "</plist>\n".
+};
+
+TEST(XmlWriterTest, LaysOutEachKindByteForByte) {
+  // Nine arrays, then <data> at depth 9: its lines keep 8 tabs and 12 characters.
+  std::string deepData;
+  for (int i = 0; i < 9; ++i) deepData += std::string(i, '\t') + "<array>\n";
+  deepData += std::string(9, '\t') + "<data>\n" + std::string(8, '\t') + "AAECAwQFBgcI\n" +
+              std::string(8, '\t') + "CQ==\n" + std::string(9, '\t') + "</data>\n";
+  for (int i = 8; i >= 0; --i) deepData += std::string(i, '\t') + "</array>\n";
+  const Layout cases[] = {
+      {"EveryKindNested",
+       Dict({{"z", Value(Array{Value(Bytes(50))})},
+             {"u8", Value(Integer::fromUnsigned(UINT64_MAX))},
+             {"S", Value("a<b>&\"c\"")},
+             {"e", Value("")},
+             {"r", Value::real(0.1)},
+             {"d", Value(Date{0})}}),
+       "<dict>\n\t<key>S</key>\n\t<string>a&lt;b&gt;&amp;\"c\"</string>\n"
+       "\t<key>d</key>\n\t<date>2001-01-01T00:00:00Z</date>\n"
+       "\t<key>e</key>\n\t<string></string>\n"
+       "\t<key>r</key>\n\t<real>0.10000000000000001</real>\n"
+       "\t<key>u8</key>\n\t<integer>18446744073709551615</integer>\n"
+       "\t<key>z</key>\n\t<array>\n\t\t<data>\n"
+       "\t\tAAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKiss\n"
+       "\t\tLS4vMDE=\n\t\t</data>\n\t</array>\n</dict>\n"},
+      {"EmptyContainers", Value(Array{Value(Dictionary()), Value(Array{}), Value(Data{})}),
+       "<array>\n\t<dict/>\n\t<array/>\n\t<data>\n\t</data>\n</array>\n"},
+      {"RawControlCharacters", Value("a\r\nb\t\x01\0'\"\xC3\xA9"s),
+       "<string>a\r\nb\t\x01\0'\"\xC3\xA9</string>\n"s},
+      {"Booleans", Value(Array{Value(true), Value(false)}),
+       "<array>\n\t<true/>\n\t<false/>\n</array>\n"},
+      {"Integers", Value(Array{Value::integer(-5), Value::integer(INT64_MIN), Value::integer(0)}),
+       "<array>\n\t<integer>-5</integer>\n\t<integer>-9223372036854775808</integer>\n"
+       "\t<integer>0</integer>\n</array>\n"},
+      {"Reals",
+       Value(Array{Value::real(0.5), Value::real(1.6), Value::real(3), Value::real(1e16),
+                   Value::real(1e17), Value::real(1e-5), Value(Real{double{0.1f}, true}),
+                   Value::real(-0.0), Value::real(std::nan("")), Value::real(HUGE_VAL),
+                   Value::real(-HUGE_VAL), Value::real(-2.5)}),
+       "<array>\n\t<real>0.5</real>\n\t<real>1.6000000000000001</real>\n\t<real>3</real>\n"
+       "\t<real>10000000000000000</real>\n\t<real>1e+17</real>\n"
+       "\t<real>1.0000000000000001e-05</real>\n\t<real>0.10000000149011612</real>\n"
+       "\t<real>0.0</real>\n\t<real>nan</real>\n\t<real>+infinity</real>\n"
+       "\t<real>-infinity</real>\n\t<real>-2.5</real>\n</array>\n"},
+      {"DatesFlooredToTheSecond",
+       Value(Array{Value(Date{-0.5}), Value(Date{120479613.9}), Value(Date{252423993599}),
+                   Value(Date{-730851.0 * 86400}), Value(Date{-730852.0 * 86400 + 3661})}),
+       "<array>\n\t<date>2000-12-31T23:59:59Z</date>\n\t<date>2004-10-26T10:33:33Z</date>\n"
+       "\t<date>9999-12-31T23:59:59Z</date>\n\t<date>0000-01-01T00:00:00Z</date>\n"
+       "\t<date>-001-12-31T01:01:01Z</date>\n</array>\n"},
+      {"DataAtDepthZero", Value(Bytes(58)),
+       "<data>\nAAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4\n"
+       "OQ==\n</data>\n"},
+      {"DataBeyondEightTabs", Wrapped(Value(Bytes(10)), 9), deepData},
+      {"Uid", Value(Array{Value(Uid{UINT64_MAX})}),
+       "<array>\n\t<dict>\n\t\t<key>CF$UID</key>\n\t\t<integer>18446744073709551615</integer>\n"
+       "\t</dict>\n</array>\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Written(c.value), kProlog + c.body + "</plist>\n") << c.name;
+  }
+}
+
+TEST(XmlWriterTest, SortsKeysByUtf16CodeUnits) {
+  // U+1F600 is a surrogate pair (D83D DE00), so it sorts before U+E000 in UTF-16 although
+  // its code point is larger.
+  const std::string keys[] = {"\xEE\x80\x80",
+                              "\xF0\x9F\x98\x80",
+                              "\xC3\x85"
+                              "benraa",
+                              "anEmptyDict",
+                              "aString",
+                              "a",
+                              "B",
+                              ""};
+  Dictionary dictionary;
+  for (const auto& key : keys) dictionary.append(key, Value(true));
+  std::string expected = "<dict>\n";
+  for (const char* key : {"", "B", "a", "aString", "anEmptyDict",
+                          "\xC3\x85"
+                          "benraa",
+                          "\xF0\x9F\x98\x80", "\xEE\x80\x80"}) {
+    expected += "\t<key>" + std::string(key) + "</key>\n\t<true/>\n";
+  }
+  EXPECT_EQ(Written(Value(std::move(dictionary))), kProlog + expected + "</dict>\n</plist>\n");
+}
+
+TEST(XmlWriterTest, RefusesWhatXmlCannotCarryAndLeavesOutputAlone) {
+  Dictionary badKey;
+  badKey.append("\xFF", Value(true));
+  const std::pair<const char*, Value> cases[] = {
+      {"NanDate", Value(Date{std::nan("")})},
+      {"InfiniteDate", Value(Array{Value(Date{-HUGE_VAL})})},
+      {"DateBeyondTheYearRange", Value(Date{3.2e15})},
+      {"InvalidUtf8String", Value("ab\xC3")},
+      {"InvalidUtf8Key", Value(std::move(badKey))},
+      {"TooDeep", Wrapped(Value(true), kMaxDepth + 1)},
+      {"UidTooDeep", Wrapped(Value(Uid{1}), kMaxDepth)},
+  };
+  for (const auto& c : cases) {
+    std::string out = "previous";
+    Error error;
+    EXPECT_FALSE(WriteXml(c.second, &out, &error)) << c.first;
+    EXPECT_EQ(error.code, ErrorCode::kUnwritable) << c.first;
+    EXPECT_EQ(out, "previous") << c.first;
+  }
+  EXPECT_FALSE(Written(Wrapped(Value(true), kMaxDepth)).empty());
+}
+
+TEST(XmlWriterTest, WrittenValuesReadBackEqual) {
+  Array items;
+  for (size_t n = 0; n < 200; n += 37) items.push_back(Value(Bytes(n)));
+  // Keys in sorted order, as they come back.
+  const Value value = Dict({
+      {"data", Value(std::move(items))},
+      {"dates", Value(Array{Value(Date{-63113904000}), Value(Date{1e15}), Value(Date{-1})})},
+      {"deep", Wrapped(Dict({{"k", Value(Dictionary())}}), 20)},
+      {"numbers", Value(Array{Value::integer(INT64_MIN), Value(Integer::fromUnsigned(UINT64_MAX)),
+                              Value::real(1.0 / 3), Value::real(-1e-300), Value::real(HUGE_VAL)})},
+      {"text", Value("\r\n\t\x01\0<&>]]>\xF0\x9F\x98\x80"s)},
+      {"uid", Value(Uid{UINT64_MAX})},
+  });
+  Value back;
+  Error error;
+  ASSERT_TRUE(ReadXml(Written(value), &back, &error)) << error.detail << " at " << error.offset;
+  EXPECT_EQ(back, value);
+  const std::string farYear = kProlog + "<date>99999999-12-31T23:59:59Z</date>\n</plist>\n";
+  ASSERT_TRUE(ReadXml(farYear, &back, &error));
+  EXPECT_EQ(Written(back), farYear);
+}
+
+TEST(XmlWriterTest, RewritesPlatformWrittenSamplesIdentically) {
+  for (const char* file : {"cpython/testdata-xml.plist", "rust-plist/xml-animals.plist",
+                           "swift-corelibs-foundation/NSKeyedUnarchiver-EdgeInsetsTest.plist",
+                           "swift-corelibs-foundation/NSKeyedUnarchiver-RectTest.plist",
+                           "swift-corelibs-foundation/NSKeyedUnarchiver-UUIDTest.plist",
+                           "swift-foundation/Generic_XML_Properties.plist"}) {
+    std::string bytes;
+    FILE* f = std::fopen((std::string(BRT_TESTDATA_DIR) + "/" + file).c_str(), "rb");
+    ASSERT_NE(f, nullptr) << file;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
+    std::fclose(f);
+    Value value;
+    Error error;
+    ASSERT_TRUE(ReadXml(bytes, &value, &error)) << file << ": " << error.detail;
+    EXPECT_EQ(Written(value), bytes) << file;
+  }
+}
+
+}  // namespace
+}  // namespace plist
