@@ -1,0 +1,38 @@
+#!/bin/bash
+# Whole-process benchmark of brtconfig on generated preference files (2.8 KB, 1 MB, 10 MB
+# and 200,000 keys, each as XML and as binary): as root (XML written) and as the ordinary
+# user 65534 (binary written), against cp of the same file and Python's plistlib doing
+# the same job, with the tool's peak memory. Prints one line per case and the targets.
+#
+# Usage, as root:  bench/cli_bench.sh [BUILD_DIR]
+# BUILD_DIR (default ./build) must hold tool/brtconfig_testsys, the build of the tool
+# whose system-wide folder lies inside the build tree (configured with BRT_TESTS=ON), so
+# the real system folder is never touched. Do not run it while that tree's tests run.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-build}" && pwd)
+binary=$build/tool/brtconfig_testsys
+system=$(sed -n 's/^BRT_TEST_SYSTEM_PREFS_DIR:INTERNAL=//p' "$build/CMakeCache.txt")
+
+if [ "$(id -u)" != 0 ]; then
+  echo "cli_bench.sh: run as root (it also runs the tool as uid 65534)" >&2
+  exit 1
+fi
+case $system in
+  "$build"/*) ;;
+  *) echo "cli_bench.sh: no system folder inside $build; build brtconfig_testsys" >&2; exit 1 ;;
+esac
+[ -x "$binary" ] || { echo "cli_bench.sh: $binary is missing" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/brtconfig-bench.XXXXXX)
+chmod 755 "$work"
+mkdir -p "$system"
+trap 'rm -rf "$work"; rm -f "$system/com.brellan.teacher.plist"' EXIT
+
+/usr/bin/python3 "$here/gen_prefs.py" "$work/files"
+chmod -R a+rX "$work/files"
+echo "brtconfig: $binary"
+echo "files: $(cd "$work/files" && ls -l | awk 'NR > 1 {printf "%s %s B, ", $9, $5}')"
+/usr/bin/python3 "$here/time_cli.py" --binary "$binary" --system-folder "$system" \
+  --files "$work/files" --work "$work"

@@ -1,0 +1,172 @@
+#!/usr/bin/python3
+"""Times whole runs of brtconfig, from process start to exit, against `cp` of the same file
+(the I/O floor) and Python's plistlib doing the same job (load, set the key, dump), and
+measures the tool's peak memory. Called by cli_bench.sh; run as root.
+
+As root the tool changes AlertOnUpdate (no daemon is told) and writes XML; as the
+ordinary user 65534 it changes the teacher-specific thumbnailDelay and writes binary.
+Each run starts from a fresh copy of the generated file (the copy is not timed).
+"""
+
+import argparse
+import os
+import plistlib
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+NOBODY = 65534
+SETPRIV = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups", "--"]
+SHAPES = [("small", 201), ("1mb", 41), ("10mb", 11), ("wide", 11)]
+PLISTLIB_REPS = {"small": 201, "1mb": 11, "10mb": 3, "wide": 3}
+MB = 1 << 20
+
+
+class Mode:
+    def __init__(self, name, key, values, prefix, fmt, folder, owner):
+        self.name, self.key, self.values, self.prefix = name, key, values, prefix
+        self.fmt, self.folder, self.owner = fmt, folder, owner
+
+
+def run(cmd):
+    done = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if done.returncode != 0:
+        sys.exit("failed (%d): %s\n%s" % (done.returncode, " ".join(cmd), done.stderr.decode()))
+
+
+def place(src, target, owner):
+    shutil.copyfile(src, target)
+    os.chown(target, owner, owner)
+
+
+def median_ms(samples):
+    return statistics.median(samples) * 1000
+
+
+def time_runs(reps, setup, cmd_for):
+    samples = []
+    for i in range(reps):
+        setup()
+        cmd = cmd_for(i)
+        start = time.perf_counter()
+        run(cmd)
+        samples.append(time.perf_counter() - start)
+    return median_ms(samples)
+
+
+def time_plistlib(reps, src, target, key, value, fmt):
+    samples = []
+    for _ in range(reps):
+        start = time.perf_counter()
+        with open(src, "rb") as f:
+            prefs = plistlib.load(f)
+        prefs[key] = value
+        with open(target, "wb") as f:
+            plistlib.dump(prefs, f, fmt=fmt, sort_keys=False)
+        samples.append(time.perf_counter() - start)
+    return median_ms(samples)
+
+
+def peak_kb(cmd):
+    done = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, check=True)
+    return int(done.stderr.decode().split()[-1])
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--binary", required=True)
+    parser.add_argument("--system-folder", required=True)
+    parser.add_argument("--files", required=True)
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+
+    home_prefs = os.path.join(args.work, "home", "Library", "Preferences")
+    os.makedirs(home_prefs)
+    for folder in (os.path.dirname(os.path.dirname(home_prefs)),
+                   os.path.dirname(home_prefs), home_prefs):
+        os.chown(folder, NOBODY, NOBODY)
+    os.environ["HOME"] = os.path.dirname(os.path.dirname(home_prefs))
+    modes = [
+        Mode("root", "AlertOnUpdate", ["true", "false"], [], plistlib.FMT_XML,
+             args.system_folder, 0),
+        Mode("user", "thumbnailDelay", ["5000", "6000"], SETPRIV, plistlib.FMT_BINARY,
+             home_prefs, NOBODY),
+    ]
+    cp = shutil.which("cp")
+
+    rows = []
+    for mode in modes:
+        target = os.path.join(mode.folder, "com.brellan.teacher.plist")
+        for shape, reps in SHAPES:
+            for in_fmt in ("xml", "binary"):
+                src = os.path.join(args.files, "%s.%s.plist" % (shape, in_fmt))
+                size = os.path.getsize(src)
+                setup = lambda: place(src, target, mode.owner)
+                tool = time_runs(reps, setup, lambda i: mode.prefix + [
+                    args.binary, mode.key, mode.values[i % 2]])
+                out_size = os.path.getsize(target)
+                copy = time_runs(reps, setup, lambda i: mode.prefix + [cp, src, target])
+                setup()
+                peak = peak_kb(mode.prefix + [args.binary, mode.key, mode.values[0]])
+                value = True if mode.key == "AlertOnUpdate" else 5000
+                py = time_plistlib(PLISTLIB_REPS[shape], src, target, mode.key, value, mode.fmt)
+                rows.append(dict(mode=mode.name, shape=shape, in_fmt=in_fmt, size=size,
+                                 out_size=out_size, tool=tool, cp=copy, py=py, peak=peak,
+                                 out_fmt="xml" if mode.fmt == plistlib.FMT_XML else "binary"))
+                os.remove(target)
+                r = rows[-1]
+                print("%-4s %-5s %-6s -> %-6s %9d B  brtconfig %8.2f ms  cp %7.2f ms  (%5.2fx)  "
+                      "plistlib %9.2f ms (brtconfig %5.1fx faster)  peak %6.1f MB (limit %6.1f)"
+                      % (r["mode"], shape, in_fmt, r["out_fmt"], size, tool, copy, tool / copy,
+                         py, py / tool, peak / 1024,
+                         4 + 6 * max(size, out_size) / MB), flush=True)
+    check_targets(rows)
+
+
+def check_targets(rows):
+    def row(mode, shape, in_fmt):
+        return next(r for r in rows if (r["mode"], r["shape"], r["in_fmt"]) == (mode, shape, in_fmt))
+
+    verdicts = []
+
+    def target(text, ok):
+        verdicts.append(ok)
+        print("  %-4s %s" % ("ok" if ok else "MISS", text))
+
+    print("\nTargets (medians):")
+    for in_fmt in ("xml", "binary"):
+        r = row("root", "small", in_fmt)
+        target("small %s change as root: %.2fx cp (<= 1.5x)" % (in_fmt, r["tool"] / r["cp"]),
+               r["tool"] <= 1.5 * r["cp"])
+    for mode, in_fmt in (("root", "xml"), ("user", "binary"), ("root", "binary"),
+                         ("user", "xml")):
+        r = row(mode, "10mb", in_fmt)
+        same = r["in_fmt"] == r["out_fmt"]
+        limit = 10 if same else 15
+        target("10mb %s -> %s: %.2fx cp (<= %dx)" % (in_fmt, r["out_fmt"], r["tool"] / r["cp"],
+                                                    limit), r["tool"] <= limit * r["cp"])
+    for r in rows:
+        if r["size"] >= 1_000_000:
+            target("%s %s %s: plistlib / brtconfig = %.1f (>= 10)"
+                   % (r["mode"], r["shape"], r["in_fmt"], r["py"] / r["tool"]),
+                   r["py"] >= 10 * r["tool"])
+    for mode in ("root", "user"):
+        for in_fmt in ("xml", "binary"):
+            w, t = row(mode, "wide", in_fmt), row(mode, "10mb", in_fmt)
+            per_w, per_t = w["tool"] / (w["size"] / MB), t["tool"] / (t["size"] / MB)
+            target("%s wide %s: %.1f ms/MB vs 10mb %.1f ms/MB (<= 1.5x)"
+                   % (mode, in_fmt, per_w, per_t), per_w <= 1.5 * per_t)
+    over = [r for r in rows if r["peak"] > 4 * 1024 + 6 * max(r["size"], r["out_size"]) / 1024]
+    for r in over:
+        print("       over: %s %s %s peak %.1f MB" % (r["mode"], r["shape"], r["in_fmt"],
+                                                    r["peak"] / 1024))
+    target("peak memory within 4 MB + 6x the file's size (the larger of before and after) "
+           "on every run", not over)
+    print("%d of %d targets met" % (sum(verdicts), len(verdicts)))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,531 @@
+#!/usr/bin/python3
+"""End-to-end tests of brtconfig: the real binary, run as root and as an ordinary user,
+on real preference files, checking what a user sees (standard output, standard error,
+exit status) and the files left on disk.
+
+Run as root. The binary under test is a build whose system-wide preference folder lies
+inside the build tree; these tests fill and empty that folder themselves. Ordinary-user
+runs drop to uid/gid 65534 with setpriv and get a temporary HOME owned by that user.
+A stand-in `killall` first on PATH records when the student daemon is killed.
+"""
+
+import argparse
+import collections
+import datetime
+import os
+import plistlib
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ARGS = None  # Set from the command line in __main__.
+NOBODY = 65534
+
+TEACHER = "com.brellan.teacher.plist"
+OLD_TEACHER = "com.tovrika.teacher.plist"
+CONSOLE = "com.brellan.techconsole.plist"
+OLD_CONSOLE = "com.tovrika.techconsole.plist"
+STUDENT = "com.brellan.student.settings.plist"
+OLD_STUDENT = "com.tovrika.student.settings.plist"
+KILL_STUDENT_DAEMON = "brdaemon"  # What the stand-in killall records.
+
+GLOBAL_SETTINGS = [
+    ("AlertOnUpdate", "true/false"),
+    ("AllowAudio", "0/1"),
+    ("AllowDumpUploads", "0/1"),
+    ("AllowInternetMonitoring", "0/1"),
+    ("AllowKeyboardMonitoring", "0/1"),
+    ("AllowTaskmanLimiting", "0/1"),
+    ("Authorization", "This is not a password, but an integer password hash."),
+    ("ClassroomServerAddress",
+     "Address/hostname and port of Classroom Server (ie 10.16.2.4:8080)"),
+    ("DisableDataTransmission",
+     "true/false  Prevents changing network transmission settings"),
+    ("DisableBrowseForStudents",
+     "true/false  Prevents creation of class lists by browsing for students"),
+    ("DisableClassLists", "true/false  Prevents use and creation of class lists"),
+    ("EnableChannelSelect", "true/false  Allows the Teacher to change channels"),
+    ("OneToOne", "0/1"),
+    ("RelayServerAddress",
+     "Address/hostname and port of Relay Server (ie 198.51.100.15:8081)"),
+    ("SecureMode", "0/1"),
+    ("StealthMode", "0/1"),
+    ("UseLegacyScreenGrabber", "true/false"),
+    ("AutoApproveRemoteControl",
+     "Automatically approves remote control permission for Teacher computer.  "
+     "Defaults to false.  true/false"),
+    ("AllowRemoteControl", "Allows or disables Remote Control.  Defaults to true.  true/false"),
+    ("CleverURL", "URL of student information server."),
+    ("MaxThumbnailStudents",
+     "Maximum number of students allowed in Thumbnail view on channel 0.  Defaults to 40."),
+]
+TEACHER_SETTINGS = [
+    ("channel", "Channel.  Must be between 1 and 16000."),
+    ("channels", "List of channels.  Maximum 64.  Each channel must be between 1 and 16000."),
+    ("limitTaskManager", "true/false"),
+    ("logLevel", "0/1"),
+    ("subnets", "List of IP addresses.  Minimum 1, maximum 3"),
+    ("transport", "0 = broadcast, 1 = multicast, 2 = directed bcast"),
+    ("useSingleChannel", "true/false"),
+    ("showDualMonitors", "true/false"),
+    ("dynamicClassListPath", "file path to location of dynamic class list .csv files"),
+    ("thumbnailDelay",
+     "The amount of time to wait between requesting thumbnails, expressed in milliseconds.  "
+     "Default is 5000."),
+    ("limitDottedDecimal", "true/false Prevents dotted decimal and private browsing by students"),
+]
+
+
+def usage_text():
+    def listing(settings):
+        return "".join("\t%-30s%s\n" % entry for entry in settings)
+
+    return ("Teacher Configuration Utility\n"
+            "\nRun this tool using sudo in order to\n"
+            "change global settings for this device.\n"
+            "Otherwise run as user to change Teacher-\n"
+            "specific settings.\n\n"
+            "Version 1.1 Usage: brtconfig <key> <newvalue> \n\n"
+            "Example (to allow Teacher to change channels): \n\n"
+            "\tsudo ./brtconfig EnableChannelSelect true \n\n"
+            "Value names are case-sensitive.\n\n"
+            "The following are global settings that can be changed:\n\n"
+            + listing(GLOBAL_SETTINGS)
+            + "\n\nThe following are teacher-specific settings that can be changed:\n\n"
+            + listing(TEACHER_SETTINGS)
+            + "\nPlease note that the Teacher should not be running when configuring settings.\n"
+            "\nAlso note that the following Teacher settings are only used when the teacher\n"
+            "\"Becomes a Student\" or updates a computer running the Student:\n\n"
+            "\tAllowInternetMonitoring\n\tAllowKeyboardMonitoring\n\tAuthorization\n"
+            "\tClassroomServerAddress\n\tOneToOne\n\tRelayServerAddress\n\tSecureMode\n"
+            "\tStealthMode\n\n")
+
+
+def as_bytes(text):
+    return text if isinstance(text, bytes) else os.fsencode(text)
+
+
+Run = collections.namedtuple("Run", "status stdout stderr")
+
+
+class Session(unittest.TestCase):
+    """One user's session: a fresh system folder, HOME and killall record per case."""
+
+    def setUp(self):
+        self.root = os.geteuid() == 0
+        self.system = ARGS.system_folder
+        os.makedirs(self.system, exist_ok=True)
+        self.empty_system_folder()
+        self.tmp = tempfile.mkdtemp(prefix="brtconfig-cli-")
+        os.chmod(self.tmp, 0o755)  # The ordinary user must reach its HOME inside.
+        self.home = os.path.join(self.tmp, "home")
+        self.user_prefs = os.path.join(self.home, "Library", "Preferences")
+        os.makedirs(self.user_prefs)
+        self.killall_log = os.path.join(self.tmp, "killall.log")
+        if self.root:
+            for folder in (self.home, os.path.dirname(self.user_prefs), self.user_prefs):
+                os.chown(folder, NOBODY, NOBODY)
+
+    def tearDown(self):
+        self.empty_system_folder()
+        shutil.rmtree(self.tmp)
+
+    def empty_system_folder(self):
+        for name in os.listdir(self.system):
+            os.remove(os.path.join(self.system, name))
+
+    # ---- Running the tool ----
+
+    def run_tool(self, prefix, args):
+        env = {
+            "PATH": ARGS.killall_dir + ":/usr/sbin:/usr/bin:/sbin:/bin",
+            "HOME": self.home,
+            "BRT_KILLALL_LOG": self.killall_log,
+            "LC_ALL": "C",
+        }
+        done = subprocess.run(prefix + [ARGS.brtconfig] + [as_bytes(a) for a in args],
+                              env=env, cwd=self.tmp, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=60)
+        return Run(done.returncode, done.stdout, done.stderr)
+
+    def as_root(self, *args):
+        if not self.root:
+            self.skipTest("needs root")
+        return self.run_tool([], args)
+
+    def as_user(self, *args):
+        if not self.root:
+            return self.run_tool([], args)
+        return self.run_tool(["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
+                              "--clear-groups", "--"], args)
+
+    # ---- Preparing files ----
+
+    def system_file(self, name):
+        return os.path.join(self.system, name)
+
+    def user_file(self, name):
+        return os.path.join(self.user_prefs, name)
+
+    def make_prefs(self, path, values, fmt=plistlib.FMT_XML):
+        with open(path, "wb") as f:
+            plistlib.dump(values, f, fmt=fmt)
+        if self.root and path.startswith(self.home):
+            os.chown(path, NOBODY, NOBODY)
+        return path
+
+    # ---- Checks, one per kind ----
+
+    def assert_stdout(self, run, text):
+        self.assertEqual(run.stdout, as_bytes(text), "standard output")
+
+    def assert_stderr(self, run, text):
+        self.assertEqual(run.stderr, as_bytes(text), "standard error")
+
+    def assert_status(self, run, status):
+        self.assertEqual(run.status, status, "exit status; stderr: %r" % run.stderr)
+
+    def assert_refused(self, run, message):
+        """A refusal: the message on standard error, nothing else, status 1."""
+        self.assert_stderr(run, message)
+        self.assert_stdout(run, "")
+        self.assert_status(run, 1)
+
+    def assert_stored(self, path, expected):
+        """The file holds `expected` (a dict of some of its entries, with kinds), both as
+        plistlib and as the project's own reader see it."""
+        with open(path, "rb") as f:
+            independent = plistlib.load(f)
+        project = subprocess.run([ARGS.plist_cat, path], stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE)
+        self.assertEqual(project.returncode, 0, project.stderr)
+        self.assertEqual(plistlib.loads(project.stdout), independent, "the two readers differ")
+        for key, value in expected.items():
+            self.assertIn(key, independent)
+            self.assertEqual((type(independent[key]), independent[key]), (type(value), value),
+                             key)
+        return independent
+
+    def assert_format(self, path, fmt):
+        with open(path, "rb") as f:
+            head = f.read(8)
+        self.assertEqual(head.startswith(b"bplist00"), fmt == plistlib.FMT_BINARY, head)
+        self.assertEqual(head.startswith(b"<?xml"), fmt == plistlib.FMT_XML, head)
+
+    def assert_owned(self, path, uid, mode):
+        info = os.stat(path)
+        self.assertEqual((info.st_uid, stat.S_IMODE(info.st_mode)), (uid, mode), path)
+
+    def assert_untouched(self, path, before):
+        """`before` is the file's bytes as the test wrote them, or None for no file."""
+        if before is None:
+            self.assertFalse(os.path.lexists(path), path + " was created")
+            return
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), before, path + " was changed")
+
+    def snapshot(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def assert_student_daemon_kills(self, count):
+        lines = []
+        if os.path.exists(self.killall_log):
+            with open(self.killall_log) as f:
+                lines = f.read().splitlines()
+        self.assertEqual(lines, [KILL_STUDENT_DAEMON] * count, "killall calls")
+
+
+class UsageAndVersion(Session):
+
+    def test_no_arguments_show_the_usage_text(self):
+        run = self.as_user()
+        self.assert_stdout(run, usage_text())
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+
+    def test_version_alone_shows_the_version(self):
+        run = self.as_user("version")
+        self.assert_stdout(run, "1.1\n")
+        self.assert_status(run, 0)
+
+    def test_version_with_a_value_or_capitals_is_an_unknown_key(self):
+        self.assert_refused(self.as_user("version", "1"), "version is not a valid setting.\n")
+        self.assert_refused(self.as_user("VERSION"), "VERSION is not a valid setting.\n")
+
+
+class Refusals(Session):
+
+    def test_sixty_four_values_are_accepted_and_sixty_five_are_too_many(self):
+        channels = [str(n) for n in range(1, 65)]
+        run = self.as_user("channels", *channels)
+        self.assert_stdout(run, "")  # No preference file yet.
+        self.assert_status(run, 0)
+        self.make_prefs(self.user_file(TEACHER), {})
+        run = self.as_user("channels", *channels)
+        self.assert_stdout(run, "channels = " + " ".join(channels) + " \n")
+        self.assert_stored(self.user_file(TEACHER), {"channels": channels})
+        before = self.snapshot(self.user_file(TEACHER))
+        self.assert_refused(self.as_user("channels", *channels, "65"), "Too many parameters.\n")
+        self.assert_refused(self.as_user("nokey", *channels, "65"), "Too many parameters.\n")
+        self.assert_refused(self.as_user("nokey", *channels), "nokey is not a valid setting.\n")
+        self.assert_untouched(self.user_file(TEACHER), before)
+
+    def test_keys_are_case_sensitive(self):
+        self.assert_refused(self.as_root("enablechannelselect", "true"),
+                            "enablechannelselect is not a valid setting.\n")
+        self.assert_refused(self.as_user("Channel", "7"), "Channel is not a valid setting.\n")
+
+    def test_unknown_key_is_named_before_any_other_fault(self):
+        self.assert_refused(self.as_user("NoSuchKey", "x", "y"),
+                            "NoSuchKey is not a valid setting.\n")
+        self.assert_refused(self.as_root("NoSuchKey"), "NoSuchKey is not a valid setting.\n")
+
+    def test_global_setting_as_user_asks_for_sudo_before_judging_the_value(self):
+        self.assert_refused(self.as_user("AllowAudio", "7"),
+                            "AllowAudio is a global setting.  Try again with sudo.\n")
+        self.assert_refused(self.as_user("StealthMode"),
+                            "StealthMode is a global setting.  Try again with sudo.\n")
+
+    def test_teacher_setting_as_root_asks_to_drop_sudo(self):
+        self.assert_refused(self.as_root("logLevel"),
+                            "logLevel is a user-specific setting.  Try again without sudo.\n")
+        self.assert_refused(self.as_root("logLevel", "5"),
+                            "logLevel is a user-specific setting.  Try again without sudo.\n")
+
+    def test_bad_value_is_refused_with_the_hint_and_no_file_changes(self):
+        teacher = self.make_prefs(self.system_file(TEACHER), {"AllowAudio": 1})
+        student = self.make_prefs(self.system_file(STUDENT), {})
+        before = {path: self.snapshot(path) for path in (teacher, student)}
+        for args, key, hint in [
+            (("AllowAudio", "2"), "AllowAudio", "0/1"),
+            (("AlertOnUpdate", "TRUE"), "AlertOnUpdate", "true/false"),
+            (("StealthMode", "1", "1"), "StealthMode", "0/1"),
+            (("Authorization", "2147483647"), "Authorization",
+             "This is not a password, but an integer password hash."),
+        ]:
+            self.assert_refused(self.as_root(*args),
+                                "invalid value type for %s.    Hint: %s\n" % (key, hint))
+        for path, data in before.items():
+            self.assert_untouched(path, data)
+        self.assert_student_daemon_kills(0)
+
+    def test_negative_number_is_refused_rather_than_stored_positive(self):
+        prefs = self.make_prefs(self.user_file(TEACHER), {"thumbnailDelay": 5000})
+        before = self.snapshot(prefs)
+        hint = dict(TEACHER_SETTINGS)["thumbnailDelay"]
+        for value in ("-5000", '"-5000".'):
+            self.assert_refused(self.as_user("thumbnailDelay", value),
+                                "invalid value type for thumbnailDelay.    Hint: %s\n" % hint)
+        self.assert_untouched(prefs, before)
+
+    def test_unsafe_text_is_refused_before_any_file_is_touched(self):
+        prefs = self.make_prefs(self.system_file(TEACHER), {})
+        before = self.snapshot(prefs)
+        hint = dict(GLOBAL_SETTINGS)["CleverURL"]
+        for value in (b"http://a\xffb", b"\xc3(", "a\x01b", "a\x7fb", "a\x1bb"):
+            self.assert_refused(self.as_root("CleverURL", value),
+                                "invalid value type for CleverURL.    Hint: %s\n" % hint)
+        self.assert_untouched(prefs, before)
+        self.assert_refused(self.as_root(b"Alert\xffOnUpdate", "true"),
+                            b"Alert\xffOnUpdate is not a valid setting.\n")
+        # Tab, line feed and carriage return are ordinary text (binary keeps all three).
+        prefs = self.make_prefs(self.user_file(TEACHER), {})
+        run = self.as_user("dynamicClassListPath", "a\tb\r\nc")
+        self.assert_stdout(run, "dynamicClassListPath = a\tb\r\nc\n")
+        self.assert_stored(prefs, {"dynamicClassListPath": "a\tb\r\nc"})
+
+
+class ChangesAsRoot(Session):
+
+    def test_change_prints_the_stored_value_and_writes_xml_owned_by_root(self):
+        prefs = self.make_prefs(self.system_file(OLD_TEACHER), {"Other": [1, 2]},
+                                fmt=plistlib.FMT_BINARY)
+        os.chmod(prefs, 0o600)
+        run = self.as_root("MaxThumbnailStudents", "40")
+        self.assert_stdout(run, "MaxThumbnailStudents = 40\n")
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        self.assert_stored(prefs, {"MaxThumbnailStudents": 40, "Other": [1, 2]})
+        self.assert_format(prefs, plistlib.FMT_XML)
+        self.assert_owned(prefs, 0, 0o644)
+
+    def test_punctuation_is_trimmed_from_a_single_value_unless_the_setting_is_text(self):
+        prefs = self.make_prefs(self.system_file(TEACHER), {})
+        for args, shown, stored in [
+            (("AlertOnUpdate", "true."), "true", {"AlertOnUpdate": True}),
+            (("EnableChannelSelect", "\u201cfalse\u201d"), "false",
+             {"EnableChannelSelect": False}),
+            (("AllowAudio", "(1)"), "1", {"AllowAudio": 1}),
+            (("CleverURL", '"http://x/".'), '"http://x/".', {"CleverURL": '"http://x/".'}),
+        ]:
+            run = self.as_root(*args)
+            self.assert_stdout(run, "%s = %s\n" % (args[0], shown))
+            self.assert_stored(prefs, stored)
+
+    def test_every_teacher_file_changes_and_the_first_one_prints(self):
+        teacher = self.make_prefs(self.system_file(OLD_TEACHER), {"AllowAudio": 0})
+        console = self.make_prefs(self.system_file(CONSOLE), {"AllowAudio": 0})
+        user_copy = self.make_prefs(self.user_file(TEACHER), {})
+        user_before = self.snapshot(user_copy)
+        run = self.as_root("AllowAudio", "1")
+        self.assert_stdout(run, "AllowAudio = 1\n")
+        self.assert_status(run, 0)
+        for path in (teacher, console):
+            self.assert_stored(path, {"AllowAudio": 1})
+        self.assert_untouched(user_copy, user_before)
+        self.assertFalse(os.path.exists(self.system_file(TEACHER)))
+
+    def test_query_prints_the_first_file_only(self):
+        self.make_prefs(self.system_file(TEACHER), {"AlertOnUpdate": True, "CleverURL": ""})
+        self.make_prefs(self.system_file(OLD_CONSOLE), {"AlertOnUpdate": False,
+                                                         "AllowAudio": 1})
+        for key, shown in [("AlertOnUpdate", "AlertOnUpdate = true\n"),
+                           ("AllowAudio", "AllowAudio is not set.\n"),
+                           ("CleverURL", "CleverURL is not set.\n")]:
+            run = self.as_root(key)
+            self.assert_stdout(run, shown)
+            self.assert_stderr(run, "")
+            self.assert_status(run, 0)
+
+    def test_unreadable_first_file_is_reported_and_the_others_still_change(self):
+        broken = self.system_file(TEACHER)
+        with open(broken, "wb") as f:
+            f.write(b"<plist><dict><key>AllowAudio</key>")
+        console = self.make_prefs(self.system_file(OLD_CONSOLE), {})
+        run = self.as_root("AllowAudio", "1")
+        self.assert_stdout(run, "")
+        self.assert_stderr(run, "Unable to open teacher preference file.\n")
+        self.assert_status(run, 1)
+        self.assert_untouched(broken, b"<plist><dict><key>AllowAudio</key>")
+        self.assert_stored(console, {"AllowAudio": 1})
+
+    def test_without_teacher_files_nothing_prints_and_nothing_is_created(self):
+        for args in (("AllowAudio", "1"), ("AllowAudio",), ("SecureMode", "1")):
+            run = self.as_root(*args)
+            self.assert_stdout(run, "")
+            self.assert_stderr(run, "")
+            self.assert_status(run, 0)
+        self.assertEqual(os.listdir(self.system), [])
+        self.assert_student_daemon_kills(1)  # SecureMode concerns students.
+
+    def test_student_settings_follow_a_student_setting(self):
+        for present, written in [((STUDENT, OLD_STUDENT), STUDENT),
+                                 ((OLD_STUDENT,), OLD_STUDENT),
+                                 ((), None)]:
+            self.empty_system_folder()
+            self.make_prefs(self.system_file(TEACHER), {})
+            self.make_prefs(self.system_file(OLD_CONSOLE), {})
+            before = {}
+            for name in (STUDENT, OLD_STUDENT):
+                if name in present:
+                    self.make_prefs(self.system_file(name), {"Kept": "yes"},
+                                    fmt=plistlib.FMT_BINARY)
+                    before[name] = self.snapshot(self.system_file(name))
+                else:
+                    before[name] = None
+            run = self.as_root("ClassroomServerAddress", "10.16.2.4:8080")
+            self.assert_stdout(run, "ClassroomServerAddress = 10.16.2.4:8080\n")
+            self.assert_status(run, 0)
+            for name in (STUDENT, OLD_STUDENT):
+                if name == written:
+                    path = self.system_file(name)
+                    self.assert_stored(path, {"ClassroomServerAddress": "10.16.2.4:8080",
+                                              "Kept": "yes"})
+                    self.assert_format(path, plistlib.FMT_XML)
+                else:
+                    self.assert_untouched(self.system_file(name), before[name])
+
+    def test_student_daemon_is_killed_after_a_student_setting_only(self):
+        self.make_prefs(self.system_file(TEACHER), {})
+        self.as_root("AlertOnUpdate", "true")
+        self.as_root("StealthMode")
+        self.assert_student_daemon_kills(0)
+        run = self.as_root("StealthMode", "1")
+        self.assert_stdout(run, "StealthMode = 1\n")
+        self.assert_student_daemon_kills(1)
+
+    def test_value_of_an_unexpected_kind_still_prints(self):
+        prefs = self.make_prefs(self.system_file(TEACHER), {
+            "AlertOnUpdate": datetime.datetime(2020, 1, 2, 3, 4, 5),
+            "CleverURL": {"nested": b"\x00\x01"},
+            "AllowAudio": 2.7,
+        })
+        for key, prefix in [("AlertOnUpdate", "AlertOnUpdate "), ("CleverURL", "CleverURL "),
+                            ("AllowAudio", "AllowAudio = 2\n")]:
+            run = self.as_root(key)
+            self.assert_status(run, 0)
+            self.assertTrue(run.stdout.startswith(as_bytes(prefix)), run.stdout)
+            self.assertTrue(run.stdout.endswith(b"\n"), run.stdout)
+            self.assert_stderr(run, "")
+        run = self.as_root("AlertOnUpdate", "false")
+        self.assert_stdout(run, "AlertOnUpdate = false\n")
+        self.assert_stored(prefs, {"AlertOnUpdate": False, "CleverURL": {"nested": b"\x00\x01"}})
+
+
+class ChangesAsUser(Session):
+
+    def test_change_writes_binary_in_the_users_own_folder(self):
+        prefs = self.make_prefs(self.user_file(OLD_TEACHER), {"thumbnailDelay": 1})
+        system_copy = self.make_prefs(self.system_file(OLD_TEACHER), {"thumbnailDelay": 1})
+        system_before = self.snapshot(system_copy)
+        run = self.as_user("thumbnailDelay", "5000.")
+        self.assert_stdout(run, "thumbnailDelay = 5000\n")
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        self.assert_stored(prefs, {"thumbnailDelay": 5000})
+        self.assert_format(prefs, plistlib.FMT_BINARY)
+        self.assert_untouched(system_copy, system_before)
+
+    def test_user_without_files_of_their_own_touches_no_system_file(self):
+        system_copy = self.make_prefs(self.system_file(TEACHER), {"logLevel": 1})
+        before = self.snapshot(system_copy)
+        for args in (("logLevel",), ("logLevel", "0")):
+            run = self.as_user(*args)
+            self.assert_stdout(run, "")
+            self.assert_status(run, 0)
+        self.assert_untouched(system_copy, before)
+        self.assertEqual(os.listdir(self.user_prefs), [])
+
+    def test_several_values_form_a_list(self):
+        prefs = self.make_prefs(self.user_file(CONSOLE), {})
+        run = self.as_user("subnets", "10.0.0.1", "10.0.0.2")
+        self.assert_stdout(run, "subnets = 10.0.0.1 10.0.0.2 0.0.0.0 \n")
+        self.assert_stored(prefs, {"subnets": ["10.0.0.1", "10.0.0.2", "0.0.0.0"]})
+        run = self.as_user("subnets", "10.0.0.1", "10.0.0.2.")  # List entries stay as typed.
+        self.assert_refused(run, "invalid value type for subnets.    Hint: "
+                                 "List of IP addresses.  Minimum 1, maximum 3\n")
+        run = self.as_user("subnets", "10.0.0.3.")  # A single value is trimmed.
+        self.assert_stdout(run, "subnets = 10.0.0.3 0.0.0.0 0.0.0.0 \n")
+
+    def test_unwritable_first_file_prints_nothing_while_later_files_change(self):
+        if not self.root:
+            self.skipTest("needs root to make a file the user cannot replace")
+        locked = os.path.join(self.tmp, "locked")
+        os.mkdir(locked, 0o755)
+        target = self.make_prefs(os.path.join(locked, TEACHER), {"logLevel": 0})
+        before = self.snapshot(target)
+        os.symlink(target, self.user_file(TEACHER))
+        console = self.make_prefs(self.user_file(OLD_CONSOLE), {"logLevel": 0})
+        run = self.as_user("logLevel", "1")
+        self.assert_stdout(run, "")
+        self.assert_stderr(run, "Unable to save settings\n")
+        self.assert_status(run, 1)
+        self.assert_untouched(target, before)
+        self.assert_stored(console, {"logLevel": 1})
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--brtconfig", required=True, help="the binary under test")
+    parser.add_argument("--system-folder", required=True,
+                        help="the system-wide preference folder built into that binary")
+    parser.add_argument("--plist-cat", required=True, help="the project's plist reader helper")
+    parser.add_argument("--killall-dir", required=True, help="folder of the stand-in killall")
+    ARGS, rest = parser.parse_known_args()
+    if not ARGS.system_folder.startswith(os.path.dirname(os.path.dirname(ARGS.brtconfig))):
+        sys.exit("refusing to use a system folder outside the build tree")
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -1,0 +1,228 @@
+#include "tool/fan_out.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "settings/plist_file_settings.h"
+#include "testing/fake_platform.h"
+#include "testing/temp_dir.h"
+
+namespace brtconfig {
+namespace {
+
+// A fake that also records every file written, in order, and can refuse some writes.
+class WriteRecordingPlatform : public FakePlatform {
+ public:
+  bool writeFileAtomically(const std::string& path, std::string_view bytes,
+                           std::string* error) override {
+    writes.push_back(path);
+    if (failingWrites.count(path) != 0) {
+      *error = "refused by the test";
+      return false;
+    }
+    return FakePlatform::writeFileAtomically(path, bytes, error);
+  }
+
+  std::vector<std::string> writes;
+  std::set<std::string> failingWrites;
+};
+
+// An XML property list holding a dictionary with `entries` (already XML).
+std::string PlistWith(const std::string& entries) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+         "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+         "<plist version=\"1.0\">\n<dict>\n" +
+         entries + "</dict>\n</plist>\n";
+}
+
+constexpr char kTeacher[] = "com.brellan.teacher.plist";
+constexpr char kOldTeacher[] = "com.tovrika.teacher.plist";
+constexpr char kConsole[] = "com.brellan.techconsole.plist";
+constexpr char kOldConsole[] = "com.tovrika.techconsole.plist";
+constexpr char kStudent[] = "com.brellan.student.settings.plist";
+constexpr char kOldStudent[] = "com.tovrika.student.settings.plist";
+
+class FanOutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform.uid = 0;
+    platform.home = home.path;
+  }
+
+  std::string SystemFile(const char* name) const { return system.file(name); }
+  void MakeSystemFile(const char* name, const std::string& entries = "") {
+    ASSERT_TRUE(TempDir::writeFile(SystemFile(name), PlistWith(entries)));
+  }
+
+  // The key's display text in the file at `path`, read through a fresh store.
+  std::optional<std::string> Stored(const std::string& path, const char* key) {
+    PListFileSettings settings(path, &platform);
+    if (!settings.open()) return "<unreadable>";
+    return settings.valueForKey(key);
+  }
+
+  // Runs the fan-out and keeps what it printed; returns its result.
+  bool FanOut(const char* key, const SettingValue* value, bool update, bool students) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    bool ok = ChangeValue(key, value, update, students, &platform, system.path);
+    out = ::testing::internal::GetCapturedStdout();
+    err = ::testing::internal::GetCapturedStderr();
+    return ok;
+  }
+
+  TempDir system;
+  TempDir home;
+  WriteRecordingPlatform platform;
+  std::string out;
+  std::string err;
+};
+
+TEST_F(FanOutTest, UserPrefsFolderLiesInTheHomeFolder) {
+  const std::pair<std::optional<std::string>, std::string> cases[] = {
+      {std::string("/Users/t"), "/Users/t/Library/Preferences"},
+      {std::string("/Users/t/"), "/Users/t/Library/Preferences"},
+      {std::string("/"), "/Library/Preferences"},
+      {std::string(""), ""},
+      {std::nullopt, ""},
+  };
+  for (const auto& c : cases) {
+    platform.home = c.first;
+    EXPECT_EQ(UserPrefsFolder(&platform), c.second) << c.first.value_or("(none)");
+  }
+}
+
+TEST_F(FanOutTest, RootFindsSystemFilesInCandidateOrder) {
+  MakeSystemFile(kOldConsole);
+  MakeSystemFile(kOldTeacher);
+  MakeSystemFile(kStudent);
+  EXPECT_EQ(PreferenceFilePaths(&platform, system.path),
+            (std::vector<std::string>{SystemFile(kOldTeacher), SystemFile(kOldConsole)}));
+  MakeSystemFile(kConsole);
+  MakeSystemFile(kTeacher);
+  EXPECT_EQ(PreferenceFilePaths(&platform, system.path),
+            (std::vector<std::string>{SystemFile(kTeacher), SystemFile(kOldTeacher),
+                                      SystemFile(kConsole), SystemFile(kOldConsole)}));
+}
+
+TEST_F(FanOutTest, UserLooksOnlyInOwnFolder) {
+  for (const char* name : {kTeacher, kOldTeacher, kConsole, kOldConsole}) MakeSystemFile(name);
+  platform.uid = 501;
+  EXPECT_TRUE(PreferenceFilePaths(&platform, system.path).empty());
+
+  std::string prefs = home.path + "/Library/Preferences";
+  ASSERT_EQ(mkdir((home.path + "/Library").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(prefs.c_str(), 0755), 0);
+  ASSERT_TRUE(TempDir::writeFile(prefs + "/" + kOldConsole, PlistWith("")));
+  EXPECT_EQ(PreferenceFilePaths(&platform, system.path),
+            std::vector<std::string>{prefs + "/" + kOldConsole});
+
+  // Without a home folder the bare names are looked up in the working folder.
+  platform.home = std::nullopt;
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(prefs.c_str()), 0);
+  std::vector<std::string> found = PreferenceFilePaths(&platform, system.path);
+  ASSERT_EQ(chdir(cwd), 0);
+  EXPECT_EQ(found, std::vector<std::string>{kOldConsole});
+}
+
+TEST_F(FanOutTest, FailingFirstFileSilencesThePrintButLaterFilesChange) {
+  ASSERT_TRUE(TempDir::writeFile(SystemFile(kTeacher), "not a property list"));
+  MakeSystemFile(kOldConsole);
+  SettingValue value("true");
+  EXPECT_FALSE(FanOut("AlertOnUpdate", &value, true, false));
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "Unable to open teacher preference file.\n");
+  EXPECT_EQ(TempDir::readFile(SystemFile(kTeacher)), "not a property list");
+  EXPECT_EQ(Stored(SystemFile(kOldConsole), "AlertOnUpdate"), "true");
+
+  // A first file that is read but cannot be written back: no print either.
+  MakeSystemFile(kTeacher);
+  platform.failingWrites.insert(SystemFile(kTeacher));
+  value = SettingValue("false");
+  EXPECT_FALSE(FanOut("AlertOnUpdate", &value, true, false));
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "Unable to save settings\n");
+  EXPECT_EQ(Stored(SystemFile(kOldConsole), "AlertOnUpdate"), "false");
+
+  // A later file failing still prints from the first.
+  platform.failingWrites = {SystemFile(kOldConsole)};
+  EXPECT_FALSE(FanOut("AlertOnUpdate", &value, true, false));
+  EXPECT_EQ(out, "AlertOnUpdate = false\n");
+  EXPECT_EQ(err, "Unable to save settings\n");
+}
+
+struct MirrorCase {
+  bool student;
+  bool oldStudent;
+  const char* written;  // The student file expected to change, or null.
+};
+
+TEST_F(FanOutTest, RootMirrorsIntoTheExistingStudentFileOnly) {
+  const MirrorCase cases[] = {
+      {true, true, kStudent},
+      {false, true, kOldStudent},
+      {true, false, kStudent},
+      {false, false, nullptr},
+  };
+  SettingValue value("1");
+  for (const MirrorCase& c : cases) {
+    for (const char* name : {kStudent, kOldStudent}) std::remove(SystemFile(name).c_str());
+    if (c.student) MakeSystemFile(kStudent);
+    if (c.oldStudent) MakeSystemFile(kOldStudent);
+    MakeSystemFile(kTeacher);
+    MakeSystemFile(kOldConsole);
+    platform.writes.clear();
+    platform.shellCommands.clear();
+
+    EXPECT_TRUE(FanOut("StealthMode", &value, true, true));
+    EXPECT_EQ(out, "StealthMode = 1\n");
+    std::vector<std::string> writes = {SystemFile(kTeacher), SystemFile(kOldConsole)};
+    if (c.written) {
+      // The mirror follows each teacher-side file, so the student file is written twice.
+      writes = {SystemFile(kTeacher), SystemFile(c.written), SystemFile(kOldConsole),
+                SystemFile(c.written)};
+      EXPECT_EQ(Stored(SystemFile(c.written), "StealthMode"), "1");
+    }
+    EXPECT_EQ(platform.writes, writes) << c.student << c.oldStudent;
+    EXPECT_EQ(platform.exists(SystemFile(kStudent)), c.student);
+    EXPECT_EQ(platform.exists(SystemFile(kOldStudent)), c.oldStudent);
+    EXPECT_EQ(platform.shellCommands, std::vector<std::string>{"killall brdaemon 2> /dev/null"});
+  }
+}
+
+TEST_F(FanOutTest, StudentSaveFailureIsReportedAfterEachTeacherFile) {
+  MakeSystemFile(kTeacher);
+  MakeSystemFile(kOldTeacher);
+  MakeSystemFile(kStudent);
+  platform.failingWrites.insert(SystemFile(kStudent));
+  SettingValue value("0");
+  EXPECT_FALSE(FanOut("SecureMode", &value, true, true));
+  EXPECT_EQ(out, "SecureMode = 0\n");
+  EXPECT_EQ(err, "failed to save student settings.\nfailed to save student settings.\n");
+  EXPECT_EQ(Stored(SystemFile(kOldTeacher), "SecureMode"), "0");
+}
+
+TEST_F(FanOutTest, OnlyRootMirrorsWhileTheKillNeedsOnlyTheStudentsFlag) {
+  MakeSystemFile(kStudent);
+  platform.uid = 501;
+  platform.prefsDaemon = true;
+  SettingValue value("1");
+  EXPECT_TRUE(FanOut("StealthMode", &value, true, true));
+  EXPECT_EQ(out, "");  // No teacher-side file of this user: nothing printed.
+  EXPECT_TRUE(platform.writes.empty());
+  EXPECT_EQ(platform.shellCommands, std::vector<std::string>{"killall brdaemon 2> /dev/null"});
+  EXPECT_TRUE(platform.programs.empty());  // Not a teacher-specific setting.
+}
+
+}  // namespace
+}  // namespace brtconfig
