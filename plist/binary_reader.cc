@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "plist/key_order.h"
 #include "plist/plist.h"
 #include "text/utf.h"
 
@@ -32,7 +32,7 @@ constexpr uint64_t kMinPayloadBudget = 64u << 20;
 constexpr uint64_t kPayloadBytesPerInputByte = 8;
 
 // Dictionaries up to this size look for duplicate keys by comparing with every earlier
-// key; larger ones use a hash table so that big dictionaries stay linear.
+// key; larger ones check that their keys ascend, or else sort them.
 constexpr uint64_t kLinearKeyScanLimit = 16;
 
 uint64_t ReadBigEndian(const uint8_t* p, uint64_t width) {
@@ -90,7 +90,6 @@ class BinaryReader {
     if (!readTrailer() || !readOffsetTable()) return false;
     valueBudget_ = std::max<uint64_t>(kMinValueBudget, size_);
     payloadBudget_ = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size_);
-    onPath_.assign(offsets_.size(), 0);
     Value root;
     if (!readObject(topObject_, 0, &root)) return false;
     *value = std::move(root);
@@ -224,8 +223,9 @@ class BinaryReader {
     }
     // Three UTF-8 bytes at most per UTF-16 unit.
     if (!countPayload(3 * count, offset)) return false;
-    out->clear();
-    out->reserve(3 * count);
+    // Decoded in a reused buffer, so that the string kept is no larger than its text.
+    utf8_.clear();
+    utf8_.reserve(3 * count);
     for (uint64_t i = 0; i < count; ++i) {
       auto unit = static_cast<char32_t>(ReadBigEndian(p + 2 * i, 2));
       if (unit >= 0xD800 && unit <= 0xDFFF) {
@@ -237,8 +237,9 @@ class BinaryReader {
         unit = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
         ++i;
       }
-      text::AppendUtf8(unit, out);
+      text::AppendUtf8(unit, &utf8_);
     }
+    out->assign(utf8_);
     return true;
   }
 
@@ -315,15 +316,17 @@ class BinaryReader {
   }
 
   bool readObject(uint64_t index, size_t depth, Value* out) {
-    const uint64_t offset = offsets_[index];
+    const uint64_t offset = offsets_[index] & ~kOnPath;
     const uint8_t type = data_[offset] >> 4;
     if (type != 0xA && type != 0xD) return countValues(1, offset) && readScalar(offset, out);
-    if (onPath_[index]) return fail(ErrorCode::kCycle, offset, "container contains itself");
+    if (offsets_[index] & kOnPath) {
+      return fail(ErrorCode::kCycle, offset, "container contains itself");
+    }
     if (depth >= kMaxDepth) return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
-    onPath_[index] = 1;
+    offsets_[index] |= kOnPath;
     const bool ok =
         type == 0xA ? readArray(offset, depth + 1, out) : readDictionary(offset, depth + 1, out);
-    onPath_[index] = 0;
+    offsets_[index] &= ~kOnPath;
     return ok;
   }
 
@@ -350,40 +353,57 @@ class BinaryReader {
   bool readKey(uint64_t pos, std::string* key) {
     uint64_t index;
     if (!readRef(pos, &index)) return false;
-    const uint64_t offset = offsets_[index];
+    const uint64_t offset = offsets_[index] & ~kOnPath;
     const uint8_t type = data_[offset] >> 4;
     if (type != 0x5 && type != 0x6) return fail(ErrorCode::kBadKey, offset, "key not a string");
     return countValues(1, offset) && readString(offset, key);
   }
 
-  // Whether `key` is already in `dictionary`. Large dictionaries also keep their keys in
-  // `slots` (open addressing, key index + 1); a new key is entered there at the index it is
-  // about to take. Small ones pass an empty table and are scanned.
-  static bool Contains(const Dictionary& dictionary, const std::string& key,
-                       std::vector<uint32_t>* slots) {
-    if (slots->empty()) {
-      for (size_t j = 0; j < dictionary.size(); ++j) {
-        // Keys of one length often differ in the first byte; checking it spares a call.
-        const std::string& other = dictionary.keyAt(j);
-        if (other.size() == key.size() && (key.empty() || other[0] == key[0]) && other == key) {
-          return true;
+  // Marks in `*dropped` (left empty when there is none, else sized to the entries) every
+  // entry whose key equals an earlier one.
+  void findRepeatedKeys(const std::vector<Dictionary::Entry>& entries,
+                        std::vector<uint8_t>* dropped) {
+    const size_t n = entries.size();
+    auto drop = [n, dropped](size_t i) {
+      if (dropped->empty()) dropped->resize(n, 0);
+      (*dropped)[i] = 1;
+    };
+    if (n <= kLinearKeyScanLimit) {
+      for (size_t i = 1; i < n; ++i) {
+        const std::string& key = entries[i].key;
+        for (size_t j = 0; j < i; ++j) {
+          // Keys of one length often differ in the first byte; checking it spares a call.
+          const std::string& other = entries[j].key;
+          if (other.size() == key.size() && (key.empty() || other[0] == key[0]) && other == key) {
+            drop(i);
+            break;
+          }
         }
       }
-      return false;
+      return;
     }
-    const size_t mask = slots->size() - 1;
-    for (size_t s = std::hash<std::string_view>()(key) & mask;; s = (s + 1) & mask) {
-      const uint32_t entry = (*slots)[s];
-      if (entry == 0) {
-        (*slots)[s] = static_cast<uint32_t>(dictionary.size() + 1);
-        return false;
+    // Ascending keys, as sorting writers leave them, cannot repeat. Otherwise equal keys are
+    // brought together, in the order they were read, by sorting on a hash. Unlike a hash
+    // table, which keys chosen to collide could drive quadratic, this stays O(n log n).
+    bool ascending = true;
+    for (size_t i = 1; ascending && i < n; ++i) {
+      ascending = KeyLess(entries[i - 1].key, entries[i].key);
+    }
+    if (ascending) return;
+    auto key = [&entries](size_t i) { return std::string_view(entries[i].key); };
+    GroupEqualKeys(n, key, &keyOrder_);
+    for (size_t i = 1; i < n; ++i) {
+      const KeyRank& previous = keyOrder_[i - 1];
+      const KeyRank& current = keyOrder_[i];
+      if (current.head == previous.head && current.tail == previous.tail &&
+          key(current.index) == key(previous.index)) {
+        drop(current.index);
       }
-      if (dictionary.keyAt(entry - 1) == key) return true;
     }
   }
 
-  // Keys are read first, straight into the dictionary; a key equal to an earlier one is
-  // dropped with its value, since the platform's binary reader keeps the first.
+  // Keys are read first, in order; a key equal to an earlier one is dropped with its
+  // value, since the platform's binary reader keeps the first.
   bool readDictionary(uint64_t offset, size_t depth, Value* out) {
     uint64_t count, start;
     if (!readCount(offset, 2 * refSize_, &count, &start) || !countValues(1, offset)) {
@@ -392,24 +412,22 @@ class BinaryReader {
     if (count > (valueBudget_ - values_) / 2) {
       return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
     }
-    Dictionary dictionary;
-    dictionary.reserve(count);
-    std::vector<uint32_t> slots;
-    if (count > kLinearKeyScanLimit) {
-      size_t capacity = 1;
-      while (capacity < 2 * count) capacity <<= 1;
-      slots.assign(capacity, 0);
-    }
-    std::vector<uint8_t> dropped;  // Filled only once a duplicate shows up.
-    std::string key;
+    std::vector<Dictionary::Entry> entries;
+    entries.reserve(count);  // Pages are touched only as keys are read.
     for (uint64_t i = 0; i < count; ++i) {
-      if (!readKey(start + i * refSize_, &key)) return false;
-      if (Contains(dictionary, key, &slots)) {
-        dropped.resize(count, 0);
-        dropped[i] = 1;
-      } else {
-        dictionary.append(std::move(key), Value());
+      entries.emplace_back();
+      if (!readKey(start + i * refSize_, &entries.back().key)) return false;
+    }
+    std::vector<uint8_t> dropped;
+    findRepeatedKeys(entries, &dropped);
+    if (!dropped.empty()) {
+      size_t kept = 0;
+      for (size_t i = 0; i < count; ++i) {
+        if (dropped[i]) continue;
+        if (kept != i) entries[kept] = std::move(entries[i]);
+        ++kept;
       }
+      entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end());
     }
     const uint64_t valueRefs = start + count * refSize_;
     Value droppedValue;
@@ -417,12 +435,12 @@ class BinaryReader {
       uint64_t child;
       const bool drop = !dropped.empty() && dropped[i];
       if (!readRef(valueRefs + i * refSize_, &child) ||
-          !readObject(child, depth, drop ? &droppedValue : &dictionary.valueAt(kept))) {
+          !readObject(child, depth, drop ? &droppedValue : &entries[kept].value)) {
         return false;
       }
       kept += !drop;
     }
-    *out = Value(std::move(dictionary));
+    *out = Value(Dictionary(std::move(entries)));
     return true;
   }
 
@@ -434,9 +452,13 @@ class BinaryReader {
   uint64_t numObjects_ = 0;
   uint64_t topObject_ = 0;
   uint64_t tableOffset_ = 0;
-  // Input is at most kMaxInputBytes long, so every offset fits 32 bits.
+  // Input is at most kMaxInputBytes long, so every offset fits 31 bits; the top bit marks
+  // the containers on the path from the top to the object being read.
+  static_assert(kMaxInputBytes <= uint64_t{1} << 31, "offsets and the path mark share 32 bits");
+  static constexpr uint32_t kOnPath = uint32_t{1} << 31;
   std::vector<uint32_t> offsets_;
-  std::vector<uint8_t> onPath_;  // Containers on the path from the top to the current object.
+  std::string utf8_;               // Scratch for decoding UTF-16 strings.
+  std::vector<KeyRank> keyOrder_;  // Scratch for finding repeated keys.
   uint64_t valueBudget_ = 0;
   uint64_t payloadBudget_ = 0;
   uint64_t values_ = 0;

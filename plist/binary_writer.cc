@@ -5,8 +5,9 @@
 // output depends only on the value.
 //
 // Two passes: the first walks the tree, encodes every scalar into one buffer (its encoded
-// bytes double as the uniquing key) and records each container's references; the second,
-// once the object count and so the reference width are known, lays out the file.
+// bytes, found through their offset, double as the uniquing key) and records each
+// container's references; the second, once the object count and so the reference width
+// are known, lays out the file.
 
 #include <cmath>
 #include <cstdint>
@@ -80,6 +81,35 @@ void AppendHeader(uint8_t type, uint64_t count, std::string* out) {
   out->append(buffer, PutHeader(type, count, buffer));
 }
 
+// The length of the scalar encoded at `p`. Every encoding states its length in its first
+// bytes, so no encoding is a prefix of another.
+size_t EncodedLength(const char* p) {
+  const auto marker = static_cast<uint8_t>(p[0]);
+  const unsigned nibble = marker & 0x0F;
+  switch (marker >> 4) {
+    case 0x0:  // Booleans.
+      return 1;
+    case 0x1:  // Integers and reals: 2^nibble bytes.
+    case 0x2:
+      return 1 + (size_t{1} << nibble);
+    case 0x3:  // Dates.
+      return 9;
+    case 0x8:  // UIDs: nibble + 1 bytes.
+      return 2 + nibble;
+    default: {  // Data and strings: a count, in the marker or in an integer after it.
+      uint64_t count = nibble;
+      size_t header = 1;
+      if (nibble == 0x0F) {
+        const size_t width = size_t{1} << (static_cast<uint8_t>(p[1]) & 0x0F);
+        count = 0;
+        for (size_t i = 0; i < width; ++i) count = count << 8 | static_cast<uint8_t>(p[2 + i]);
+        header = 2 + width;
+      }
+      return header + count * ((marker >> 4) == 0x6 ? 2 : 1);
+    }
+  }
+}
+
 bool IsAscii(std::string_view s) {
   size_t i = 0;
   for (; i + 8 <= s.size(); i += 8) {
@@ -115,20 +145,48 @@ class BinaryWriter {
   explicit BinaryWriter(Error* error) : error_(error) {}
 
   bool write(const Value& value, std::string* out) {
+    // Sized up front, the lists never grow by copying: references exactly, objects to at
+    // most one per value (pages that equal scalars leave unused are never touched).
+    Counts counts;
+    Count(value, 0, &counts);
+    refs_.reserve(counts.refs);
+    objects_.reserve(counts.values);
     uint32_t top;
     if (!visit(value, 0, &top)) return false;
+    std::vector<Slot>().swap(slots_);  // Not needed to lay out; its memory goes first.
     layOut(out);
     return true;
   }
 
  private:
-  enum class Type : uint8_t { kScalar, kArray, kDictionary };
-
-  struct Object {
-    Type type;
-    uint64_t start;  // Scalars: position in scalars_. Containers: first slot in refs_.
-    uint64_t size;   // Scalars: encoded length. Containers: entry count.
+  struct Counts {
+    size_t values = 0;
+    size_t refs = 0;
   };
+
+  // Counts the values and references under `value`, down to the depth that visit() accepts.
+  static void Count(const Value& value, size_t depth, Counts* counts) {
+    ++counts->values;
+    if (depth >= kMaxDepth) return;
+    if (value.isArray()) {
+      counts->refs += value.array().size();
+      for (const Value& item : value.array()) Count(item, depth + 1, counts);
+    } else if (value.isDictionary()) {
+      const Dictionary& dictionary = value.dictionary();
+      counts->values += dictionary.size();
+      counts->refs += 2 * dictionary.size();
+      for (size_t i = 0; i < dictionary.size(); ++i) {
+        Count(dictionary.valueAt(i), depth + 1, counts);
+      }
+    }
+  }
+
+  // An object in file order is one number: the type in the two low bits, above them a
+  // scalar's position in scalars_ or a container's entry count. A container's references
+  // follow those of the containers before it in refs_; a scalar's length is encoded in it.
+  enum Type : uint64_t { kScalar, kArray, kDictionary };
+  // (No buffer or count in memory reaches 2^62, so the field never loses bits.)
+  static constexpr unsigned kTypeBits = 2;
 
   struct Slot {
     uint32_t hash;
@@ -140,12 +198,14 @@ class BinaryWriter {
     return false;
   }
 
-  bool newObject(Type type, uint64_t start, uint64_t size, uint32_t* index) {
+  bool newObject(Type type, uint64_t field, uint32_t* index) {
     if (objects_.size() >= std::numeric_limits<uint32_t>::max()) return fail("too many objects");
     *index = static_cast<uint32_t>(objects_.size());
-    objects_.push_back(Object{type, start, size});
+    objects_.push_back(field << kTypeBits | type);
     return true;
   }
+  static Type TypeOf(uint64_t object) { return static_cast<Type>(object & 3); }
+  static uint64_t FieldOf(uint64_t object) { return object >> kTypeBits; }
 
   bool visit(const Value& value, size_t depth, uint32_t* index) {
     switch (value.kind()) {
@@ -153,7 +213,7 @@ class BinaryWriter {
         if (depth >= kMaxDepth) return fail("nesting too deep");
         const Array& array = value.array();
         const size_t slots = refs_.size();
-        if (!newObject(Type::kArray, slots, array.size(), index)) return false;
+        if (!newObject(kArray, array.size(), index)) return false;
         refs_.resize(slots + array.size());
         for (size_t i = 0; i < array.size(); ++i) {
           uint32_t child;
@@ -167,7 +227,7 @@ class BinaryWriter {
         const Dictionary& dictionary = value.dictionary();
         const size_t n = dictionary.size();
         const size_t slots = refs_.size();
-        if (!newObject(Type::kDictionary, slots, n, index)) return false;
+        if (!newObject(kDictionary, n, index)) return false;
         refs_.resize(slots + 2 * n);
         uint32_t child;
         for (size_t i = 0; i < n; ++i) {
@@ -258,85 +318,87 @@ class BinaryWriter {
     return intern(start, index);
   }
 
-  std::string_view encoded(const Object& object) const {
-    return std::string_view(scalars_).substr(object.start, object.size);
+  static uint32_t Hash(std::string_view bytes) {
+    return static_cast<uint32_t>(std::hash<std::string_view>()(bytes));
   }
 
   // Makes the scalar just encoded at scalars_[start...] an object, or drops it again and
   // answers the index of an equal one written before. Encodings are injective on (kind,
-  // payload), so equal bytes mean equal values.
+  // payload), so equal bytes mean equal values; and as none is a prefix of another, an
+  // earlier object whose bytes start with the new ones is equal to it.
   bool intern(size_t start, uint32_t* index) {
     const std::string_view bytes = std::string_view(scalars_).substr(start);
     // Slots carry 32 bits of the hash so that most probes never touch the objects.
-    const auto h = static_cast<uint32_t>(std::hash<std::string_view>()(bytes));
+    const uint32_t h = Hash(bytes);
     if (2 * (interned_ + 1) > slots_.size()) grow();
     const size_t mask = slots_.size() - 1;
     size_t s = h & mask;
     for (; slots_[s].entry != 0; s = (s + 1) & mask) {
-      if (slots_[s].hash == h && encoded(objects_[slots_[s].entry - 1]) == bytes) {
+      if (slots_[s].hash == h &&
+          scalars_.compare(FieldOf(objects_[slots_[s].entry - 1]), bytes.size(), bytes) == 0) {
         scalars_.resize(start);
         *index = slots_[s].entry - 1;
         return true;
       }
     }
-    if (!newObject(Type::kScalar, start, bytes.size(), index)) return false;
+    if (!newObject(kScalar, start, index)) return false;
     slots_[s] = Slot{h, *index + 1};
     ++interned_;
     return true;
   }
 
+  // Doubles the table. It is filled afresh from the objects rather than from the old
+  // table, which is released first so that the two never take memory at once.
   void grow() {
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(old.empty() ? 64 : 2 * old.size(), Slot{0, 0});
-    const size_t mask = slots_.size() - 1;
-    for (const Slot& slot : old) {
-      if (slot.entry == 0) continue;
-      size_t s = slot.hash & mask;
+    const size_t size = slots_.empty() ? 64 : 2 * slots_.size();
+    std::vector<Slot>().swap(slots_);
+    slots_.assign(size, Slot{0, 0});
+    const size_t mask = size - 1;
+    for (size_t i = 0; i < objects_.size(); ++i) {
+      if (TypeOf(objects_[i]) != kScalar) continue;
+      const char* encoded = scalars_.data() + FieldOf(objects_[i]);
+      const uint32_t h = Hash(std::string_view(encoded, EncodedLength(encoded)));
+      size_t s = h & mask;
       while (slots_[s].entry != 0) s = (s + 1) & mask;
-      slots_[s] = slot;
+      slots_[s] = Slot{h, static_cast<uint32_t>(i + 1)};
     }
   }
 
   void layOut(std::string* out) const {
     const uint64_t numObjects = objects_.size();
     const unsigned refSize = FieldWidth(numObjects);
-    std::vector<uint64_t> offsets(numObjects);
-    uint64_t offset = kMagic.size();
-    for (uint64_t i = 0; i < numObjects; ++i) {
-      const Object& object = objects_[i];
-      offsets[i] = offset;
-      switch (object.type) {
-        case Type::kScalar:
-          offset += object.size;
-          break;
-        case Type::kArray:
-          offset += HeaderSize(object.size) + object.size * refSize;
-          break;
-        case Type::kDictionary:
-          offset += HeaderSize(object.size) + 2 * object.size * refSize;
-          break;
-      }
+    // Scalars take what they took in scalars_, which holds each once.
+    uint64_t tableOffset = kMagic.size() + scalars_.size();
+    for (const uint64_t object : objects_) {
+      if (TypeOf(object) == kScalar) continue;
+      const uint64_t count = FieldOf(object);
+      tableOffset += HeaderSize(count) + (TypeOf(object) == kDictionary ? 2 : 1) * count * refSize;
     }
-    const uint64_t tableOffset = offset;
     const unsigned offsetSize = FieldWidth(tableOffset);
     std::string file(tableOffset + numObjects * offsetSize + kTrailerSize, '\0');
-    char* p = file.data();
+    char* const begin = file.data();
+    char* p = begin;
     std::memcpy(p, kMagic.data(), kMagic.size());
     p += kMagic.size();
-    for (const Object& object : objects_) {
-      if (object.type == Type::kScalar) {
-        std::memcpy(p, scalars_.data() + object.start, object.size);
-        p += object.size;
+    char* table = begin + tableOffset;
+    const uint32_t* ref = refs_.data();
+    for (const uint64_t object : objects_) {
+      table = PutBigEndian(static_cast<uint64_t>(p - begin), offsetSize, table);
+      if (TypeOf(object) == kScalar) {
+        const char* encoded = scalars_.data() + FieldOf(object);
+        const size_t length = EncodedLength(encoded);
+        std::memcpy(p, encoded, length);
+        p += length;
         continue;
       }
-      const bool dictionary = object.type == Type::kDictionary;
-      p = PutHeader(dictionary ? 0xD : 0xA, object.size, p);
-      const uint64_t end = object.start + (dictionary ? 2 : 1) * object.size;
-      for (uint64_t slot = object.start; slot < end; ++slot)
-        p = PutBigEndian(refs_[slot], refSize, p);
+      const bool dictionary = TypeOf(object) == kDictionary;
+      const uint64_t count = FieldOf(object);
+      p = PutHeader(dictionary ? 0xD : 0xA, count, p);
+      for (const uint32_t* end = ref + (dictionary ? 2 : 1) * count; ref != end; ++ref) {
+        p = PutBigEndian(*ref, refSize, p);
+      }
     }
-    for (uint64_t o : offsets) p = PutBigEndian(o, offsetSize, p);
-    p += 6;  // Unused bytes and sort version stay zero.
+    p = table + 6;  // Unused bytes and sort version stay zero.
     *p++ = static_cast<char>(offsetSize);
     *p++ = static_cast<char>(refSize);
     p = PutBigEndian(numObjects, 8, p);
@@ -348,7 +410,7 @@ class BinaryWriter {
   Error* error_;
   std::string scalars_;
   std::vector<uint32_t> refs_;
-  std::vector<Object> objects_;
+  std::vector<uint64_t> objects_;
   std::vector<Slot> slots_;  // Open-addressing table of the scalar objects.
   size_t interned_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace plist {
 namespace {
@@ -32,12 +33,11 @@ bool Real::operator==(const Real& other) const {
 
 bool Date::operator==(const Date& other) const { return Bits(seconds) == Bits(other.seconds); }
 
-const Value& Dictionary::valueAt(size_t i) const { return values_[i]; }
-Value& Dictionary::valueAt(size_t i) { return values_[i]; }
+Dictionary::Dictionary(std::vector<Entry> entries) : entries_(std::move(entries)) {}
 
 const Value* Dictionary::find(std::string_view key) const {
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    if (keys_[i] == key) return &values_[i];
+  for (const Entry& entry : entries_) {
+    if (entry.key == key) return &entry.value;
   }
   return nullptr;
 }
@@ -55,17 +55,11 @@ void Dictionary::set(std::string key, Value value) {
 }
 
 void Dictionary::append(std::string key, Value value) {
-  keys_.push_back(std::move(key));
-  values_.push_back(std::move(value));
+  entries_.push_back(Entry{std::move(key), std::move(value)});
 }
 
-void Dictionary::reserve(size_t n) {
-  keys_.reserve(n);
-  values_.reserve(n);
-}
+void Dictionary::reserve(size_t n) { entries_.reserve(n); }
 
-bool Dictionary::operator==(const Dictionary& other) const {
-  return keys_ == other.keys_ && values_ == other.values_;
-}
+bool Dictionary::operator==(const Dictionary& other) const { return entries_ == other.entries_; }
 
 }  // namespace plist

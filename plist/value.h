@@ -54,9 +54,15 @@ using Array = std::vector<Value>;
 // appended at the end. Keys are UTF-8 strings.
 class Dictionary {
  public:
-  size_t size() const { return keys_.size(); }
-  bool empty() const { return keys_.empty(); }
-  const std::string& keyAt(size_t i) const { return keys_[i]; }
+  struct Entry;  // A key and its value; defined below, once Value is complete.
+
+  Dictionary() = default;
+  // Takes `entries` as they stand; the caller guarantees that no two keys are equal.
+  explicit Dictionary(std::vector<Entry> entries);
+
+  size_t size() const;
+  bool empty() const;
+  const std::string& keyAt(size_t i) const;
   const Value& valueAt(size_t i) const;
   Value& valueAt(size_t i);
 
@@ -74,8 +80,9 @@ class Dictionary {
   bool operator!=(const Dictionary& other) const { return !(*this == other); }
 
  private:
-  std::vector<std::string> keys_;
-  std::vector<Value> values_;
+  // One vector of entries rather than parallel vectors of keys and values keeps Value
+  // small (a dictionary is the largest alternative it holds) and makes one allocation.
+  std::vector<Entry> entries_;
 };
 
 enum class Kind { kString, kInteger, kReal, kBoolean, kDate, kData, kArray, kDictionary, kUid };
@@ -84,7 +91,7 @@ enum class Kind { kString, kInteger, kReal, kBoolean, kDate, kData, kArray, kDic
 class Value {
  public:
   Value() : v_(std::string()) {}
-  Value(std::string s) : v_(std::move(s)) {}  // NOLINT: implicit by design.
+  Value(std::string s) : v_(std::move(s)) {}    // NOLINT: implicit by design.
   Value(const char* s) : v_(std::string(s)) {}  // NOLINT
   Value(Integer i) : v_(i) {}                   // NOLINT
   Value(Real r) : v_(r) {}                      // NOLINT
@@ -124,6 +131,18 @@ class Value {
   // The order of the alternatives follows Kind.
   std::variant<std::string, Integer, Real, bool, Date, Data, Array, Dictionary, Uid> v_;
 };
+
+struct Dictionary::Entry {
+  std::string key;
+  Value value;
+  bool operator==(const Entry& other) const { return key == other.key && value == other.value; }
+};
+
+inline size_t Dictionary::size() const { return entries_.size(); }
+inline bool Dictionary::empty() const { return entries_.empty(); }
+inline const std::string& Dictionary::keyAt(size_t i) const { return entries_[i].key; }
+inline const Value& Dictionary::valueAt(size_t i) const { return entries_[i].value; }
+inline Value& Dictionary::valueAt(size_t i) { return entries_[i].value; }
 
 }  // namespace plist
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 
 #include "plist/base64.h"
 #include "plist/date.h"
+#include "plist/key_order.h"
 #include "plist/plist.h"
 #include "text/utf.h"
 
@@ -28,8 +30,13 @@ namespace {
 // element costs 7 bytes of XML but some 60 bytes of memory). A legitimate dictionary of
 // 200,000 entries counts 400,001 values.
 constexpr size_t kMaxValues = size_t{1} << 22;
+static_assert(kMaxValues <= UINT32_MAX, "keys are sorted by 32-bit positions");
 // Dictionaries up to this size look for duplicate keys by direct comparison.
 constexpr size_t kSmallDictionary = 16;
+// Containers are gathered in a buffer kept per depth and then copied to one of their exact
+// size, which saves the slack of a growing vector in the many small ones; from this many
+// elements on, the buffer itself is handed over instead, saving the copy.
+constexpr size_t kHandOverElements = 1024;
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -324,6 +331,10 @@ class Parser {
   Error* error;
   size_t values = 0;
   std::string scratch;  // Text that needed decoding; valid until the next readText.
+  // The elements of the containers being read, one buffer per depth (see kHandOverElements).
+  std::vector<Array> arrayItems;
+  std::vector<std::vector<Dictionary::Entry>> dictEntries;
+  std::vector<KeyRank> keyOrder;  // For finding repeated keys.
 };
 
 // Skips white space, comments, processing instructions and (when allowed) one DOCTYPE,
@@ -622,9 +633,24 @@ bool Parser::parseValue(const Tag& tag, size_t depth, Value* out) {
   return fail(ErrorCode::kUnknownElement, tag.offset, "unknown element");
 }
 
+// Takes the elements gathered in `*buffer`, leaving it empty: the buffer itself when
+// large, else an exactly sized copy.
+template <typename T>
+std::vector<T> TakeElements(std::vector<T>* buffer) {
+  std::vector<T> taken;
+  if (buffer->size() >= kHandOverElements) {
+    taken.swap(*buffer);
+  } else {
+    taken.assign(std::make_move_iterator(buffer->begin()), std::make_move_iterator(buffer->end()));
+    buffer->clear();
+  }
+  return taken;
+}
+
 bool Parser::parseArray(const Tag& tag, size_t depth, Value* out) {
   if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
-  Array items;
+  if (arrayItems.size() <= depth) arrayItems.resize(depth + 1);
+  arrayItems[depth].clear();
   while (!tag.empty) {
     if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
     if (pos == doc.size()) return truncated();
@@ -634,88 +660,96 @@ bool Parser::parseArray(const Tag& tag, size_t depth, Value* out) {
     }
     Tag child;
     if (!readStartTag(&child)) return false;
-    items.emplace_back();
-    if (!parseValue(child, depth, &items.back())) return false;
+    // Deeper containers may grow `arrayItems`, which moves the buffers but not the items.
+    arrayItems[depth].emplace_back();
+    if (!parseValue(child, depth, &arrayItems[depth].back())) return false;
   }
-  *out = Value(std::move(items));
+  *out = Value(TakeElements(&arrayItems[depth]));
   return true;
 }
 
-// Builds a dictionary from parallel lists; a repeated key keeps its first position and
-// takes the last value.
-Dictionary MakeDictionary(std::vector<std::string>* keys, std::vector<Value>* values) {
-  const size_t n = keys->size();
-  std::vector<size_t> kept;
-  kept.reserve(n);
-  bool ascending = n > kSmallDictionary;
-  for (size_t i = 1; ascending && i < n; ++i) ascending = (*keys)[i - 1] < (*keys)[i];
-  if (ascending) {
-    // Strictly ascending keys, the usual layout of written files, cannot repeat.
-    for (size_t i = 0; i < n; ++i) kept.push_back(i);
-  } else if (n <= kSmallDictionary) {
+// Removes repeated keys from `*entries`: a repeated key keeps its first position and
+// takes the last value. `*order` is scratch memory.
+void RemoveRepeatedKeys(std::vector<Dictionary::Entry>* entries, std::vector<KeyRank>* order) {
+  std::vector<Dictionary::Entry>& e = *entries;
+  const size_t n = e.size();
+  size_t kept = 0;
+  if (n <= kSmallDictionary) {
     for (size_t i = 0; i < n; ++i) {
-      auto same = [&](size_t j) { return (*keys)[j] == (*keys)[i]; };
-      const auto first = std::find_if(kept.begin(), kept.end(), same);
-      if (first == kept.end()) {
-        kept.push_back(i);
+      size_t first = 0;
+      while (first < kept && e[first].key != e[i].key) ++first;
+      if (first < kept) {
+        e[first].value = std::move(e[i].value);
       } else {
-        (*values)[*first] = std::move((*values)[i]);
+        if (kept != i) e[kept] = std::move(e[i]);
+        ++kept;
       }
     }
-  } else {
-    // Sorting finds the repeats in O(n log n) whatever the keys; a hash table could be
-    // driven quadratic by keys chosen to collide.
-    std::vector<std::pair<std::string_view, size_t>> order;  // Key and entry index.
-    order.reserve(n);
-    for (size_t i = 0; i < n; ++i) order.emplace_back((*keys)[i], i);
-    std::sort(order.begin(), order.end());
-    std::vector<bool> repeated(n, false);
-    for (size_t run = 0, end; run < n; run = end) {
-      for (end = run + 1; end < n && order[end].first == order[run].first; ++end) {
-        repeated[order[end].second] = true;
-      }
-      if (end - run > 1) (*values)[order[run].second] = std::move((*values)[order[end - 1].second]);
-    }
-    for (size_t i = 0; i < n; ++i) {
-      if (!repeated[i]) kept.push_back(i);
-    }
+    e.erase(e.begin() + static_cast<std::ptrdiff_t>(kept), e.end());
+    return;
   }
-  Dictionary dictionary;
-  dictionary.reserve(kept.size());
-  for (const size_t i : kept) dictionary.append(std::move((*keys)[i]), std::move((*values)[i]));
-  return dictionary;
+  bool ascending = true;
+  for (size_t i = 1; ascending && i < n; ++i) ascending = KeyLess(e[i - 1].key, e[i].key);
+  // Strictly ascending keys, the usual layout of written files, cannot repeat. Otherwise
+  // equal keys are brought together, in the order they were read, by sorting on a hash.
+  // Unlike a hash table, which keys chosen to collide could drive quadratic, this stays
+  // O(n log n) whatever the keys.
+  if (ascending) return;
+  auto key = [&e](size_t i) { return std::string_view(e[i].key); };
+  GroupEqualKeys(n, key, order);
+  std::vector<bool> repeated;
+  for (size_t run = 0, end; run < n; run = end) {
+    const KeyRank& first = (*order)[run];
+    for (end = run + 1; end < n; ++end) {
+      const KeyRank& next = (*order)[end];
+      if (next.head != first.head || next.tail != first.tail ||
+          key(next.index) != key(first.index)) {
+        break;
+      }
+      if (repeated.empty()) repeated.resize(n, false);
+      repeated[next.index] = true;
+    }
+    if (end - run > 1) e[first.index].value = std::move(e[(*order)[end - 1].index].value);
+  }
+  if (repeated.empty()) return;
+  for (size_t i = 0; i < n; ++i) {
+    if (repeated[i]) continue;
+    if (kept != i) e[kept] = std::move(e[i]);
+    ++kept;
+  }
+  e.erase(e.begin() + static_cast<std::ptrdiff_t>(kept), e.end());
 }
 
 bool Parser::parseDict(const Tag& tag, size_t depth, Value* out) {
   if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
-  std::vector<std::string> keys;
-  std::vector<Value> items;
+  if (dictEntries.size() <= depth) dictEntries.resize(depth + 1);
+  dictEntries[depth].clear();
+  bool awaitingValue = false;
   while (!tag.empty) {
     if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
     if (pos == doc.size()) return truncated();
     if (at("</")) {
-      if (keys.size() > items.size()) return fail(ErrorCode::kBadKey, pos, "key without a value");
+      if (awaitingValue) return fail(ErrorCode::kBadKey, pos, "key without a value");
       if (!readEndTag(tag.name)) return false;
       break;
     }
     Tag child;
     if (!readStartTag(&child)) return false;
     if (child.element == Element::kKey) {
-      if (keys.size() > items.size()) {
-        return fail(ErrorCode::kBadKey, child.offset, "key without a value");
-      }
+      if (awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "key without a value");
       std::string_view key;
       if (!countValue(child.offset) || !readText(child, &key)) return false;
-      keys.emplace_back(key);
+      dictEntries[depth].push_back(Dictionary::Entry{std::string(key), Value()});
+      awaitingValue = true;
     } else {
-      if (keys.size() == items.size()) {
-        return fail(ErrorCode::kBadKey, child.offset, "value without a key");
-      }
-      items.emplace_back();
-      if (!parseValue(child, depth, &items.back())) return false;
+      if (!awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "value without a key");
+      // Deeper containers may grow `dictEntries`, which moves the buffers but not the entries.
+      if (!parseValue(child, depth, &dictEntries[depth].back().value)) return false;
+      awaitingValue = false;
     }
   }
-  Dictionary dictionary = MakeDictionary(&keys, &items);
+  RemoveRepeatedKeys(&dictEntries[depth], &keyOrder);
+  Dictionary dictionary(TakeElements(&dictEntries[depth]));
   // The keyed-archive convention for object references, as the platform reads it.
   if (dictionary.size() == 1 && dictionary.keyAt(0) == "CF$UID" &&
       dictionary.valueAt(0).kind() == Kind::kInteger) {

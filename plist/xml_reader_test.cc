@@ -260,31 +260,5 @@ TEST(XmlReaderTest, RefusesInputAboveTheSizeCeiling) {
   EXPECT_EQ(error.code, ErrorCode::kTooLarge);
 }
 
-TEST(XmlReaderTest, RejectsTheSampleFilesThatAreNotPropertyLists) {
-  const char* files[] = {"cpython/entity-declaration.plist",
-                         "rust-plist/xml_error.plist",
-                         "rust-plist/xml_entity_error.plist",
-                         "rust-plist/ascii-sample.plist",
-                         "go-plist/s05.plist",
-                         "go-plist/s06.plist",
-                         "go-plist/s07.plist",
-                         "go-plist/s08.plist",
-                         "go-plist/s09.plist",
-                         "go-plist/s10.plist",
-                         "swift-foundation/bad_plist.bad"};
-  for (const char* file : files) {
-    std::string bytes;
-    FILE* f = std::fopen((std::string(BRT_TESTDATA_DIR) + "/" + file).c_str(), "rb");
-    ASSERT_NE(f, nullptr) << file;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.append(buffer, n);
-    std::fclose(f);
-    Value value;
-    Error error;
-    EXPECT_FALSE(ReadXml(bytes, &value, &error)) << file;
-    EXPECT_NE(error.code, ErrorCode::kNone) << file;
-  }
-}
-
 }  // namespace
 }  // namespace plist

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "plist/base64.h"
 #include "plist/date.h"
+#include "plist/key_order.h"
 #include "plist/plist.h"
 #include "text/utf.h"
 
@@ -29,25 +31,15 @@ constexpr std::string_view kEpilog = "</plist>\n";
 constexpr size_t kBase64LineChars = 76;
 constexpr size_t kMaxBase64Tabs = 8;
 
-// UTF-8 bytes sort as code points; UTF-16 code units put U+E000..U+FFFF (lead bytes EE
-// and EF) after the supplementary planes (lead bytes F0..F4, surrogates in UTF-16).
-unsigned Utf16Rank(unsigned char byte) {
-  return byte == 0xEE || byte == 0xEF ? byte + 0x10u : byte;
-}
+// Entries of an unsorted dictionary are written this many steps after they are prefetched.
+constexpr size_t kPrefetchDistance = 8;
 
-// Orders keys by their UTF-16 code units, a shorter prefix first, as the platform sorts.
-bool KeyLess(std::string_view a, std::string_view b) {
-  const size_t common = std::min(a.size(), b.size());
-  size_t i = 0;
-  for (uint64_t x, y; i + 8 <= common; i += 8) {
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x != y) break;
-  }
-  while (i < common && a[i] == b[i]) ++i;
-  if (i == common) return a.size() < b.size();
-  // Both bytes start a character, or both continue one after the same lead byte.
-  return Utf16Rank(static_cast<unsigned char>(a[i])) < Utf16Rank(static_cast<unsigned char>(b[i]));
+void Prefetch(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(address);
+#else
+  static_cast<void>(address);
+#endif
 }
 
 bool IsAscii(std::string_view s) {
@@ -84,6 +76,8 @@ class Writer {
 
   std::string* out;
   const char* reason = nullptr;
+  // The sorted keys of the dictionaries being written, one per depth, reused.
+  std::vector<std::vector<KeyRank>> orders;
 };
 
 bool Writer::appendText(std::string_view text) {
@@ -145,19 +139,23 @@ bool Writer::appendDictionary(const Dictionary& dictionary, size_t depth) {
     sorted = KeyLess(dictionary.keyAt(i - 1), dictionary.keyAt(i));
   }
   // Dictionaries read from XML arrive sorted; only others pay for sorting.
-  struct Entry {
-    std::string_view key;
-    size_t index;
-  };
-  std::vector<Entry> order;
   if (!sorted) {
-    order.reserve(n);
-    for (size_t i = 0; i < n; ++i) order.push_back(Entry{dictionary.keyAt(i), i});
-    std::sort(order.begin(), order.end(),
-              [](const Entry& x, const Entry& y) { return KeyLess(x.key, y.key); });
+    // The sort numbers keys in 32 bits; no dictionary that fits in memory comes near.
+    if (n > UINT32_MAX) return fail("dictionary too large");
+    if (orders.size() <= depth) orders.resize(depth + 1);
+    SortKeys(
+        n, [&dictionary](size_t i) { return std::string_view(dictionary.keyAt(i)); },
+        &orders[depth]);
   }
   for (size_t k = 0; k < n; ++k) {
-    const size_t i = sorted ? k : order[k].index;
+    // Writing a value may add depths to `orders`, so the vector is indexed afresh.
+    const size_t i = sorted ? k : orders[depth][k].index;
+    if (!sorted && k + kPrefetchDistance < n) {
+      // Sorted order visits entries at random: fetch those a few steps ahead meanwhile.
+      const size_t ahead = orders[depth][k + kPrefetchDistance].index;
+      Prefetch(&dictionary.keyAt(ahead));
+      Prefetch(&dictionary.valueAt(ahead));
+    }
     indent(depth + 1);
     out->append("<key>");
     if (!appendText(dictionary.keyAt(i))) return false;
