@@ -1,0 +1,217 @@
+// Throughput of the property-list readers and writers on generated preference files:
+// mixed nested content of about 1 MB and 10 MB (XML size), and a "wide" file holding a
+// single dictionary of 200,000 short keys. Bytes per second count the file in the format
+// read or written.
+//
+//   plist_bench [benchmark flags]     run the benchmarks
+//   plist_bench --dump_dir=DIR        write each document as DIR/NAME.xml and DIR/NAME.bplist
+//                                     (the inputs of plistlib_bench.py) and exit
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "plist/plist.h"
+
+namespace {
+
+// splitmix64: the same documents on every platform and standard library.
+class Rng {
+ public:
+  uint64_t next() {
+    uint64_t z = (state += 0x9e3779b97f4a7c15u);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
+    return z ^ (z >> 31);
+  }
+  uint64_t below(uint64_t n) { return next() % n; }
+  bool chance(unsigned percent) { return below(100) < percent; }
+
+ private:
+  uint64_t state = 2001;
+};
+
+const char* const kWords[] = {"Report", "Budget", "Notes",     "Holiday", "Invoice",
+                              "Draft",  "Résumé", "Übersicht", "プラン",  "Archive"};
+
+std::string Word(Rng* rng) { return kWords[rng->below(sizeof kWords / sizeof kWords[0])]; }
+
+plist::Value Path(Rng* rng) {
+  return "/Users/user" + std::to_string(rng->below(50)) + "/Documents/" + Word(rng) + " " +
+         std::to_string(rng->below(1000)) + ".txt";
+}
+
+plist::Data Bytes(Rng* rng, size_t n) {
+  plist::Data data(n);
+  for (uint8_t& byte : data) byte = static_cast<uint8_t>(rng->next());
+  return data;
+}
+
+// One application's settings: every kind a preference file holds, nested two deep.
+plist::Value Domain(Rng* rng) {
+  plist::Dictionary toolbar;
+  plist::Array items;
+  for (uint64_t i = 0, n = rng->below(8); i < n; ++i) items.push_back(Word(rng));
+  toolbar.append("Items", std::move(items));
+  toolbar.append("Visible", rng->chance(70));
+  toolbar.append("IconSize", plist::Value::integer(static_cast<int64_t>(16 + rng->below(48))));
+
+  plist::Array recent;
+  for (uint64_t i = 0, n = rng->below(9); i < n; ++i) recent.push_back(Path(rng));
+
+  plist::Dictionary domain;
+  domain.append("Enabled", rng->chance(50));
+  domain.append("LaunchCount", plist::Value::integer(static_cast<int64_t>(rng->below(100000))));
+  domain.append("LastOpened", plist::Date{6e8 + static_cast<double>(rng->below(200000000))});
+  domain.append("DisplayName", Word(rng) + " " + std::to_string(rng->below(100)));
+  domain.append("WindowFrame", "{{" + std::to_string(rng->below(1000)) + ", " +
+                                   std::to_string(rng->below(800)) + "}, {1280, 800}}");
+  domain.append("Scale", plist::Value::real(static_cast<double>(rng->below(400)) / 100.0));
+  domain.append("RecentDocuments", std::move(recent));
+  domain.append("Bookmark", Bytes(rng, 16 + rng->below(180)));
+  domain.append("Toolbar", std::move(toolbar));
+  if (rng->chance(10))
+    domain.append("Offset", plist::Value::integer(-static_cast<int64_t>(rng->below(1000))));
+  return domain;
+}
+
+plist::Value Mixed(size_t domains) {
+  Rng rng;
+  plist::Dictionary root;
+  root.reserve(domains);
+  for (size_t i = 0; i < domains; ++i) {
+    root.append("com.example.app" + std::to_string(i), Domain(&rng));
+  }
+  return root;
+}
+
+plist::Value Wide(size_t keys) {
+  plist::Dictionary root;
+  root.reserve(keys);
+  for (size_t i = 0; i < keys; ++i) {
+    std::string key = "k" + std::to_string(i);
+    switch (i % 3) {
+      case 0:
+        root.append(std::move(key), plist::Value::integer(static_cast<int64_t>(i)));
+        break;
+      case 1:
+        root.append(std::move(key), i % 2 == 0);
+        break;
+      default:
+        root.append(std::move(key), "v" + std::to_string(i % 1000));
+    }
+  }
+  return root;
+}
+
+struct Document {
+  std::string name;
+  plist::Value value;
+  std::string xml;
+  std::string binary;
+};
+
+bool Serialise(Document* doc) {
+  plist::Error error;
+  if (plist::WriteXml(doc->value, &doc->xml, &error) &&
+      plist::WriteBinary(doc->value, &doc->binary, &error)) {
+    return true;
+  }
+  std::fprintf(stderr, "plist_bench: cannot write %s: %s\n", doc->name.c_str(),
+               plist::ErrorCodeName(error.code));
+  return false;
+}
+
+// Mixed documents are sized by their XML text: a sample measures the bytes per domain.
+bool MakeDocuments(std::vector<Document>* docs) {
+  Document sample{"sample", Mixed(200), "", ""};
+  if (!Serialise(&sample)) return false;
+  const size_t perDomain = sample.xml.size() / 200;
+  docs->push_back(Document{"mixed-1MB", Mixed((1u << 20) / perDomain), "", ""});
+  docs->push_back(Document{"mixed-10MB", Mixed((10u << 20) / perDomain), "", ""});
+  docs->push_back(Document{"wide", Wide(200000), "", ""});
+  for (Document& doc : *docs) {
+    if (!Serialise(&doc)) return false;
+  }
+  return true;
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && ok;
+}
+
+void Read(benchmark::State& state, const std::string* bytes) {
+  for (auto _ : state) {
+    plist::Value value;
+    plist::Error error;
+    if (!plist::Read(*bytes, &value, &error)) {
+      state.SkipWithError(plist::ErrorCodeName(error.code));
+      break;
+    }
+    benchmark::DoNotOptimize(value);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes->size()));
+}
+
+void Write(benchmark::State& state, const plist::Value* value, plist::Format format) {
+  size_t size = 0;
+  for (auto _ : state) {
+    std::string out;
+    plist::Error error;
+    if (!plist::Write(*value, format, &out, &error)) {
+      state.SkipWithError(plist::ErrorCodeName(error.code));
+      break;
+    }
+    size = out.size();
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string dumpFlag = "--dump_dir=";
+  std::string dumpDir;
+  if (argc > 1 && std::string(argv[1]).rfind(dumpFlag, 0) == 0) {
+    dumpDir = std::string(argv[1]).substr(dumpFlag.size());
+  }
+  static std::vector<Document> docs;
+  if (!MakeDocuments(&docs)) return 1;
+
+  if (!dumpDir.empty()) {
+    for (const Document& doc : docs) {
+      const std::string base = dumpDir + "/" + doc.name;
+      if (!WriteFile(base + ".xml", doc.xml) || !WriteFile(base + ".bplist", doc.binary)) {
+        std::perror(("plist_bench: " + base).c_str());
+        return 1;
+      }
+      std::printf("%s.xml %zu bytes, %s.bplist %zu bytes\n", base.c_str(), doc.xml.size(),
+                  base.c_str(), doc.binary.size());
+    }
+    return 0;
+  }
+
+  for (const Document& doc : docs) {
+    benchmark::RegisterBenchmark(("read/xml/" + doc.name).c_str(), Read, &doc.xml)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("write/xml/" + doc.name).c_str(), Write, &doc.value,
+                                 plist::Format::kXml)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("read/binary/" + doc.name).c_str(), Read, &doc.binary)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("write/binary/" + doc.name).c_str(), Write, &doc.value,
+                                 plist::Format::kBinary)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
