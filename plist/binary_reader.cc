@@ -12,7 +12,6 @@
 
 #include "plist/key_order.h"
 #include "plist/plist.h"
-#include "text/utf.h"
 
 namespace plist {
 namespace {
@@ -42,6 +41,14 @@ uint64_t ReadBigEndian(const uint8_t* p, uint64_t width) {
       return p[0];
     case 2:
       return (uint64_t{p[0]} << 8) | p[1];
+    case 3:
+      return (uint64_t{p[0]} << 16) | (uint64_t{p[1]} << 8) | p[2];
+    case 4:
+      return (uint64_t{p[0]} << 24) | (uint64_t{p[1]} << 16) | (uint64_t{p[2]} << 8) | p[3];
+    case 8:
+      return (uint64_t{p[0]} << 56) | (uint64_t{p[1]} << 48) | (uint64_t{p[2]} << 40) |
+             (uint64_t{p[3]} << 32) | (uint64_t{p[4]} << 24) | (uint64_t{p[5]} << 16) |
+             (uint64_t{p[6]} << 8) | p[7];
     default: {
       uint64_t v = 0;
       for (uint64_t i = 0; i < width; ++i) v = (v << 8) | p[i];
@@ -66,6 +73,26 @@ double WidenFloat(uint32_t bits) {
   float f;
   std::memcpy(&f, &bits, sizeof f);
   return f;
+}
+
+// Stores the UTF-8 bytes of `cp` (not a surrogate) at `q`; returns the end of them.
+char* PutUtf8(char32_t cp, char* q) {
+  if (cp < 0x80) {
+    *q++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *q++ = static_cast<char>(0xC0 | (cp >> 6));
+    *q++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *q++ = static_cast<char>(0xE0 | (cp >> 12));
+    *q++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *q++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    *q++ = static_cast<char>(0xF0 | (cp >> 18));
+    *q++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *q++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *q++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return q;
 }
 
 bool IsAscii(const uint8_t* p, uint64_t n) {
@@ -218,16 +245,25 @@ class BinaryReader {
     if (!utf16) {
       if (!IsAscii(p, count)) return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
       if (!countPayload(count, offset)) return false;
-      out->assign(reinterpret_cast<const char*>(p), count);
+      // Appending to the empty string costs less than the general assign.
+      out->clear();
+      out->append(reinterpret_cast<const char*>(p), count);
       return true;
     }
     // Three UTF-8 bytes at most per UTF-16 unit.
     if (!countPayload(3 * count, offset)) return false;
-    // Decoded in a reused buffer, so that the string kept is no larger than its text.
-    utf8_.clear();
-    utf8_.reserve(3 * count);
+    // Decoded in a reused buffer, so that the string kept is no larger than its text. The
+    // bytes are stored through a pointer into room made beforehand, ASCII first, rather than
+    // appended one by one.
+    if (utf8_.size() < 3 * count) utf8_.resize(3 * count);
+    char* const begin = &utf8_[0];
+    char* q = begin;
     for (uint64_t i = 0; i < count; ++i) {
       auto unit = static_cast<char32_t>(ReadBigEndian(p + 2 * i, 2));
+      if (unit < 0x80) {
+        *q++ = static_cast<char>(unit);
+        continue;
+      }
       if (unit >= 0xD800 && unit <= 0xDFFF) {
         const auto next =
             static_cast<char32_t>(i + 1 < count ? ReadBigEndian(p + 2 * i + 2, 2) : 0);
@@ -237,9 +273,10 @@ class BinaryReader {
         unit = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
         ++i;
       }
-      text::AppendUtf8(unit, &utf8_);
+      q = PutUtf8(unit, q);
     }
-    out->assign(utf8_);
+    out->clear();
+    out->append(begin, static_cast<size_t>(q - begin));
     return true;
   }
 

@@ -26,6 +26,11 @@ size_t CommonPrefixLength(std::string_view a, std::string_view b, size_t limit);
 // platform orders the keys of valid UTF-8. Bytes that cannot occur in UTF-8 are ranked
 // too, so that any strings are totally ordered and equivalent only when identical.
 inline bool KeyLess(std::string_view a, std::string_view b) {
+  // Most keys compared differ in their first byte: that case is settled without a call.
+  if (!a.empty() && !b.empty() && a[0] != b[0]) {
+    return KeyByteRank(static_cast<unsigned char>(a[0])) <
+           KeyByteRank(static_cast<unsigned char>(b[0]));
+  }
   const size_t common = std::min(a.size(), b.size());
   const size_t i = CommonPrefixLength(a, b, common);
   if (i == common) return a.size() < b.size();
@@ -69,13 +74,17 @@ void SortKeys(size_t n, const KeyAt& key, std::vector<KeyRank>* order) {
   order->clear();
   order->reserve(n);
   if (n <= kFewKeys) {
-    // Too few keys to repay ranking them.
+    // Too few keys to repay ranking them. An insertion sort moves a key only past greater
+    // ones, so equal keys keep their order by position.
     for (size_t i = 0; i < n; ++i) order->push_back(KeyRank{0, 0, static_cast<uint32_t>(i)});
-    std::sort(order->begin(), order->end(), [&key](const KeyRank& x, const KeyRank& y) {
-      const std::string_view a = key(x.index);
-      const std::string_view b = key(y.index);
-      return a == b ? x.index < y.index : KeyLess(a, b);
-    });
+    KeyRank* const ranks = order->data();
+    for (size_t i = 1; i < n; ++i) {
+      const KeyRank item = ranks[i];
+      const std::string_view k = key(item.index);
+      size_t j = i;
+      for (; j > 0 && KeyLess(k, key(ranks[j - 1].index)); --j) ranks[j] = ranks[j - 1];
+      ranks[j] = item;
+    }
     return;
   }
   // Bytes that all keys share are skipped. Their count is guessed from a few keys and

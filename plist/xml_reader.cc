@@ -38,7 +38,23 @@ constexpr size_t kSmallDictionary = 16;
 // elements on, the buffer itself is handed over instead, saving the copy.
 constexpr size_t kHandOverElements = 1024;
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+// One test of a bit mask rather than four comparisons.
+bool IsSpace(char c) {
+  constexpr uint64_t kSpaces =
+      uint64_t{1} << ' ' | uint64_t{1} << '\t' | uint64_t{1} << '\n' | uint64_t{1} << '\r';
+  const auto byte = static_cast<unsigned char>(c);
+  return byte <= ' ' && (kSpaces >> byte & 1) != 0;
+}
+
+// The bytes that end an element name in a tag, as a table: names are scanned byte by byte.
+struct NameEnds {
+  bool table[256];
+  constexpr NameEnds() : table() {
+    for (const char c : {' ', '\t', '\n', '\r', '/', '>'})
+      table[static_cast<unsigned char>(c)] = true;
+  }
+};
+constexpr NameEnds kNameEnds;
 
 bool IsAsciiAlphanumeric(char c) {
   const char lower = static_cast<char>(c | 0x20);
@@ -64,12 +80,20 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 // The offset of the first byte that does not start a well-formed UTF-8 sequence, or the
-// size when there is none. Runs of ASCII are skipped eight bytes at a time.
+// size when there is none. Runs of ASCII are skipped 32 or eight bytes at a time.
 size_t FirstInvalidUtf8(std::string_view s) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const size_t n = s.size();
   size_t i = 0;
   while (i < n) {
+    if (i + 32 <= n) {
+      uint64_t words[4];
+      std::memcpy(words, p + i, sizeof words);
+      if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080u) == 0) {
+        i += 32;
+        continue;
+      }
+    }
     if (i + 8 <= n) {
       uint64_t word;
       std::memcpy(&word, p + i, 8);
@@ -199,15 +223,34 @@ enum class Element {
   kOther
 };
 
+// Names are told apart by length first, so that each comparison has a fixed size and
+// compiles to a load and a compare rather than a call.
 Element ElementNamed(std::string_view name) {
-  static constexpr std::pair<std::string_view, Element> kNames[] = {
-      {"key", Element::kKey},   {"string", Element::kString}, {"integer", Element::kInteger},
-      {"dict", Element::kDict}, {"array", Element::kArray},   {"real", Element::kReal},
-      {"true", Element::kTrue}, {"false", Element::kFalse},   {"date", Element::kDate},
-      {"data", Element::kData}, {"plist", Element::kPlist},
-  };
-  for (const auto& entry : kNames) {
-    if (entry.first == name) return entry.second;
+  const char* p = name.data();
+  switch (name.size()) {
+    case 3:
+      if (std::memcmp(p, "key", 3) == 0) return Element::kKey;
+      break;
+    case 4:
+      if (std::memcmp(p, "dict", 4) == 0) return Element::kDict;
+      if (std::memcmp(p, "real", 4) == 0) return Element::kReal;
+      if (std::memcmp(p, "true", 4) == 0) return Element::kTrue;
+      if (std::memcmp(p, "date", 4) == 0) return Element::kDate;
+      if (std::memcmp(p, "data", 4) == 0) return Element::kData;
+      break;
+    case 5:
+      if (std::memcmp(p, "array", 5) == 0) return Element::kArray;
+      if (std::memcmp(p, "false", 5) == 0) return Element::kFalse;
+      if (std::memcmp(p, "plist", 5) == 0) return Element::kPlist;
+      break;
+    case 6:
+      if (std::memcmp(p, "string", 6) == 0) return Element::kString;
+      break;
+    case 7:
+      if (std::memcmp(p, "integer", 7) == 0) return Element::kInteger;
+      break;
+    default:
+      break;
   }
   return Element::kOther;
 }
@@ -303,7 +346,11 @@ class Parser {
     return Fail(error, code, offset, detail);
   }
   bool truncated() { return fail(ErrorCode::kTruncated, doc.size(), "the document is cut short"); }
-  bool at(std::string_view s) const { return doc.compare(pos, s.size(), s) == 0; }
+  // Inline, so that the literals passed compile to fixed-size compares.
+  bool at(std::string_view s) const {
+    return pos <= doc.size() && doc.size() - pos >= s.size() &&
+           std::memcmp(doc.data() + pos, s.data(), s.size()) == 0;
+  }
   bool skipSpace() {
     const size_t start = pos;
     while (pos < doc.size() && IsSpace(doc[pos])) ++pos;
@@ -344,6 +391,8 @@ bool Parser::skipMisc(ErrorCode textCode, bool doctypeAllowed) {
     skipSpace();
     if (pos == doc.size()) return true;
     if (doc[pos] != '<') return fail(textCode, pos, "text outside an element");
+    // The common case, a tag, is told from markup to skip by its second byte alone.
+    if (pos + 1 < doc.size() && doc[pos + 1] != '!' && doc[pos + 1] != '?') return true;
     if (at("<!--")) {
       if (!skipComment()) return false;
     } else if (at("<?")) {
@@ -424,7 +473,7 @@ bool Parser::skipDoctype() {
 bool Parser::readStartTag(Tag* tag) {
   tag->offset = pos++;
   const size_t nameStart = pos;
-  while (pos < doc.size() && !IsSpace(doc[pos]) && doc[pos] != '/' && doc[pos] != '>') ++pos;
+  while (pos < doc.size() && !kNameEnds.table[static_cast<unsigned char>(doc[pos])]) ++pos;
   if (pos == doc.size()) return truncated();
   if (pos == nameStart) return fail(ErrorCode::kBadSyntax, tag->offset, "element without a name");
   tag->name = doc.substr(nameStart, pos - nameStart);
@@ -470,7 +519,10 @@ bool Parser::readEndTag(std::string_view name) {
   const size_t start = pos;
   pos += 2;
   const std::string_view rest = doc.substr(pos);
-  if (rest.substr(0, name.size()) != name) {
+  // Names are a few bytes long: a loop beats a call to compare them.
+  bool same = rest.size() >= name.size();
+  for (size_t i = 0; same && i < name.size(); ++i) same = rest[i] == name[i];
+  if (!same) {
     if (rest.size() < name.size() && name.substr(0, rest.size()) == rest) return truncated();
     return fail(ErrorCode::kBadSyntax, start, "mismatched end tag");
   }

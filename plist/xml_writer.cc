@@ -31,6 +31,12 @@ constexpr std::string_view kEpilog = "</plist>\n";
 constexpr size_t kBase64LineChars = 76;
 constexpr size_t kMaxBase64Tabs = 8;
 
+// The least room the buffer grows to when the estimate of the text falls short; beyond
+// it, the buffer doubles.
+constexpr size_t kFirstRoom = size_t{64} << 10;
+// The longest text of a finite real: sign, 17 digits, point and a four-character exponent.
+constexpr size_t kMaxRealChars = 24;
+
 // Entries of an unsorted dictionary are written this many steps after they are prefetched.
 constexpr size_t kPrefetchDistance = 8;
 
@@ -42,97 +48,208 @@ void Prefetch(const void* address) {
 #endif
 }
 
-bool IsAscii(std::string_view s) {
-  size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    uint64_t word;
-    std::memcpy(&word, s.data() + i, 8);
-    if ((word & 0x8080808080808080u) != 0) return false;
+constexpr uint64_t kOnes = 0x0101010101010101u;
+constexpr uint64_t kHighBits = 0x8080808080808080u;
+// Tabs for indentation, appended in one piece rather than one at a time.
+constexpr std::string_view kTabs =
+    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
+    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+
+// Whether some byte of `word` is '&', '<' or '>'. '<' and '>' differ only in bit 1, so
+// setting that bit turns both into '>'; a zero byte of the XOR marks a match.
+bool HasEscapable(uint64_t word) {
+  const uint64_t amp = word ^ (kOnes * '&');
+  const uint64_t angle = (word | (kOnes * 2)) ^ (kOnes * '>');
+  return (((amp - kOnes) & ~amp) | ((angle - kOnes) & ~angle)) & kHighBits;
+}
+
+bool IsEscapable(char c) { return c == '&' || c == '<' || c == '>'; }
+
+// The offset of the first '&', '<' or '>' in `text` from `from` on, or its size; ORs every
+// byte looked at into `*bits`, eight bytes at a time where there is nothing to escape.
+size_t FindEscapable(std::string_view text, size_t from, uint64_t* bits) {
+  const char* p = text.data();
+  const size_t n = text.size();
+  size_t i = from;
+  for (uint64_t word; i + 8 <= n; i += 8) {
+    std::memcpy(&word, p + i, 8);
+    if (HasEscapable(word)) break;
+    *bits |= word;
   }
-  for (; i < s.size(); ++i) {
-    if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
+  for (; i < n; ++i) {
+    *bits |= static_cast<unsigned char>(p[i]);
+    if (IsEscapable(p[i])) return i;
   }
-  return true;
+  return n;
+}
+
+// The number of decimal digits of `n`.
+size_t DigitCount(uint64_t n) {
+  size_t digits = 1;
+  for (; n >= 10; n /= 10) ++digits;
+  return digits;
+}
+
+// The length of `value` written at `depth`: exact but for escapes, which lengthen the
+// text, and reals, counted at their longest. The buffer is sized by it up front, so that
+// a large document is not copied and its memory not touched again at every doubling.
+// Containers below the depth that write() accepts count nothing: writing fails there.
+size_t Measure(const Value& value, size_t depth) {
+  if (depth >= kMaxDepth && (value.isArray() || value.isDictionary())) return 0;
+  switch (value.kind()) {
+    case Kind::kString:
+      return depth + value.string().size() + sizeof "<string></string>\n" - 1;
+    case Kind::kInteger: {
+      const Integer& integer = value.integer();
+      const bool negative = !integer.isUnsigned && integer.asSigned() < 0;
+      return depth + negative + DigitCount(negative ? 0 - integer.bits : integer.bits) +
+             sizeof "<integer></integer>\n" - 1;
+    }
+    case Kind::kReal:
+      return depth + kMaxRealChars + sizeof "<real></real>\n" - 1;
+    case Kind::kBoolean:
+      return depth + (value.boolean() ? sizeof "<true/>\n" : sizeof "<false/>\n") - 1;
+    case Kind::kDate:
+      return depth + sizeof "<date>2001-01-01T00:00:00Z</date>\n" - 1;
+    case Kind::kData: {
+      const size_t size = value.data().size();
+      const size_t tabs = std::min(depth, kMaxBase64Tabs);
+      const size_t lineBytes = (kBase64LineChars - 8 * tabs) / 4 * 3;
+      const size_t lines = (size + lineBytes - 1) / lineBytes;
+      return 2 * depth + lines * (tabs + 1) + (size + 2) / 3 * 4 + sizeof "<data>\n</data>\n" - 1;
+    }
+    case Kind::kArray: {
+      if (value.array().empty()) return depth + sizeof "<array/>\n" - 1;
+      size_t total = 2 * depth + sizeof "<array>\n</array>\n" - 1;
+      for (const Value& item : value.array()) total += Measure(item, depth + 1);
+      return total;
+    }
+    case Kind::kDictionary: {
+      const Dictionary& dictionary = value.dictionary();
+      if (dictionary.empty()) return depth + sizeof "<dict/>\n" - 1;
+      size_t total = 2 * depth + sizeof "<dict>\n</dict>\n" - 1;
+      for (size_t i = 0; i < dictionary.size(); ++i) {
+        total += depth + 1 + dictionary.keyAt(i).size() + sizeof "<key></key>\n" - 1 +
+                 Measure(dictionary.valueAt(i), depth + 1);
+      }
+      return total;
+    }
+    case Kind::kUid:
+      return 4 * depth + 2 + DigitCount(value.uid().value) +
+             sizeof "<dict>\n<key>CF$UID</key>\n<integer></integer>\n</dict>\n" - 1;
+  }
+  return 0;
 }
 
 class Writer {
  public:
-  explicit Writer(std::string* buffer) : out(buffer) {}
+  // Writes into `*buffer` after its first `written` bytes; the buffer holds the finished
+  // text once finish() is called.
+  Writer(std::string* buffer, size_t written) : out(buffer), used(written) {}
 
   // Appends `value` at `depth` tabs; false (with failure() set) when it cannot be written.
   bool write(const Value& value, size_t depth);
   const char* failure() const { return reason; }
+  // Trims the buffer to the text written.
+  void finish() { out->resize(used); }
 
  private:
   bool fail(const char* why) {
     reason = why;
     return false;
   }
-  void indent(size_t depth) { out->append(depth, '\t'); }
+  // The buffer is kept sized beyond the text written, so that appending is a copy into
+  // room known to be there rather than a call that checks and grows a string each time.
+  char* room(size_t n) {
+    if (out->size() - used < n) out->resize(std::max({2 * out->size(), used + n, kFirstRoom}));
+    return &(*out)[used];
+  }
+  void put(const char* bytes, size_t n) {
+    std::memcpy(room(n), bytes, n);
+    used += n;
+  }
+  void put(std::string_view s) { put(s.data(), s.size()); }
+  void put(char c) {
+    *room(1) = c;
+    ++used;
+  }
+  void indent(size_t depth) {
+    for (; depth > kTabs.size(); depth -= kTabs.size()) put(kTabs);
+    put(kTabs.data(), depth);
+  }
   bool appendText(std::string_view text);
   void appendReal(double value);
   void appendData(const Data& data, size_t depth);
   bool appendDictionary(const Dictionary& dictionary, size_t depth);
 
   std::string* out;
+  size_t used;  // Bytes of `*out` written.
   const char* reason = nullptr;
+  std::string scratch;  // For pieces formatted by helpers that append to a string.
   // The sorted keys of the dictionaries being written, one per depth, reused.
   std::vector<std::vector<KeyRank>> orders;
 };
 
 bool Writer::appendText(std::string_view text) {
-  if (!IsAscii(text) && !text::IsValidUtf8(text)) return fail("a string is not valid UTF-8");
+  uint64_t bits = 0;
   size_t run = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
+  for (size_t i = FindEscapable(text, 0, &bits); i < text.size();
+       i = FindEscapable(text, run, &bits)) {
+    put(text.data() + run, i - run);
     const char c = text[i];
-    if (c != '&' && c != '<' && c != '>') continue;
-    out->append(text.data() + run, i - run);
-    out->append(c == '&' ? "&amp;" : c == '<' ? "&lt;" : "&gt;");
+    put(c == '&' ? std::string_view("&amp;") : c == '<' ? "&lt;" : "&gt;");
     run = i + 1;
   }
-  out->append(text.data() + run, text.size() - run);
+  put(text.data() + run, text.size() - run);
+  // Every byte has been looked at; only text with a byte above 0x7F needs validating. The
+  // caller drops the buffer on failure, so what was appended meanwhile does not matter.
+  if ((bits & kHighBits) != 0 && !text::IsValidUtf8(text)) {
+    return fail("a string is not valid UTF-8");
+  }
   return true;
 }
 
 void Writer::appendReal(double value) {
   if (std::isnan(value)) {
-    out->append("nan");
+    put("nan");
   } else if (std::isinf(value)) {
-    out->append(value > 0 ? "+infinity" : "-infinity");
+    put(value > 0 ? "+infinity" : "-infinity");
   } else if (value == 0) {
-    out->append("0.0");  // The platform drops the sign of -0.0 too.
+    put("0.0");  // The platform drops the sign of -0.0 too.
   } else {
     char buffer[40];
 #if defined(__cpp_lib_to_chars)
     const auto result =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 17);
-    out->append(buffer, result.ptr);
+    put(buffer, static_cast<size_t>(result.ptr - buffer));
 #else
     const int length = std::snprintf(buffer, sizeof buffer, "%.17g", value);
     // printf follows the locale's decimal point; the format always uses '.'.
     std::replace(buffer, buffer + length, ',', '.');
-    out->append(buffer, static_cast<size_t>(length));
+    put(buffer, static_cast<size_t>(length));
 #endif
   }
 }
 
 void Writer::appendData(const Data& data, size_t depth) {
   indent(depth);
-  out->append("<data>\n");
+  put("<data>\n");
   const size_t tabs = std::min(depth, kMaxBase64Tabs);
   const size_t lineBytes = (kBase64LineChars - 8 * tabs) / 4 * 3;
   for (size_t offset = 0; offset < data.size(); offset += lineBytes) {
     indent(tabs);
-    Base64Encode(data.data() + offset, std::min(lineBytes, data.size() - offset), out);
-    out->push_back('\n');
+    scratch.clear();
+    Base64Encode(data.data() + offset, std::min(lineBytes, data.size() - offset), &scratch);
+    put(scratch);
+    put('\n');
   }
   indent(depth);
-  out->append("</data>\n");
+  put("</data>\n");
 }
 
 bool Writer::appendDictionary(const Dictionary& dictionary, size_t depth) {
   indent(depth);
-  out->append("<dict>\n");
+  put("<dict>\n");
   const size_t n = dictionary.size();
   bool sorted = true;
   for (size_t i = 1; sorted && i < n; ++i) {
@@ -157,13 +274,13 @@ bool Writer::appendDictionary(const Dictionary& dictionary, size_t depth) {
       Prefetch(&dictionary.valueAt(ahead));
     }
     indent(depth + 1);
-    out->append("<key>");
+    put("<key>");
     if (!appendText(dictionary.keyAt(i))) return false;
-    out->append("</key>\n");
+    put("</key>\n");
     if (!write(dictionary.valueAt(i), depth + 1)) return false;
   }
   indent(depth);
-  out->append("</dict>\n");
+  put("</dict>\n");
   return true;
 }
 
@@ -172,9 +289,9 @@ bool Writer::write(const Value& value, size_t depth) {
   switch (value.kind()) {
     case Kind::kString:
       indent(depth);
-      out->append("<string>");
+      put("<string>");
       if (!appendText(value.string())) return false;
-      out->append("</string>\n");
+      put("</string>\n");
       return true;
     case Kind::kInteger: {
       const Integer& integer = value.integer();
@@ -182,27 +299,29 @@ bool Writer::write(const Value& value, size_t depth) {
                               ? std::to_chars(number, number + sizeof number, integer.bits)
                               : std::to_chars(number, number + sizeof number, integer.asSigned());
       indent(depth);
-      out->append("<integer>");
-      out->append(number, result.ptr);
-      out->append("</integer>\n");
+      put("<integer>");
+      put(number, static_cast<size_t>(result.ptr - number));
+      put("</integer>\n");
       return true;
     }
     case Kind::kReal:
       indent(depth);
-      out->append("<real>");
+      put("<real>");
       appendReal(value.real().value);
-      out->append("</real>\n");
+      put("</real>\n");
       return true;
     case Kind::kBoolean:
       indent(depth);
-      out->append(value.boolean() ? "<true/>\n" : "<false/>\n");
+      put(value.boolean() ? "<true/>\n" : "<false/>\n");
       return true;
     case Kind::kDate:
       indent(depth);
-      out->append("<date>");
-      if (!FormatDate(value.date().seconds, out))
+      put("<date>");
+      scratch.clear();
+      if (!FormatDate(value.date().seconds, &scratch))
         return fail("a date is not finite or too far out");
-      out->append("</date>\n");
+      put(scratch);
+      put("</date>\n");
       return true;
     case Kind::kData:
       appendData(value.data(), depth);
@@ -212,21 +331,21 @@ bool Writer::write(const Value& value, size_t depth) {
       if (depth >= kMaxDepth) return fail("nested too deeply");
       indent(depth);
       if (value.array().empty()) {
-        out->append("<array/>\n");
+        put("<array/>\n");
         return true;
       }
-      out->append("<array>\n");
+      put("<array>\n");
       for (const Value& item : value.array()) {
         if (!write(item, depth + 1)) return false;
       }
       indent(depth);
-      out->append("</array>\n");
+      put("</array>\n");
       return true;
     case Kind::kDictionary:
       if (depth >= kMaxDepth) return fail("nested too deeply");
       if (value.dictionary().empty()) {
         indent(depth);
-        out->append("<dict/>\n");
+        put("<dict/>\n");
         return true;
       }
       return appendDictionary(value.dictionary(), depth);
@@ -234,15 +353,15 @@ bool Writer::write(const Value& value, size_t depth) {
       if (depth >= kMaxDepth) return fail("nested too deeply");
       const auto result = std::to_chars(number, number + sizeof number, value.uid().value);
       indent(depth);
-      out->append("<dict>\n");
+      put("<dict>\n");
       indent(depth + 1);
-      out->append("<key>CF$UID</key>\n");
+      put("<key>CF$UID</key>\n");
       indent(depth + 1);
-      out->append("<integer>");
-      out->append(number, result.ptr);
-      out->append("</integer>\n");
+      put("<integer>");
+      put(number, static_cast<size_t>(result.ptr - number));
+      put("</integer>\n");
       indent(depth);
-      out->append("</dict>\n");
+      put("</dict>\n");
       return true;
     }
   }
@@ -252,14 +371,16 @@ bool Writer::write(const Value& value, size_t depth) {
 }  // namespace
 
 bool WriteXml(const Value& value, std::string* out, Error* error) {
-  std::string buffer;
-  buffer.reserve(size_t{64} << 10);
-  buffer.append(kProlog);
-  Writer writer(&buffer);
+  std::string buffer(kProlog);
+  // A little slack spares the copy when a few strings need escaping.
+  const size_t estimate = Measure(value, 0) + kEpilog.size();
+  buffer.resize(buffer.size() + estimate + estimate / 64);
+  Writer writer(&buffer, kProlog.size());
   if (!writer.write(value, 0)) {
     if (error != nullptr) *error = Error{ErrorCode::kUnwritable, 0, writer.failure()};
     return false;
   }
+  writer.finish();
   buffer.append(kEpilog);
   *out = std::move(buffer);
   return true;
