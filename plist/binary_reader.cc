@@ -12,6 +12,7 @@
 
 #include "plist/key_order.h"
 #include "plist/plist.h"
+#include "text/utf.h"
 
 namespace plist {
 namespace {
@@ -73,26 +74,6 @@ double WidenFloat(uint32_t bits) {
   float f;
   std::memcpy(&f, &bits, sizeof f);
   return f;
-}
-
-// Stores the UTF-8 bytes of `cp` (not a surrogate) at `q`; returns the end of them.
-char* PutUtf8(char32_t cp, char* q) {
-  if (cp < 0x80) {
-    *q++ = static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    *q++ = static_cast<char>(0xC0 | (cp >> 6));
-    *q++ = static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    *q++ = static_cast<char>(0xE0 | (cp >> 12));
-    *q++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *q++ = static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    *q++ = static_cast<char>(0xF0 | (cp >> 18));
-    *q++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    *q++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *q++ = static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  return q;
 }
 
 bool IsAscii(const uint8_t* p, uint64_t n) {
@@ -273,7 +254,7 @@ class BinaryReader {
         unit = 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00);
         ++i;
       }
-      q = PutUtf8(unit, q);
+      q = text::EncodeUtf8(unit, q);
     }
     out->clear();
     out->append(begin, static_cast<size_t>(q - begin));

@@ -79,59 +79,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The offset of the first byte that does not start a well-formed UTF-8 sequence, or the
-// size when there is none. Runs of ASCII are skipped 32 or eight bytes at a time.
-size_t FirstInvalidUtf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const size_t n = s.size();
-  size_t i = 0;
-  while (i < n) {
-    if (i + 32 <= n) {
-      uint64_t words[4];
-      std::memcpy(words, p + i, sizeof words);
-      if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080u) == 0) {
-        i += 32;
-        continue;
-      }
-    }
-    if (i + 8 <= n) {
-      uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      if ((word & 0x8080808080808080u) == 0) {
-        i += 8;
-        continue;
-      }
-    }
-    const unsigned char lead = p[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-    } else {
-      return i;
-    }
-    if (n - i < length) return i;
-    uint32_t cp = lead & (0x7Fu >> length);
-    for (size_t k = 1; k < length; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return i;
-      cp = cp << 6 | (p[i + k] & 0x3Fu);
-    }
-    if ((length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return i;
-    }
-    i += length;
-  }
-  return n;
-}
-
 bool Fail(Error* error, ErrorCode code, size_t offset, const char* detail) {
   *error = Error{code, offset, detail};
   return false;
@@ -892,7 +839,7 @@ bool Decode(std::string_view bytes, std::string* converted, std::string_view* do
   if (source == Source::kUtf16) {
     if (encoding.empty() || named({"utf-16", "utf-16le", "utf-16be"})) return true;
   } else if (utf8) {
-    const size_t bad = FirstInvalidUtf8(*doc);
+    const size_t bad = text::FirstInvalidUtf8(*doc);
     if (bad == doc->size()) return true;
     return Fail(error, ErrorCode::kBadEncoding, bad, "invalid UTF-8");
   } else if (source == Source::kEightBit && named({"us-ascii", "ascii"})) {

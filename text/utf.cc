@@ -2,6 +2,9 @@
 
 #include <utf8proc.h>
 
+#include <cstdint>
+#include <cstring>
+
 namespace text {
 namespace {
 
@@ -41,14 +44,36 @@ size_t DecodeOne(std::string_view bytes, size_t pos, char32_t* cp) {
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view bytes) {
-  char32_t cp;
-  for (size_t pos = 0; pos < bytes.size();) {
-    const size_t length = DecodeOne(bytes, pos, &cp);
-    if (length == 0) return false;
-    pos += length;
+bool IsValidUtf8(std::string_view bytes) { return FirstInvalidUtf8(bytes) == bytes.size(); }
+
+size_t FirstInvalidUtf8(std::string_view bytes) {
+  // Runs of ASCII, the common case, are skipped 32 or eight bytes at a time.
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  size_t i = 0;
+  while (i < n) {
+    if (i + 32 <= n) {
+      uint64_t words[4];
+      std::memcpy(words, p + i, sizeof words);
+      if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080u) == 0) {
+        i += 32;
+        continue;
+      }
+    }
+    if (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      if ((word & 0x8080808080808080u) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    char32_t cp;
+    const size_t length = DecodeOne(bytes, i, &cp);
+    if (length == 0) return i;
+    i += length;
   }
-  return true;
+  return n;
 }
 
 char32_t DecodeUtf8(std::string_view bytes, size_t* pos) {
@@ -63,22 +88,28 @@ char32_t DecodeUtf8(std::string_view bytes, size_t* pos) {
   return cp;
 }
 
-void AppendUtf8(char32_t cp, std::string* out) {
+char* EncodeUtf8(char32_t cp, char* out) {
   if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
+    *out++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return out;
+}
+
+void AppendUtf8(char32_t cp, std::string* out) {
+  char bytes[4];
+  out->append(bytes, EncodeUtf8(cp, bytes));
 }
 
 std::u16string ToUtf16(std::string_view utf8) {

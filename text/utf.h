@@ -13,12 +13,20 @@ namespace text {
 // U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 
+// The offset of the first byte that does not start a well-formed UTF-8 sequence, or
+// `bytes.size()` when there is none. Runs of ASCII are skipped several bytes at a time.
+size_t FirstInvalidUtf8(std::string_view bytes);
+
 // Decodes the code point at `*pos` and advances `*pos` past it. Requires
 // *pos < bytes.size(). An ill-formed byte gives U+FFFD and advances `*pos` by one.
 char32_t DecodeUtf8(std::string_view bytes, size_t* pos);
 
 // Appends the UTF-8 form of `cp` (a scalar value) to `*out`.
 void AppendUtf8(char32_t cp, std::string* out);
+
+// Stores the UTF-8 form of `cp` (a scalar value) at `out`, which has room for four bytes;
+// returns the end of what was stored.
+char* EncodeUtf8(char32_t cp, char* out);
 
 // The UTF-16 code units of UTF-8 text; each ill-formed byte becomes U+FFFD.
 std::u16string ToUtf16(std::string_view utf8);
