@@ -51,8 +51,7 @@ class Platform {
   // Sets owner (a user name), group (a group name) and permission bits of `path` in one
   // go. Returns false with `*error` set when any part fails.
   virtual bool setOwnerGroupMode(const std::string& path, const std::string& owner,
-                                 const std::string& group, unsigned mode,
-                                 std::string* error) = 0;
+                                 const std::string& group, unsigned mode, std::string* error) = 0;
 
   // Starts the program `argv[0]` (an absolute path) with `argv` and waits for it to end;
   // its output goes where the tool's goes. Returns false with `*error` set when it cannot
