@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/group_file.h"
 #include "platform/platform.h"
 
 extern char** environ;
@@ -26,6 +27,11 @@ namespace {
 
 // Symbolic links followed at most this many times, as the kernel's own limit does.
 constexpr int kMaxLinkHops = 40;
+
+#if !defined(__APPLE__)
+constexpr char kLocalGroupFile[] = "/etc/group";
+constexpr size_t kMaxGroupFileBytes = 16u << 20;
+#endif
 
 std::string ErrnoText(const std::string& what, const std::string& path, int err) {
   return what + " " + path + ": " + std::strerror(err);
@@ -87,8 +93,63 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Looks up user and group ids; "wheel" stands for gid 0 where no group has that name,
-// which is what the name means on macOS.
+// Reads all of the open file `fd` (named `path` in messages), at most `maxBytes`.
+ReadStatus ReadOpenFile(int fd, const std::string& path, size_t maxBytes, std::string* text,
+                        std::string* error) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    Fail(error, ErrnoText("cannot examine", path, errno));
+    return ReadStatus::kError;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    Fail(error, path + " is not a regular file");
+    return ReadStatus::kError;
+  }
+  if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
+    Fail(error, path + " is too large");
+    return ReadStatus::kError;
+  }
+  // The file was opened without blocking only so that a FIFO could not stall the open.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  text->reserve(static_cast<size_t>(st.st_size));
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n == 0) return ReadStatus::kOk;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail(error, ErrnoText("cannot read", path, errno));
+      return ReadStatus::kError;
+    }
+    // The file may have grown since it was examined.
+    if (text->size() + static_cast<size_t>(n) > maxBytes) {
+      Fail(error, path + " is too large");
+      return ReadStatus::kError;
+    }
+    text->append(chunk, static_cast<size_t>(n));
+  }
+}
+
+// The id of the "wheel" group, gid 0 where no group has that name (which is what the
+// name means on macOS). Outside macOS only the local group file is read: asking the whole
+// group database for a name it lacks goes on to every directory service configured,
+// which took a third of a millisecond, a fifth of a small save, on a plain Debian machine.
+gid_t WheelGroupId() {
+#if defined(__APPLE__)
+  const struct group* wheel = getgrnam("wheel");
+  return wheel ? wheel->gr_gid : 0;
+#else
+  const int fd = open(kLocalGroupFile, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  std::string text;
+  const ReadStatus status = ReadOpenFile(fd, kLocalGroupFile, kMaxGroupFileBytes, &text, nullptr);
+  close(fd);
+  if (status != ReadStatus::kOk) return 0;
+  return FindGroupId(text, "wheel").value_or(0);
+#endif
+}
+
+// Looks up user and group ids.
 bool LookUpIds(const std::string& owner, const std::string& group, uid_t* uid, gid_t* gid,
                std::string* error) {
   long size = sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -104,18 +165,17 @@ bool LookUpIds(const std::string& owner, const std::string& group, uid_t* uid, g
   if (!pwResult) return Fail(error, "no user named \"" + owner + "\"");
   *uid = pw.pw_uid;
 
+  if (group == "wheel") {
+    *gid = WheelGroupId();
+    return true;
+  }
   struct group gr;
   struct group* grResult = nullptr;
   while (getgrnam_r(group.c_str(), &gr, buffer.data(), buffer.size(), &grResult) == ERANGE) {
     buffer.resize(buffer.size() * 2);
   }
-  if (grResult) {
-    *gid = gr.gr_gid;
-  } else if (group == "wheel") {
-    *gid = 0;
-  } else {
-    return Fail(error, "no group named \"" + group + "\"");
-  }
+  if (!grResult) return Fail(error, "no group named \"" + group + "\"");
+  *gid = gr.gr_gid;
   return true;
 }
 
@@ -299,43 +359,6 @@ class PosixPlatform : public Platform {
 #else
     return false;
 #endif
-  }
-
- private:
-  static ReadStatus ReadOpenFile(int fd, const std::string& path, size_t maxBytes,
-                                 std::string* text, std::string* error) {
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-      Fail(error, ErrnoText("cannot examine", path, errno));
-      return ReadStatus::kError;
-    }
-    if (!S_ISREG(st.st_mode)) {
-      Fail(error, path + " is not a regular file");
-      return ReadStatus::kError;
-    }
-    if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
-      Fail(error, path + " is too large");
-      return ReadStatus::kError;
-    }
-    // The file was opened without blocking only so that a FIFO could not stall the open.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    text->reserve(static_cast<size_t>(st.st_size));
-    char chunk[65536];
-    for (;;) {
-      const ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n == 0) return ReadStatus::kOk;
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        Fail(error, ErrnoText("cannot read", path, errno));
-        return ReadStatus::kError;
-      }
-      // The file may have grown since it was examined.
-      if (text->size() + static_cast<size_t>(n) > maxBytes) {
-        Fail(error, path + " is too large");
-        return ReadStatus::kError;
-      }
-      text->append(chunk, static_cast<size_t>(n));
-    }
   }
 };
 

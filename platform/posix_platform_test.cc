@@ -8,6 +8,7 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "platform/group_file.h"
 #include "platform/platform.h"
 #include "testing/temp_dir.h"
 
@@ -118,11 +119,17 @@ TEST(PosixPlatformTest, SetOwnerGroupModeGivesFileToRootAndWheelOrFailsWithReaso
     EXPECT_THAT(error, HasSubstr(c.failure));
   }
   if (!root) return;
-  const struct group* wheel = getgrnam("wheel");  // Where none exists, gid 0 stands for it.
+#if defined(__APPLE__)
+  const struct group* wheel = getgrnam("wheel");
+  const gid_t wheelId = wheel ? wheel->gr_gid : 0;
+#else
+  // Elsewhere the local group file decides; where it has no wheel, gid 0 stands for it.
+  const gid_t wheelId = FindGroupId(TempDir::readFile("/etc/group"), "wheel").value_or(0);
+#endif
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 0u);
-  EXPECT_EQ(st.st_gid, wheel ? wheel->gr_gid : 0u);
+  EXPECT_EQ(st.st_gid, wheelId);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
