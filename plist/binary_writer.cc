@@ -12,12 +12,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "plist/key_order.h"
 #include "plist/plist.h"
 #include "text/utf.h"
 
@@ -140,9 +140,72 @@ bool NarrowToFloat(double d, uint32_t* bits) {
   return true;
 }
 
+// The longest encoding of a number, boolean, date or UID: a 16-byte integer's.
+constexpr size_t kMaxFixedSize = 17;
+
+bool IsFixed(Kind kind) {
+  return kind == Kind::kInteger || kind == Kind::kReal || kind == Kind::kBoolean ||
+         kind == Kind::kDate || kind == Kind::kUid;
+}
+
+// Encodes a number, boolean, date or UID at `p` and answers its length: 0 for other
+// kinds, and for a real flagged float32 that no float32 holds.
+size_t EncodeFixed(const Value& value, char* p) {
+  char* const begin = p;
+  switch (value.kind()) {
+    case Kind::kInteger: {
+      const Integer& i = value.integer();
+      if (i.isUnsigned && i.asSigned() < 0) {
+        // Above INT64_MAX: only the 16-byte form holds it.
+        *p++ = '\x14';
+        p = PutBigEndian(0, 8, p);
+        p = PutBigEndian(i.bits, 8, p);
+      } else {
+        // Negative numbers take the signed 8-byte form; the shorter forms are unsigned.
+        const unsigned log2 = i.asSigned() < 0 ? 3 : IntWidthLog2(i.bits);
+        *p++ = static_cast<char>(0x10 | log2);
+        p = PutBigEndian(i.bits, 1u << log2, p);
+      }
+      break;
+    }
+    case Kind::kReal: {
+      const Real& r = value.real();
+      uint32_t narrow;
+      if (r.isFloat32) {
+        if (!NarrowToFloat(r.value, &narrow)) return 0;
+        *p++ = '\x22';
+        p = PutBigEndian(narrow, 4, p);
+      } else {
+        *p++ = '\x23';
+        p = PutBigEndian(Bits(r.value), 8, p);
+      }
+      break;
+    }
+    case Kind::kBoolean:
+      *p++ = value.boolean() ? '\x09' : '\x08';
+      break;
+    case Kind::kDate:
+      *p++ = '\x33';
+      p = PutBigEndian(Bits(value.date().seconds), 8, p);
+      break;
+    case Kind::kUid: {
+      const unsigned log2 = IntWidthLog2(value.uid().value);
+      *p++ = static_cast<char>(0x80 | ((1u << log2) - 1));
+      p = PutBigEndian(value.uid().value, 1u << log2, p);
+      break;
+    }
+    default:
+      return 0;
+  }
+  return static_cast<size_t>(p - begin);
+}
+
 class BinaryWriter {
  public:
-  explicit BinaryWriter(Error* error) : error_(error) {}
+  // The table's seed comes from where the writer lives, which address-space layout
+  // randomisation varies from run to run; the output does not depend on it.
+  explicit BinaryWriter(Error* error)
+      : error_(error), seed_(reinterpret_cast<uintptr_t>(this) * 0x9E3779B97F4A7C15u) {}
 
   bool write(const Value& value, std::string* out) {
     // Sized up front, the lists never grow by copying: references exactly, objects to at
@@ -187,6 +250,8 @@ class BinaryWriter {
   enum Type : uint64_t { kScalar, kArray, kDictionary };
   // (No buffer or count in memory reaches 2^62, so the field never loses bits.)
   static constexpr unsigned kTypeBits = 2;
+  // Strings are hashed from their text, other scalars from their encoding.
+  static constexpr uint64_t kStringSeed = 0x5354524E47u;
 
   struct Slot {
     uint32_t hash;
@@ -215,12 +280,9 @@ class BinaryWriter {
         const size_t slots = refs_.size();
         if (!newObject(kArray, array.size(), index)) return false;
         refs_.resize(slots + array.size());
-        for (size_t i = 0; i < array.size(); ++i) {
-          uint32_t child;
-          if (!visit(array[i], depth + 1, &child)) return false;
-          refs_[slots + i] = child;
-        }
-        return true;
+        return visitAll(
+            array.size(), [&array](size_t i) -> const Value& { return array[i]; }, depth + 1,
+            slots);
       }
       case Kind::kDictionary: {
         if (depth >= kMaxDepth) return fail("nesting too deep");
@@ -229,107 +291,174 @@ class BinaryWriter {
         const size_t slots = refs_.size();
         if (!newObject(kDictionary, n, index)) return false;
         refs_.resize(slots + 2 * n);
-        uint32_t child;
-        for (size_t i = 0; i < n; ++i) {
-          if (!addString(dictionary.keyAt(i), &child)) return false;
-          refs_[slots + i] = child;
-        }
-        for (size_t i = 0; i < n; ++i) {
-          if (!visit(dictionary.valueAt(i), depth + 1, &child)) return false;
-          refs_[slots + n + i] = child;
-        }
-        return true;
+        if (!addKeys(dictionary, depth, slots)) return false;
+        return visitAll(
+            n, [&dictionary](size_t i) -> const Value& { return dictionary.valueAt(i); }, depth + 1,
+            slots + n);
       }
       default:
         return addScalar(value, index);
     }
   }
 
-  bool addString(const std::string& s, uint32_t* index) {
+  // Adds the keys of `dictionary`, found at `depth`, storing their objects' indices in
+  // refs_ from `slot` on.
+  bool addKeys(const Dictionary& dictionary, size_t depth, size_t slot) {
+    const size_t n = dictionary.size();
+    uint32_t child;
+    if (n > kMaxRecordKeys) {
+      Lookahead ahead;
+      for (size_t i = 0; i < n; ++i) {
+        const uint32_t h = ahead.next(
+            i, n, [&dictionary, this](size_t k) { return prefetchString(dictionary.keyAt(k)); });
+        if (!addString(dictionary.keyAt(i), h, &child)) return false;
+        refs_[slot + i] = child;
+      }
+      return true;
+    }
+    if (keysSeen_.size() <= depth) keysSeen_.resize(depth + 1);
+    KeysSeen& seen = keysSeen_[depth];
+    const size_t known = seen.dictionary ? seen.dictionary->size() : 0;
+    for (size_t i = 0; i < n; ++i) {
+      const std::string& key = dictionary.keyAt(i);
+      if (i < known && seen.dictionary->keyAt(i) == key) {
+        child = seen.objects[i];
+      } else if (!addString(key, stringHash(key), &child)) {
+        return false;
+      }
+      refs_[slot + i] = child;
+    }
+    seen.dictionary = &dictionary;
+    seen.objects.assign(refs_.begin() + static_cast<std::ptrdiff_t>(slot),
+                        refs_.begin() + static_cast<std::ptrdiff_t>(slot + n));
+    return true;
+  }
+
+  // Visits `n` values, `item(i)` the i-th, storing their objects' indices in refs_ from
+  // `slot` on.
+  template <typename Item>
+  bool visitAll(size_t n, Item item, size_t depth, size_t slot) {
+    Lookahead ahead;
+    for (size_t i = 0; i < n; ++i) {
+      const uint32_t h = ahead.next(i, n, [&](size_t k) { return prefetchScalar(item(k)); });
+      const Value& value = item(i);
+      uint32_t child;
+      bool added;
+      if (value.isString()) {
+        added = addString(value.string(), h, &child);
+      } else if (IsFixed(value.kind())) {
+        added = addFixed(value, &h, &child);
+      } else {
+        added = visit(value, depth, &child);
+      }
+      if (!added) return false;
+      refs_[slot + i] = child;
+    }
+    return true;
+  }
+
+  // Table lookups miss the cache once the table outgrows it. Strings (keys above all) are
+  // hashed a few items before their turn and their slots fetched early, so that the
+  // misses overlap instead of following one another.
+  class Lookahead {
+   public:
+    static constexpr size_t kDistance = 8;
+    // The hash of item `i` of `n`, computed by `hashAndFetch` kDistance items earlier.
+    template <typename HashAndFetch>
+    uint32_t next(size_t i, size_t n, HashAndFetch hashAndFetch) {
+      if (i == 0) {
+        for (size_t k = 0; k < kDistance && k < n; ++k) hashes_[k] = hashAndFetch(k);
+      }
+      const uint32_t h = hashes_[i % kDistance];
+      if (i + kDistance < n) hashes_[i % kDistance] = hashAndFetch(i + kDistance);
+      return h;
+    }
+
+   private:
+    uint32_t hashes_[kDistance];
+  };
+
+  uint32_t stringHash(std::string_view s) const {
+    return static_cast<uint32_t>(HashKey(s, seed_ ^ kStringSeed));
+  }
+
+  void prefetch(uint32_t h) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[h & (slots_.size() - 1)]);
+  }
+
+  uint32_t prefetchString(std::string_view s) const {
+    const uint32_t h = stringHash(s);
+    prefetch(h);
+    return h;
+  }
+
+  // The hash of a string, number, boolean, date or UID, its slot fetched; 0 for others.
+  uint32_t prefetchScalar(const Value& value) const {
+    if (value.isString()) return prefetchString(value.string());
+    char encoded[kMaxFixedSize];
+    const size_t length = EncodeFixed(value, encoded);
+    if (length == 0) return 0;
+    const uint32_t h = hash(std::string_view(encoded, length));
+    prefetch(h);
+    return h;
+  }
+
+  // `h` is stringHash(s): a string's encoding follows from its text, so equal texts and
+  // equal encodings go together.
+  bool addString(const std::string& s, uint32_t h, uint32_t* index) {
     const size_t start = scalars_.size();
     if (IsAscii(s)) {
       AppendHeader(0x5, s.size(), &scalars_);
       scalars_.append(s);
-      return intern(start, index);
+      return intern(start, h, index);
     }
     if (!text::IsValidUtf8(s)) return fail("string is not valid UTF-8");
     std::u16string units = text::ToUtf16(s);
     AppendHeader(0x6, units.size(), &scalars_);
     for (char16_t unit : units) AppendBigEndian(unit, 2, &scalars_);
-    return intern(start, index);
+    return intern(start, h, index);
   }
 
   bool addScalar(const Value& value, uint32_t* index) {
-    const size_t start = scalars_.size();
     switch (value.kind()) {
       case Kind::kString:
-        return addString(value.string(), index);
-      case Kind::kInteger: {
-        const Integer& i = value.integer();
-        if (i.isUnsigned && i.asSigned() < 0) {
-          // Above INT64_MAX: only the 16-byte form holds it.
-          scalars_.push_back('\x14');
-          scalars_.append(8, '\0');
-          AppendBigEndian(i.bits, 8, &scalars_);
-        } else {
-          // Negative numbers take the signed 8-byte form; the shorter forms are unsigned.
-          const unsigned log2 = i.asSigned() < 0 ? 3 : IntWidthLog2(i.bits);
-          scalars_.push_back(static_cast<char>(0x10 | log2));
-          AppendBigEndian(i.bits, 1u << log2, &scalars_);
-        }
-        break;
-      }
-      case Kind::kReal: {
-        const Real& r = value.real();
-        uint32_t narrow;
-        if (r.isFloat32) {
-          if (!NarrowToFloat(r.value, &narrow)) return fail("float32 real out of float32 range");
-          scalars_.push_back('\x22');
-          AppendBigEndian(narrow, 4, &scalars_);
-        } else {
-          scalars_.push_back('\x23');
-          AppendBigEndian(Bits(r.value), 8, &scalars_);
-        }
-        break;
-      }
-      case Kind::kBoolean:
-        scalars_.push_back(value.boolean() ? '\x09' : '\x08');
-        break;
-      case Kind::kDate:
-        scalars_.push_back('\x33');
-        AppendBigEndian(Bits(value.date().seconds), 8, &scalars_);
-        break;
+        return addString(value.string(), stringHash(value.string()), index);
       case Kind::kData: {
+        const size_t start = scalars_.size();
         const Data& data = value.data();
         AppendHeader(0x4, data.size(), &scalars_);
         scalars_.append(reinterpret_cast<const char*>(data.data()), data.size());
-        break;
+        return intern(start, hash(std::string_view(scalars_).substr(start)), index);
       }
-      case Kind::kUid: {
-        const unsigned log2 = IntWidthLog2(value.uid().value);
-        scalars_.push_back(static_cast<char>(0x80 | ((1u << log2) - 1)));
-        AppendBigEndian(value.uid().value, 1u << log2, &scalars_);
-        break;
-      }
-      case Kind::kArray:
-      case Kind::kDictionary:
-        break;
+      default:
+        return addFixed(value, nullptr, index);
     }
-    return intern(start, index);
   }
 
-  static uint32_t Hash(std::string_view bytes) {
-    return static_cast<uint32_t>(std::hash<std::string_view>()(bytes));
+  // Adds a number, boolean, date or UID; `h` is its hash where known already.
+  bool addFixed(const Value& value, const uint32_t* h, uint32_t* index) {
+    char encoded[kMaxFixedSize];
+    const size_t length = EncodeFixed(value, encoded);
+    if (length == 0) return fail("float32 real out of float32 range");
+    const std::string_view bytes(encoded, length);
+    const size_t start = scalars_.size();
+    scalars_.append(bytes);
+    return intern(start, h ? *h : hash(bytes), index);
+  }
+
+  // The hash of a scalar other than a string, from its encoding.
+  uint32_t hash(std::string_view bytes) const {
+    return static_cast<uint32_t>(HashKey(bytes, seed_));
   }
 
   // Makes the scalar just encoded at scalars_[start...] an object, or drops it again and
   // answers the index of an equal one written before. Encodings are injective on (kind,
   // payload), so equal bytes mean equal values; and as none is a prefix of another, an
   // earlier object whose bytes start with the new ones is equal to it.
-  bool intern(size_t start, uint32_t* index) {
+  // `h` is the hash of the value; slots carry it so that most probes never touch the
+  // objects.
+  bool intern(size_t start, uint32_t h, uint32_t* index) {
     const std::string_view bytes = std::string_view(scalars_).substr(start);
-    // Slots carry 32 bits of the hash so that most probes never touch the objects.
-    const uint32_t h = Hash(bytes);
     if (2 * (interned_ + 1) > slots_.size()) grow();
     const size_t mask = slots_.size() - 1;
     size_t s = h & mask;
@@ -347,20 +476,16 @@ class BinaryWriter {
     return true;
   }
 
-  // Doubles the table. It is filled afresh from the objects rather than from the old
-  // table, which is released first so that the two never take memory at once.
+  // Doubles the table, moving each slot with the hash it carries.
   void grow() {
-    const size_t size = slots_.empty() ? 64 : 2 * slots_.size();
-    std::vector<Slot>().swap(slots_);
-    slots_.assign(size, Slot{0, 0});
-    const size_t mask = size - 1;
-    for (size_t i = 0; i < objects_.size(); ++i) {
-      if (TypeOf(objects_[i]) != kScalar) continue;
-      const char* encoded = scalars_.data() + FieldOf(objects_[i]);
-      const uint32_t h = Hash(std::string_view(encoded, EncodedLength(encoded)));
-      size_t s = h & mask;
+    std::vector<Slot> old(slots_.empty() ? 64 : 2 * slots_.size(), Slot{0, 0});
+    old.swap(slots_);
+    const size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.entry == 0) continue;
+      size_t s = slot.hash & mask;
       while (slots_[s].entry != 0) s = (s + 1) & mask;
-      slots_[s] = Slot{h, static_cast<uint32_t>(i + 1)};
+      slots_[s] = slot;
     }
   }
 
@@ -408,11 +533,22 @@ class BinaryWriter {
   }
 
   Error* error_;
+  uint64_t seed_;
   std::string scalars_;
   std::vector<uint32_t> refs_;
   std::vector<uint64_t> objects_;
   std::vector<Slot> slots_;  // Open-addressing table of the scalar objects.
   size_t interned_ = 0;
+  // By depth, the keys of the last dictionary of at most kMaxRecordKeys entries there
+  // and their objects. Dictionaries at one depth are often records of one shape, with
+  // their keys in one order: a key equal to the one in its place there takes that
+  // object without a lookup.
+  struct KeysSeen {
+    const Dictionary* dictionary = nullptr;
+    std::vector<uint32_t> objects;
+  };
+  static constexpr size_t kMaxRecordKeys = 64;
+  std::vector<KeysSeen> keysSeen_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <iterator>
 #include <limits>
 #include <string>
@@ -122,6 +123,50 @@ TEST(BinaryWriterTest, SharesEqualScalarsOnlyWhenKindAndBitsMatch) {
   std::string out;
   ASSERT_TRUE(WriteBinary(Value(twice), &out, nullptr));
   EXPECT_EQ(ReadBackObjectCount(out, Value(twice)), 1 + std::size(distinct) + 2);
+}
+
+TEST(BinaryWriterTest, SharesKeysAcrossRecordsWhateverTheirShapeAndOrder) {
+  auto record = [](std::initializer_list<const char*> keys) {
+    Dictionary d;
+    for (const char* key : keys) d.append(key, Value(true));
+    return Value(d);
+  };
+  // Records side by side at one depth, with keys in one order, in another, fewer, more, one
+  // changed, and a record nested one level down; keys also meet equal string values.
+  Dictionary nested = record({"b", "a"}).dictionary();
+  nested.append("inner", record({"a", "b", "c"}));
+  const Array records = {
+      record({"a", "b", "c"}),
+      record({"a", "b", "c"}),
+      record({"c", "a", "b"}),
+      record({"a", "b"}),
+      record({"a", "b", "c", "d"}),
+      record({"a", "x", "c"}),
+      Value(nested),
+      Value("d"),
+  };
+  std::string out;
+  ASSERT_TRUE(WriteBinary(Value(records), &out, nullptr));
+  // The array, 8 dictionaries (the nested one holds one), true, and the strings a b c d x
+  // inner.
+  EXPECT_EQ(ReadBackObjectCount(out, Value(records)), 1 + 8 + 1 + 6u);
+}
+
+TEST(BinaryWriterTest, SharesScalarsInLargeContainers) {
+  // Past the sizes of records the keys and values take the table's other road.
+  Dictionary wide;
+  Array column;
+  for (int i = 0; i < 3000; ++i) {
+    wide.append("key" + std::to_string(i),
+                i % 2 ? Value::integer(i % 100) : Value("v" + std::to_string(i % 50)));
+    column.push_back(i % 3 ? Value::integer(i % 7) : Value("key" + std::to_string(i % 10)));
+  }
+  wide.append("column", Value(column));
+  std::string out;
+  ASSERT_TRUE(WriteBinary(Value(wide), &out, nullptr));
+  // The two containers; 3001 keys; the odd integers 1..99; "v0", "v2" ... "v48" (even i
+  // only); from the column 0, 2, 4 and 6, its odd numbers and "key0".."key9" being there.
+  EXPECT_EQ(ReadBackObjectCount(out, Value(wide)), 2 + 3001 + 50 + 25 + 4u);
 }
 
 TEST(BinaryWriterTest, WidensReferencesAndOffsetsOnlyWhenNeeded) {

@@ -58,9 +58,9 @@ size_t CommonPrefixLength(std::string_view a, std::string_view b, size_t limit) 
   return i;
 }
 
-uint64_t HashKey(std::string_view key) {
+uint64_t HashKey(std::string_view key, uint64_t seed) {
   constexpr uint64_t kMultiplier = 0xFF51AFD7ED558CCDu;
-  uint64_t h = key.size() * 0x9E3779B97F4A7C15u;
+  uint64_t h = seed ^ (key.size() * 0x9E3779B97F4A7C15u);
   size_t i = 0;
   for (uint64_t word; i + 8 <= key.size(); i += 8) {
     std::memcpy(&word, key.data() + i, 8);

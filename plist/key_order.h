@@ -50,8 +50,9 @@ struct KeyRank {
   uint32_t index;  // The key's position among those sorted.
 };
 
-// A 64-bit hash of `key`, for grouping equal keys.
-uint64_t HashKey(std::string_view key);
+// A 64-bit hash of `key`, for grouping equal keys. A `seed` drawn per use keeps keys
+// chosen to collide under one seed from colliding under the next.
+uint64_t HashKey(std::string_view key, uint64_t seed = 0);
 
 // The rank of `key` whose bytes before `skip` are shared by all keys sorted.
 KeyRank RankKey(std::string_view key, size_t skip, uint32_t index);
