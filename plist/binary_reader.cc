@@ -91,121 +91,121 @@ bool IsAscii(const uint8_t* p, uint64_t n) {
 
 class BinaryReader {
  public:
-  BinaryReader(std::string_view bytes, Error* error)
-      : data_(reinterpret_cast<const uint8_t*>(bytes.data())), size_(bytes.size()), error_(error) {}
+  BinaryReader(std::string_view bytes, Error* sink)
+      : data(reinterpret_cast<const uint8_t*>(bytes.data())), size(bytes.size()), error(sink) {}
 
   bool read(Value* value) {
     if (!readTrailer() || !readOffsetTable()) return false;
-    valueBudget_ = std::max<uint64_t>(kMinValueBudget, size_);
-    payloadBudget_ = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size_);
+    valueBudget = std::max<uint64_t>(kMinValueBudget, size);
+    payloadBudget = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size);
     Value root;
-    if (!readObject(topObject_, 0, &root)) return false;
+    if (!readObject(topObject, 0, &root)) return false;
     *value = std::move(root);
     return true;
   }
 
  private:
   bool fail(ErrorCode code, uint64_t offset, const char* detail) {
-    if (error_) *error_ = Error{code, static_cast<size_t>(offset), detail};
+    if (error) *error = Error{code, static_cast<size_t>(offset), detail};
     return false;
   }
 
   bool readTrailer() {
-    const size_t magicLength = std::min<size_t>(size_, kMagic.size());
-    if (std::string_view(reinterpret_cast<const char*>(data_), magicLength) !=
+    const size_t magicLength = std::min<size_t>(size, kMagic.size());
+    if (std::string_view(reinterpret_cast<const char*>(data), magicLength) !=
         kMagic.substr(0, magicLength)) {
       return fail(ErrorCode::kBadHeader, 0, "not a binary property list");
     }
-    if (size_ < kMinFileSize) return fail(ErrorCode::kTruncated, size_, "file too short");
-    const uint64_t trailer = size_ - kTrailerSize;
-    const uint8_t* t = data_ + trailer;
-    offsetSize_ = t[6];
-    refSize_ = t[7];
-    const uint64_t numObjects = ReadBigEndian(t + 8, 8);
-    topObject_ = ReadBigEndian(t + 16, 8);
-    tableOffset_ = ReadBigEndian(t + 24, 8);
-    if (offsetSize_ < 1 || offsetSize_ > 8) {
+    if (size < kMinFileSize) return fail(ErrorCode::kTruncated, size, "file too short");
+    const uint64_t trailer = size - kTrailerSize;
+    const uint8_t* t = data + trailer;
+    offsetSize = t[6];
+    refSize = t[7];
+    const uint64_t count = ReadBigEndian(t + 8, 8);
+    topObject = ReadBigEndian(t + 16, 8);
+    tableOffset = ReadBigEndian(t + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8) {
       return fail(ErrorCode::kBadTrailer, trailer + 6, "offset size not 1 to 8");
     }
-    if (refSize_ < 1 || refSize_ > 8) {
+    if (refSize < 1 || refSize > 8) {
       return fail(ErrorCode::kBadTrailer, trailer + 7, "reference size not 1 to 8");
     }
-    if (numObjects == 0) return fail(ErrorCode::kBadTrailer, trailer + 8, "no objects");
-    if (topObject_ >= numObjects) {
+    if (count == 0) return fail(ErrorCode::kBadTrailer, trailer + 8, "no objects");
+    if (topObject >= count) {
       return fail(ErrorCode::kBadTrailer, trailer + 16, "top object out of range");
     }
     // The table must fit between the object area and the trailer; dividing instead of
     // multiplying keeps an absurd object count from overflowing.
-    if (tableOffset_ < kHeaderSize + 1 || tableOffset_ > trailer ||
-        numObjects > (trailer - tableOffset_) / offsetSize_) {
+    if (tableOffset < kHeaderSize + 1 || tableOffset > trailer ||
+        count > (trailer - tableOffset) / offsetSize) {
       return fail(ErrorCode::kBadTrailer, trailer + 24, "offset table outside the file");
     }
-    if (refSize_ < 8 && (uint64_t{1} << (8 * refSize_)) <= numObjects) {
+    if (refSize < 8 && (uint64_t{1} << (8 * refSize)) <= count) {
       return fail(ErrorCode::kBadTrailer, trailer + 7, "references too narrow for the objects");
     }
-    if (offsetSize_ < 8 && (uint64_t{1} << (8 * offsetSize_)) <= tableOffset_) {
+    if (offsetSize < 8 && (uint64_t{1} << (8 * offsetSize)) <= tableOffset) {
       return fail(ErrorCode::kBadTrailer, trailer + 6, "offsets too narrow for the table");
     }
-    numObjects_ = numObjects;
+    numObjects = count;
     return true;
   }
 
   // Objects may overlap and need not be referenced, but every offset must point into the
   // object area, whether or not it is used.
   bool readOffsetTable() {
-    offsets_.resize(numObjects_);
-    const uint8_t* p = data_ + tableOffset_;
-    for (uint64_t i = 0; i < numObjects_; ++i, p += offsetSize_) {
-      const uint64_t offset = ReadBigEndian(p, offsetSize_);
-      if (offset < kHeaderSize || offset >= tableOffset_) {
-        return fail(ErrorCode::kBadOffset, tableOffset_ + i * offsetSize_,
+    offsets.resize(numObjects);
+    const uint8_t* p = data + tableOffset;
+    for (uint64_t i = 0; i < numObjects; ++i, p += offsetSize) {
+      const uint64_t offset = ReadBigEndian(p, offsetSize);
+      if (offset < kHeaderSize || offset >= tableOffset) {
+        return fail(ErrorCode::kBadOffset, tableOffset + i * offsetSize,
                     "object offset outside the object area");
       }
-      offsets_[i] = static_cast<uint32_t>(offset);
+      offsets[i] = static_cast<uint32_t>(offset);
     }
     return true;
   }
 
   // True when `length` bytes from `offset` end before the offset table.
   bool fits(uint64_t offset, uint64_t length) const {
-    return offset <= tableOffset_ && length <= tableOffset_ - offset;
+    return offset <= tableOffset && length <= tableOffset - offset;
   }
 
   bool countValues(uint64_t n, uint64_t offset) {
-    if (n > valueBudget_ - values_) {
+    if (n > valueBudget - values) {
       return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
     }
-    values_ += n;
+    values += n;
     return true;
   }
 
   bool countPayload(uint64_t n, uint64_t offset) {
-    if (n > payloadBudget_ - payload_) {
+    if (n > payloadBudget - payload) {
       return fail(ErrorCode::kTooManyValues, offset, "shared strings or data expand too far");
     }
-    payload_ += n;
+    payload += n;
     return true;
   }
 
   // Reads the element count of the object at `offset` and checks that `count` elements of
   // `unit` bytes fit in the object area; `*start` receives where they begin.
   bool readCount(uint64_t offset, uint64_t unit, uint64_t* count, uint64_t* start) {
-    const uint8_t nibble = data_[offset] & 0x0F;
+    const uint8_t nibble = data[offset] & 0x0F;
     uint64_t pos = offset + 1;
     if (nibble != 0x0F) {
       *count = nibble;
     } else {
       if (!fits(pos, 1)) return fail(ErrorCode::kTruncated, pos, "count marker missing");
-      const uint8_t marker = data_[pos];
+      const uint8_t marker = data[pos];
       if ((marker & 0xF0) != 0x10 || (marker & 0x0F) > 3) {
         return fail(ErrorCode::kBadMarker, pos, "count is not a 1 to 8 byte integer");
       }
       const uint64_t width = uint64_t{1} << (marker & 0x0F);
       if (!fits(pos + 1, width)) return fail(ErrorCode::kTruncated, pos, "count cut short");
-      *count = ReadBigEndian(data_ + pos + 1, width);
+      *count = ReadBigEndian(data + pos + 1, width);
       pos += 1 + width;
     }
-    if (pos > tableOffset_ || *count > (tableOffset_ - pos) / unit) {
+    if (pos > tableOffset || *count > (tableOffset - pos) / unit) {
       return fail(ErrorCode::kBadCount, offset, "count exceeds the object area");
     }
     *start = pos;
@@ -213,16 +213,16 @@ class BinaryReader {
   }
 
   bool readRef(uint64_t pos, uint64_t* index) {
-    *index = ReadBigEndian(data_ + pos, refSize_);
-    if (*index >= numObjects_) return fail(ErrorCode::kBadOffset, pos, "reference out of range");
+    *index = ReadBigEndian(data + pos, refSize);
+    if (*index >= numObjects) return fail(ErrorCode::kBadOffset, pos, "reference out of range");
     return true;
   }
 
   bool readString(uint64_t offset, std::string* out) {
-    const bool utf16 = (data_[offset] >> 4) == 0x6;
+    const bool utf16 = (data[offset] >> 4) == 0x6;
     uint64_t count, start;
     if (!readCount(offset, utf16 ? 2 : 1, &count, &start)) return false;
-    const uint8_t* p = data_ + start;
+    const uint8_t* p = data + start;
     if (!utf16) {
       if (!IsAscii(p, count)) return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
       if (!countPayload(count, offset)) return false;
@@ -236,8 +236,8 @@ class BinaryReader {
     // Decoded in a reused buffer, so that the string kept is no larger than its text. The
     // bytes are stored through a pointer into room made beforehand, ASCII first, rather than
     // appended one by one.
-    if (utf8_.size() < 3 * count) utf8_.resize(3 * count);
-    char* const begin = &utf8_[0];
+    if (utf8.size() < 3 * count) utf8.resize(3 * count);
+    char* const begin = &utf8[0];
     char* q = begin;
     for (uint64_t i = 0; i < count; ++i) {
       auto unit = static_cast<char32_t>(ReadBigEndian(p + 2 * i, 2));
@@ -262,7 +262,7 @@ class BinaryReader {
   }
 
   bool readScalar(uint64_t offset, Value* out) {
-    const uint8_t marker = data_[offset];
+    const uint8_t marker = data[offset];
     const uint8_t nibble = marker & 0x0F;
     const uint64_t pos = offset + 1;
     switch (marker >> 4) {
@@ -275,13 +275,13 @@ class BinaryReader {
         const uint64_t width = uint64_t{1} << nibble;
         if (!fits(pos, width)) return fail(ErrorCode::kTruncated, offset, "integer cut short");
         if (width < 8) {
-          *out = Value(Integer::fromUnsigned(ReadBigEndian(data_ + pos, width)));
+          *out = Value(Integer::fromUnsigned(ReadBigEndian(data + pos, width)));
         } else if (width == 8) {
-          *out = Value(Integer::fromSigned(static_cast<int64_t>(ReadBigEndian(data_ + pos, 8))));
+          *out = Value(Integer::fromSigned(static_cast<int64_t>(ReadBigEndian(data + pos, 8))));
         } else {
           // A signed 128-bit number; only -2^63 ... 2^64-1 fits the model.
-          const uint64_t high = ReadBigEndian(data_ + pos, 8);
-          const uint64_t low = ReadBigEndian(data_ + pos + 8, 8);
+          const uint64_t high = ReadBigEndian(data + pos, 8);
+          const uint64_t low = ReadBigEndian(data + pos + 8, 8);
           if (high == 0) {
             *out = Value(Integer::fromUnsigned(low));
           } else if (high == ~uint64_t{0} && (low >> 63) != 0) {
@@ -298,21 +298,20 @@ class BinaryReader {
           return fail(ErrorCode::kTruncated, offset, "real cut short");
         }
         if (nibble == 2) {
-          *out =
-              Value(Real{WidenFloat(static_cast<uint32_t>(ReadBigEndian(data_ + pos, 4))), true});
+          *out = Value(Real{WidenFloat(static_cast<uint32_t>(ReadBigEndian(data + pos, 4))), true});
         } else {
-          *out = Value(Real{DoubleFromBits(ReadBigEndian(data_ + pos, 8)), false});
+          *out = Value(Real{DoubleFromBits(ReadBigEndian(data + pos, 8)), false});
         }
         return true;
       case 0x3:
         if (nibble != 3) break;
         if (!fits(pos, 8)) return fail(ErrorCode::kTruncated, offset, "date cut short");
-        *out = Value(Date{DoubleFromBits(ReadBigEndian(data_ + pos, 8))});
+        *out = Value(Date{DoubleFromBits(ReadBigEndian(data + pos, 8))});
         return true;
       case 0x4: {
         uint64_t count, start;
         if (!readCount(offset, 1, &count, &start) || !countPayload(count, offset)) return false;
-        *out = Value(Data(data_ + start, data_ + start + count));
+        *out = Value(Data(data + start, data + start + count));
         return true;
       }
       case 0x5:
@@ -325,7 +324,7 @@ class BinaryReader {
       case 0x8:
         if (nibble > 7) break;
         if (!fits(pos, nibble + 1)) return fail(ErrorCode::kTruncated, offset, "UID cut short");
-        *out = Value(Uid{ReadBigEndian(data_ + pos, nibble + 1)});
+        *out = Value(Uid{ReadBigEndian(data + pos, nibble + 1)});
         return true;
       default:
         break;
@@ -334,33 +333,33 @@ class BinaryReader {
   }
 
   bool readObject(uint64_t index, size_t depth, Value* out) {
-    const uint64_t offset = offsets_[index] & ~kOnPath;
-    const uint8_t type = data_[offset] >> 4;
+    const uint64_t offset = offsets[index] & ~kOnPath;
+    const uint8_t type = data[offset] >> 4;
     if (type != 0xA && type != 0xD) return countValues(1, offset) && readScalar(offset, out);
-    if (offsets_[index] & kOnPath) {
+    if (offsets[index] & kOnPath) {
       return fail(ErrorCode::kCycle, offset, "container contains itself");
     }
     if (depth >= kMaxDepth) return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
-    offsets_[index] |= kOnPath;
+    offsets[index] |= kOnPath;
     const bool ok =
         type == 0xA ? readArray(offset, depth + 1, out) : readDictionary(offset, depth + 1, out);
-    offsets_[index] &= ~kOnPath;
+    offsets[index] &= ~kOnPath;
     return ok;
   }
 
   bool readArray(uint64_t offset, size_t depth, Value* out) {
     uint64_t count, start;
-    if (!readCount(offset, refSize_, &count, &start) || !countValues(1, offset)) return false;
+    if (!readCount(offset, refSize, &count, &start) || !countValues(1, offset)) return false;
     // Every element is materialised at least once: checking the budget first keeps an
     // array of many references to one object from reserving memory it will never fill.
-    if (count > valueBudget_ - values_) {
+    if (count > valueBudget - values) {
       return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
     }
     Array array;
     array.reserve(count);
     for (uint64_t i = 0; i < count; ++i) {
       uint64_t child;
-      if (!readRef(start + i * refSize_, &child)) return false;
+      if (!readRef(start + i * refSize, &child)) return false;
       array.emplace_back();
       if (!readObject(child, depth, &array.back())) return false;
     }
@@ -371,8 +370,8 @@ class BinaryReader {
   bool readKey(uint64_t pos, std::string* key) {
     uint64_t index;
     if (!readRef(pos, &index)) return false;
-    const uint64_t offset = offsets_[index] & ~kOnPath;
-    const uint8_t type = data_[offset] >> 4;
+    const uint64_t offset = offsets[index] & ~kOnPath;
+    const uint8_t type = data[offset] >> 4;
     if (type != 0x5 && type != 0x6) return fail(ErrorCode::kBadKey, offset, "key not a string");
     return countValues(1, offset) && readString(offset, key);
   }
@@ -409,10 +408,10 @@ class BinaryReader {
     }
     if (ascending) return;
     auto key = [&entries](size_t i) { return std::string_view(entries[i].key); };
-    GroupEqualKeys(n, key, &keyOrder_);
+    GroupEqualKeys(n, key, &keyOrder);
     for (size_t i = 1; i < n; ++i) {
-      const KeyRank& previous = keyOrder_[i - 1];
-      const KeyRank& current = keyOrder_[i];
+      const KeyRank& previous = keyOrder[i - 1];
+      const KeyRank& current = keyOrder[i];
       if (current.head == previous.head && current.tail == previous.tail &&
           key(current.index) == key(previous.index)) {
         drop(current.index);
@@ -424,17 +423,17 @@ class BinaryReader {
   // value, since the platform's binary reader keeps the first.
   bool readDictionary(uint64_t offset, size_t depth, Value* out) {
     uint64_t count, start;
-    if (!readCount(offset, 2 * refSize_, &count, &start) || !countValues(1, offset)) {
+    if (!readCount(offset, 2 * refSize, &count, &start) || !countValues(1, offset)) {
       return false;
     }
-    if (count > (valueBudget_ - values_) / 2) {
+    if (count > (valueBudget - values) / 2) {
       return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
     }
     std::vector<Dictionary::Entry> entries;
     entries.reserve(count);  // Pages are touched only as keys are read.
     for (uint64_t i = 0; i < count; ++i) {
       entries.emplace_back();
-      if (!readKey(start + i * refSize_, &entries.back().key)) return false;
+      if (!readKey(start + i * refSize, &entries.back().key)) return false;
     }
     std::vector<uint8_t> dropped;
     findRepeatedKeys(entries, &dropped);
@@ -447,12 +446,12 @@ class BinaryReader {
       }
       entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end());
     }
-    const uint64_t valueRefs = start + count * refSize_;
+    const uint64_t valueRefs = start + count * refSize;
     Value droppedValue;
     for (uint64_t i = 0, kept = 0; i < count; ++i) {
       uint64_t child;
       const bool drop = !dropped.empty() && dropped[i];
-      if (!readRef(valueRefs + i * refSize_, &child) ||
+      if (!readRef(valueRefs + i * refSize, &child) ||
           !readObject(child, depth, drop ? &droppedValue : &entries[kept].value)) {
         return false;
       }
@@ -462,25 +461,25 @@ class BinaryReader {
     return true;
   }
 
-  const uint8_t* data_;
-  uint64_t size_;
-  Error* error_;
-  uint64_t offsetSize_ = 0;
-  uint64_t refSize_ = 0;
-  uint64_t numObjects_ = 0;
-  uint64_t topObject_ = 0;
-  uint64_t tableOffset_ = 0;
+  const uint8_t* data;
+  uint64_t size;
+  Error* error;
+  uint64_t offsetSize = 0;
+  uint64_t refSize = 0;
+  uint64_t numObjects = 0;
+  uint64_t topObject = 0;
+  uint64_t tableOffset = 0;
   // Input is at most kMaxInputBytes long, so every offset fits 31 bits; the top bit marks
   // the containers on the path from the top to the object being read.
   static_assert(kMaxInputBytes <= uint64_t{1} << 31, "offsets and the path mark share 32 bits");
   static constexpr uint32_t kOnPath = uint32_t{1} << 31;
-  std::vector<uint32_t> offsets_;
-  std::string utf8_;               // Scratch for decoding UTF-16 strings.
-  std::vector<KeyRank> keyOrder_;  // Scratch for finding repeated keys.
-  uint64_t valueBudget_ = 0;
-  uint64_t payloadBudget_ = 0;
-  uint64_t values_ = 0;
-  uint64_t payload_ = 0;
+  std::vector<uint32_t> offsets;
+  std::string utf8;               // Scratch for decoding UTF-16 strings.
+  std::vector<KeyRank> keyOrder;  // Scratch for finding repeated keys.
+  uint64_t valueBudget = 0;
+  uint64_t payloadBudget = 0;
+  uint64_t values = 0;
+  uint64_t payload = 0;
 };
 
 }  // namespace

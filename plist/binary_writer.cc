@@ -204,19 +204,19 @@ class BinaryWriter {
  public:
   // The table's seed comes from where the writer lives, which address-space layout
   // randomisation varies from run to run; the output does not depend on it.
-  explicit BinaryWriter(Error* error)
-      : error_(error), seed_(reinterpret_cast<uintptr_t>(this) * 0x9E3779B97F4A7C15u) {}
+  explicit BinaryWriter(Error* sink)
+      : error(sink), seed(reinterpret_cast<uintptr_t>(this) * 0x9E3779B97F4A7C15u) {}
 
   bool write(const Value& value, std::string* out) {
     // Sized up front, the lists never grow by copying: references exactly, objects to at
     // most one per value (pages that equal scalars leave unused are never touched).
     Counts counts;
     Count(value, 0, &counts);
-    refs_.reserve(counts.refs);
-    objects_.reserve(counts.values);
+    refs.reserve(counts.refs);
+    objects.reserve(counts.values);
     uint32_t top;
     if (!visit(value, 0, &top)) return false;
-    std::vector<Slot>().swap(slots_);  // Not needed to lay out; its memory goes first.
+    std::vector<Slot>().swap(slots);  // Not needed to lay out; its memory goes first.
     layOut(out);
     return true;
   }
@@ -245,8 +245,8 @@ class BinaryWriter {
   }
 
   // An object in file order is one number: the type in the two low bits, above them a
-  // scalar's position in scalars_ or a container's entry count. A container's references
-  // follow those of the containers before it in refs_; a scalar's length is encoded in it.
+  // scalar's position in scalars or a container's entry count. A container's references
+  // follow those of the containers before it in refs; a scalar's length is encoded in it.
   enum Type : uint64_t { kScalar, kArray, kDictionary };
   // (No buffer or count in memory reaches 2^62, so the field never loses bits.)
   static constexpr unsigned kTypeBits = 2;
@@ -259,14 +259,14 @@ class BinaryWriter {
   };
 
   bool fail(const char* detail) {
-    if (error_) *error_ = Error{ErrorCode::kUnwritable, 0, detail};
+    if (error) *error = Error{ErrorCode::kUnwritable, 0, detail};
     return false;
   }
 
   bool newObject(Type type, uint64_t field, uint32_t* index) {
-    if (objects_.size() >= std::numeric_limits<uint32_t>::max()) return fail("too many objects");
-    *index = static_cast<uint32_t>(objects_.size());
-    objects_.push_back(field << kTypeBits | type);
+    if (objects.size() >= std::numeric_limits<uint32_t>::max()) return fail("too many objects");
+    *index = static_cast<uint32_t>(objects.size());
+    objects.push_back(field << kTypeBits | type);
     return true;
   }
   static Type TypeOf(uint64_t object) { return static_cast<Type>(object & 3); }
@@ -277,24 +277,24 @@ class BinaryWriter {
       case Kind::kArray: {
         if (depth >= kMaxDepth) return fail("nesting too deep");
         const Array& array = value.array();
-        const size_t slots = refs_.size();
+        const size_t first = refs.size();
         if (!newObject(kArray, array.size(), index)) return false;
-        refs_.resize(slots + array.size());
+        refs.resize(first + array.size());
         return visitAll(
             array.size(), [&array](size_t i) -> const Value& { return array[i]; }, depth + 1,
-            slots);
+            first);
       }
       case Kind::kDictionary: {
         if (depth >= kMaxDepth) return fail("nesting too deep");
         const Dictionary& dictionary = value.dictionary();
         const size_t n = dictionary.size();
-        const size_t slots = refs_.size();
+        const size_t first = refs.size();
         if (!newObject(kDictionary, n, index)) return false;
-        refs_.resize(slots + 2 * n);
-        if (!addKeys(dictionary, depth, slots)) return false;
+        refs.resize(first + 2 * n);
+        if (!addKeys(dictionary, depth, first)) return false;
         return visitAll(
             n, [&dictionary](size_t i) -> const Value& { return dictionary.valueAt(i); }, depth + 1,
-            slots + n);
+            first + n);
       }
       default:
         return addScalar(value, index);
@@ -302,7 +302,7 @@ class BinaryWriter {
   }
 
   // Adds the keys of `dictionary`, found at `depth`, storing their objects' indices in
-  // refs_ from `slot` on.
+  // refs from `slot` on.
   bool addKeys(const Dictionary& dictionary, size_t depth, size_t slot) {
     const size_t n = dictionary.size();
     uint32_t child;
@@ -312,12 +312,12 @@ class BinaryWriter {
         const uint32_t h = ahead.next(
             i, n, [&dictionary, this](size_t k) { return prefetchString(dictionary.keyAt(k)); });
         if (!addString(dictionary.keyAt(i), h, &child)) return false;
-        refs_[slot + i] = child;
+        refs[slot + i] = child;
       }
       return true;
     }
-    if (keysSeen_.size() <= depth) keysSeen_.resize(depth + 1);
-    KeysSeen& seen = keysSeen_[depth];
+    if (keysSeen.size() <= depth) keysSeen.resize(depth + 1);
+    KeysSeen& seen = keysSeen[depth];
     const size_t known = seen.dictionary ? seen.dictionary->size() : 0;
     for (size_t i = 0; i < n; ++i) {
       const std::string& key = dictionary.keyAt(i);
@@ -326,15 +326,15 @@ class BinaryWriter {
       } else if (!addString(key, stringHash(key), &child)) {
         return false;
       }
-      refs_[slot + i] = child;
+      refs[slot + i] = child;
     }
     seen.dictionary = &dictionary;
-    seen.objects.assign(refs_.begin() + static_cast<std::ptrdiff_t>(slot),
-                        refs_.begin() + static_cast<std::ptrdiff_t>(slot + n));
+    seen.objects.assign(refs.begin() + static_cast<std::ptrdiff_t>(slot),
+                        refs.begin() + static_cast<std::ptrdiff_t>(slot + n));
     return true;
   }
 
-  // Visits `n` values, `item(i)` the i-th, storing their objects' indices in refs_ from
+  // Visits `n` values, `item(i)` the i-th, storing their objects' indices in refs from
   // `slot` on.
   template <typename Item>
   bool visitAll(size_t n, Item item, size_t depth, size_t slot) {
@@ -352,7 +352,7 @@ class BinaryWriter {
         added = visit(value, depth, &child);
       }
       if (!added) return false;
-      refs_[slot + i] = child;
+      refs[slot + i] = child;
     }
     return true;
   }
@@ -367,23 +367,23 @@ class BinaryWriter {
     template <typename HashAndFetch>
     uint32_t next(size_t i, size_t n, HashAndFetch hashAndFetch) {
       if (i == 0) {
-        for (size_t k = 0; k < kDistance && k < n; ++k) hashes_[k] = hashAndFetch(k);
+        for (size_t k = 0; k < kDistance && k < n; ++k) hashes[k] = hashAndFetch(k);
       }
-      const uint32_t h = hashes_[i % kDistance];
-      if (i + kDistance < n) hashes_[i % kDistance] = hashAndFetch(i + kDistance);
+      const uint32_t h = hashes[i % kDistance];
+      if (i + kDistance < n) hashes[i % kDistance] = hashAndFetch(i + kDistance);
       return h;
     }
 
    private:
-    uint32_t hashes_[kDistance];
+    uint32_t hashes[kDistance];
   };
 
   uint32_t stringHash(std::string_view s) const {
-    return static_cast<uint32_t>(HashKey(s, seed_ ^ kStringSeed));
+    return static_cast<uint32_t>(HashKey(s, seed ^ kStringSeed));
   }
 
   void prefetch(uint32_t h) const {
-    if (!slots_.empty()) __builtin_prefetch(&slots_[h & (slots_.size() - 1)]);
+    if (!slots.empty()) __builtin_prefetch(&slots[h & (slots.size() - 1)]);
   }
 
   uint32_t prefetchString(std::string_view s) const {
@@ -406,16 +406,16 @@ class BinaryWriter {
   // `h` is stringHash(s): a string's encoding follows from its text, so equal texts and
   // equal encodings go together.
   bool addString(const std::string& s, uint32_t h, uint32_t* index) {
-    const size_t start = scalars_.size();
+    const size_t start = scalars.size();
     if (IsAscii(s)) {
-      AppendHeader(0x5, s.size(), &scalars_);
-      scalars_.append(s);
+      AppendHeader(0x5, s.size(), &scalars);
+      scalars.append(s);
       return intern(start, h, index);
     }
     if (!text::IsValidUtf8(s)) return fail("string is not valid UTF-8");
     std::u16string units = text::ToUtf16(s);
-    AppendHeader(0x6, units.size(), &scalars_);
-    for (char16_t unit : units) AppendBigEndian(unit, 2, &scalars_);
+    AppendHeader(0x6, units.size(), &scalars);
+    for (char16_t unit : units) AppendBigEndian(unit, 2, &scalars);
     return intern(start, h, index);
   }
 
@@ -424,11 +424,11 @@ class BinaryWriter {
       case Kind::kString:
         return addString(value.string(), stringHash(value.string()), index);
       case Kind::kData: {
-        const size_t start = scalars_.size();
+        const size_t start = scalars.size();
         const Data& data = value.data();
-        AppendHeader(0x4, data.size(), &scalars_);
-        scalars_.append(reinterpret_cast<const char*>(data.data()), data.size());
-        return intern(start, hash(std::string_view(scalars_).substr(start)), index);
+        AppendHeader(0x4, data.size(), &scalars);
+        scalars.append(reinterpret_cast<const char*>(data.data()), data.size());
+        return intern(start, hash(std::string_view(scalars).substr(start)), index);
       }
       default:
         return addFixed(value, nullptr, index);
@@ -441,60 +441,60 @@ class BinaryWriter {
     const size_t length = EncodeFixed(value, encoded);
     if (length == 0) return fail("float32 real out of float32 range");
     const std::string_view bytes(encoded, length);
-    const size_t start = scalars_.size();
-    scalars_.append(bytes);
+    const size_t start = scalars.size();
+    scalars.append(bytes);
     return intern(start, h ? *h : hash(bytes), index);
   }
 
   // The hash of a scalar other than a string, from its encoding.
   uint32_t hash(std::string_view bytes) const {
-    return static_cast<uint32_t>(HashKey(bytes, seed_));
+    return static_cast<uint32_t>(HashKey(bytes, seed));
   }
 
-  // Makes the scalar just encoded at scalars_[start...] an object, or drops it again and
+  // Makes the scalar just encoded at scalars[start...] an object, or drops it again and
   // answers the index of an equal one written before. Encodings are injective on (kind,
   // payload), so equal bytes mean equal values; and as none is a prefix of another, an
   // earlier object whose bytes start with the new ones is equal to it.
   // `h` is the hash of the value; slots carry it so that most probes never touch the
   // objects.
   bool intern(size_t start, uint32_t h, uint32_t* index) {
-    const std::string_view bytes = std::string_view(scalars_).substr(start);
-    if (2 * (interned_ + 1) > slots_.size()) grow();
-    const size_t mask = slots_.size() - 1;
+    const std::string_view bytes = std::string_view(scalars).substr(start);
+    if (2 * (interned + 1) > slots.size()) grow();
+    const size_t mask = slots.size() - 1;
     size_t s = h & mask;
-    for (; slots_[s].entry != 0; s = (s + 1) & mask) {
-      if (slots_[s].hash == h &&
-          scalars_.compare(FieldOf(objects_[slots_[s].entry - 1]), bytes.size(), bytes) == 0) {
-        scalars_.resize(start);
-        *index = slots_[s].entry - 1;
+    for (; slots[s].entry != 0; s = (s + 1) & mask) {
+      if (slots[s].hash == h &&
+          scalars.compare(FieldOf(objects[slots[s].entry - 1]), bytes.size(), bytes) == 0) {
+        scalars.resize(start);
+        *index = slots[s].entry - 1;
         return true;
       }
     }
     if (!newObject(kScalar, start, index)) return false;
-    slots_[s] = Slot{h, *index + 1};
-    ++interned_;
+    slots[s] = Slot{h, *index + 1};
+    ++interned;
     return true;
   }
 
   // Doubles the table, moving each slot with the hash it carries.
   void grow() {
-    std::vector<Slot> old(slots_.empty() ? 64 : 2 * slots_.size(), Slot{0, 0});
-    old.swap(slots_);
-    const size_t mask = slots_.size() - 1;
+    std::vector<Slot> old(slots.empty() ? 64 : 2 * slots.size(), Slot{0, 0});
+    old.swap(slots);
+    const size_t mask = slots.size() - 1;
     for (const Slot& slot : old) {
       if (slot.entry == 0) continue;
       size_t s = slot.hash & mask;
-      while (slots_[s].entry != 0) s = (s + 1) & mask;
-      slots_[s] = slot;
+      while (slots[s].entry != 0) s = (s + 1) & mask;
+      slots[s] = slot;
     }
   }
 
   void layOut(std::string* out) const {
-    const uint64_t numObjects = objects_.size();
+    const uint64_t numObjects = objects.size();
     const unsigned refSize = FieldWidth(numObjects);
-    // Scalars take what they took in scalars_, which holds each once.
-    uint64_t tableOffset = kMagic.size() + scalars_.size();
-    for (const uint64_t object : objects_) {
+    // Scalars take what they took in scalars, which holds each once.
+    uint64_t tableOffset = kMagic.size() + scalars.size();
+    for (const uint64_t object : objects) {
       if (TypeOf(object) == kScalar) continue;
       const uint64_t count = FieldOf(object);
       tableOffset += HeaderSize(count) + (TypeOf(object) == kDictionary ? 2 : 1) * count * refSize;
@@ -506,11 +506,11 @@ class BinaryWriter {
     std::memcpy(p, kMagic.data(), kMagic.size());
     p += kMagic.size();
     char* table = begin + tableOffset;
-    const uint32_t* ref = refs_.data();
-    for (const uint64_t object : objects_) {
+    const uint32_t* ref = refs.data();
+    for (const uint64_t object : objects) {
       table = PutBigEndian(static_cast<uint64_t>(p - begin), offsetSize, table);
       if (TypeOf(object) == kScalar) {
-        const char* encoded = scalars_.data() + FieldOf(object);
+        const char* encoded = scalars.data() + FieldOf(object);
         const size_t length = EncodedLength(encoded);
         std::memcpy(p, encoded, length);
         p += length;
@@ -532,13 +532,13 @@ class BinaryWriter {
     out->swap(file);
   }
 
-  Error* error_;
-  uint64_t seed_;
-  std::string scalars_;
-  std::vector<uint32_t> refs_;
-  std::vector<uint64_t> objects_;
-  std::vector<Slot> slots_;  // Open-addressing table of the scalar objects.
-  size_t interned_ = 0;
+  Error* error;
+  uint64_t seed;
+  std::string scalars;
+  std::vector<uint32_t> refs;
+  std::vector<uint64_t> objects;
+  std::vector<Slot> slots;  // Open-addressing table of the scalar objects.
+  size_t interned = 0;
   // By depth, the keys of the last dictionary of at most kMaxRecordKeys entries there
   // and their objects. Dictionaries at one depth are often records of one shape, with
   // their keys in one order: a key equal to the one in its place there takes that
@@ -548,7 +548,7 @@ class BinaryWriter {
     std::vector<uint32_t> objects;
   };
   static constexpr size_t kMaxRecordKeys = 64;
-  std::vector<KeysSeen> keysSeen_;
+  std::vector<KeysSeen> keysSeen;
 };
 
 }  // namespace

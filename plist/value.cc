@@ -33,10 +33,10 @@ bool Real::operator==(const Real& other) const {
 
 bool Date::operator==(const Date& other) const { return Bits(seconds) == Bits(other.seconds); }
 
-Dictionary::Dictionary(std::vector<Entry> entries) : entries_(std::move(entries)) {}
+Dictionary::Dictionary(std::vector<Entry> list) : entries(std::move(list)) {}
 
 const Value* Dictionary::find(std::string_view key) const {
-  for (const Entry& entry : entries_) {
+  for (const Entry& entry : entries) {
     if (entry.key == key) return &entry.value;
   }
   return nullptr;
@@ -55,11 +55,11 @@ void Dictionary::set(std::string key, Value value) {
 }
 
 void Dictionary::append(std::string key, Value value) {
-  entries_.push_back(Entry{std::move(key), std::move(value)});
+  entries.push_back(Entry{std::move(key), std::move(value)});
 }
 
-void Dictionary::reserve(size_t n) { entries_.reserve(n); }
+void Dictionary::reserve(size_t n) { entries.reserve(n); }
 
-bool Dictionary::operator==(const Dictionary& other) const { return entries_ == other.entries_; }
+bool Dictionary::operator==(const Dictionary& other) const { return entries == other.entries; }
 
 }  // namespace plist

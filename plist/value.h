@@ -57,8 +57,8 @@ class Dictionary {
   struct Entry;  // A key and its value; defined below, once Value is complete.
 
   Dictionary() = default;
-  // Takes `entries` as they stand; the caller guarantees that no two keys are equal.
-  explicit Dictionary(std::vector<Entry> entries);
+  // Takes `list` as it stands; the caller guarantees that no two keys are equal.
+  explicit Dictionary(std::vector<Entry> list);
 
   size_t size() const;
   bool empty() const;
@@ -82,7 +82,7 @@ class Dictionary {
  private:
   // One vector of entries rather than parallel vectors of keys and values keeps Value
   // small (a dictionary is the largest alternative it holds) and makes one allocation.
-  std::vector<Entry> entries_;
+  std::vector<Entry> entries;
 };
 
 enum class Kind { kString, kInteger, kReal, kBoolean, kDate, kData, kArray, kDictionary, kUid };
@@ -90,46 +90,46 @@ enum class Kind { kString, kInteger, kReal, kBoolean, kDate, kData, kArray, kDic
 // One property-list value of any kind. Strings hold valid UTF-8.
 class Value {
  public:
-  Value() : v_(std::string()) {}
-  Value(std::string s) : v_(std::move(s)) {}    // NOLINT: implicit by design.
-  Value(const char* s) : v_(std::string(s)) {}  // NOLINT
-  Value(Integer i) : v_(i) {}                   // NOLINT
-  Value(Real r) : v_(r) {}                      // NOLINT
-  Value(bool b) : v_(b) {}                      // NOLINT
-  Value(Date d) : v_(d) {}                      // NOLINT
-  Value(Data d) : v_(std::move(d)) {}           // NOLINT
-  Value(Array a) : v_(std::move(a)) {}          // NOLINT
-  Value(Dictionary d) : v_(std::move(d)) {}     // NOLINT
-  Value(Uid u) : v_(u) {}                       // NOLINT
+  Value() : payload(std::string()) {}
+  Value(std::string s) : payload(std::move(s)) {}    // NOLINT: implicit by design.
+  Value(const char* s) : payload(std::string(s)) {}  // NOLINT
+  Value(Integer i) : payload(i) {}                   // NOLINT
+  Value(Real r) : payload(r) {}                      // NOLINT
+  Value(bool b) : payload(b) {}                      // NOLINT
+  Value(Date d) : payload(d) {}                      // NOLINT
+  Value(Data d) : payload(std::move(d)) {}           // NOLINT
+  Value(Array a) : payload(std::move(a)) {}          // NOLINT
+  Value(Dictionary d) : payload(std::move(d)) {}     // NOLINT
+  Value(Uid u) : payload(u) {}                       // NOLINT
 
   static Value integer(int64_t i) { return Value(Integer::fromSigned(i)); }
   static Value real(double d) { return Value(Real{d, false}); }
 
-  Kind kind() const { return static_cast<Kind>(v_.index()); }
+  Kind kind() const { return static_cast<Kind>(payload.index()); }
   bool isString() const { return kind() == Kind::kString; }
   bool isArray() const { return kind() == Kind::kArray; }
   bool isDictionary() const { return kind() == Kind::kDictionary; }
 
   // Accessors; each requires the matching kind.
-  const std::string& string() const { return std::get<std::string>(v_); }
-  const Integer& integer() const { return std::get<Integer>(v_); }
-  const Real& real() const { return std::get<Real>(v_); }
-  bool boolean() const { return std::get<bool>(v_); }
-  const Date& date() const { return std::get<Date>(v_); }
-  const Data& data() const { return std::get<Data>(v_); }
-  const Array& array() const { return std::get<Array>(v_); }
-  Array& array() { return std::get<Array>(v_); }
-  const Dictionary& dictionary() const { return std::get<Dictionary>(v_); }
-  Dictionary& dictionary() { return std::get<Dictionary>(v_); }
-  const Uid& uid() const { return std::get<Uid>(v_); }
+  const std::string& string() const { return std::get<std::string>(payload); }
+  const Integer& integer() const { return std::get<Integer>(payload); }
+  const Real& real() const { return std::get<Real>(payload); }
+  bool boolean() const { return std::get<bool>(payload); }
+  const Date& date() const { return std::get<Date>(payload); }
+  const Data& data() const { return std::get<Data>(payload); }
+  const Array& array() const { return std::get<Array>(payload); }
+  Array& array() { return std::get<Array>(payload); }
+  const Dictionary& dictionary() const { return std::get<Dictionary>(payload); }
+  Dictionary& dictionary() { return std::get<Dictionary>(payload); }
+  const Uid& uid() const { return std::get<Uid>(payload); }
 
   // Deep, exact equality: kinds, payloads (reals and dates by bit pattern) and order.
-  bool operator==(const Value& other) const { return v_ == other.v_; }
+  bool operator==(const Value& other) const { return payload == other.payload; }
   bool operator!=(const Value& other) const { return !(*this == other); }
 
  private:
   // The order of the alternatives follows Kind.
-  std::variant<std::string, Integer, Real, bool, Date, Data, Array, Dictionary, Uid> v_;
+  std::variant<std::string, Integer, Real, bool, Date, Data, Array, Dictionary, Uid> payload;
 };
 
 struct Dictionary::Entry {
@@ -138,11 +138,11 @@ struct Dictionary::Entry {
   bool operator==(const Entry& other) const { return key == other.key && value == other.value; }
 };
 
-inline size_t Dictionary::size() const { return entries_.size(); }
-inline bool Dictionary::empty() const { return entries_.empty(); }
-inline const std::string& Dictionary::keyAt(size_t i) const { return entries_[i].key; }
-inline const Value& Dictionary::valueAt(size_t i) const { return entries_[i].value; }
-inline Value& Dictionary::valueAt(size_t i) { return entries_[i].value; }
+inline size_t Dictionary::size() const { return entries.size(); }
+inline bool Dictionary::empty() const { return entries.empty(); }
+inline const std::string& Dictionary::keyAt(size_t i) const { return entries[i].key; }
+inline const Value& Dictionary::valueAt(size_t i) const { return entries[i].value; }
+inline Value& Dictionary::valueAt(size_t i) { return entries[i].value; }
 
 }  // namespace plist
 
