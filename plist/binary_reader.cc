@@ -76,19 +76,6 @@ double WidenFloat(uint32_t bits) {
   return f;
 }
 
-bool IsAscii(const uint8_t* p, uint64_t n) {
-  uint64_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, p + i, sizeof word);
-    if (word & 0x8080808080808080u) return false;
-  }
-  for (; i < n; ++i) {
-    if (p[i] & 0x80) return false;
-  }
-  return true;
-}
-
 class BinaryReader {
  public:
   BinaryReader(std::string_view bytes, Error* sink)
@@ -224,7 +211,9 @@ class BinaryReader {
     if (!readCount(offset, utf16 ? 2 : 1, &count, &start)) return false;
     const uint8_t* p = data + start;
     if (!utf16) {
-      if (!IsAscii(p, count)) return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
+      if (!text::IsAscii(std::string_view(reinterpret_cast<const char*>(p), count))) {
+        return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
+      }
       if (!countPayload(count, offset)) return false;
       // Appending to the empty string costs less than the general assign.
       out->clear();

@@ -110,19 +110,6 @@ size_t EncodedLength(const char* p) {
   }
 }
 
-bool IsAscii(std::string_view s) {
-  size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    uint64_t word;
-    std::memcpy(&word, s.data() + i, sizeof word);
-    if (word & 0x8080808080808080u) return false;
-  }
-  for (; i < s.size(); ++i) {
-    if (static_cast<unsigned char>(s[i]) & 0x80) return false;
-  }
-  return true;
-}
-
 // The float32 bit pattern of `d` when it is exactly a float32 value. NaNs are narrowed by
 // hand to keep their payload (the reader widens them the same way).
 bool NarrowToFloat(double d, uint32_t* bits) {
@@ -407,7 +394,7 @@ class BinaryWriter {
   // equal encodings go together.
   bool addString(const std::string& s, uint32_t h, uint32_t* index) {
     const size_t start = scalars.size();
-    if (IsAscii(s)) {
+    if (text::IsAscii(s)) {
       AppendHeader(0x5, s.size(), &scalars);
       scalars.append(s);
       return intern(start, h, index);

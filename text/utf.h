@@ -3,11 +3,28 @@
 #ifndef BRTCONFIG_TEXT_UTF_H_
 #define BRTCONFIG_TEXT_UTF_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 namespace text {
+
+// True when every byte of `bytes` is below 0x80; checked eight bytes at a time. Inline,
+// as the binary codec asks it of every string.
+inline bool IsAscii(std::string_view bytes) {
+  size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes.data() + i, sizeof word);
+    if (word & 0x8080808080808080u) return false;
+  }
+  for (; i < bytes.size(); ++i) {
+    if (static_cast<unsigned char>(bytes[i]) & 0x80) return false;
+  }
+  return true;
+}
 
 // True when `bytes` is well-formed UTF-8 (no overlong forms, surrogates or values above
 // U+10FFFF).

@@ -5,6 +5,18 @@
 namespace text {
 namespace {
 
+TEST(UtfTest, AsciiMeansNoByteAbove0x7FWhereverItStands) {
+  // Long enough for the eight-byte steps and a tail; the high byte moves through both.
+  const std::string plain = "abcdefghijklmnopqrs\x7f";
+  EXPECT_TRUE(text::IsAscii(plain));
+  EXPECT_TRUE(text::IsAscii(""));
+  for (size_t i = 0; i < plain.size(); ++i) {
+    std::string high = plain;
+    high[i] = '\x80';
+    EXPECT_FALSE(text::IsAscii(high)) << i;
+  }
+}
+
 TEST(UtfTest, AcceptsOnlyWellFormedUtf8) {
   for (const char* bytes : {"", "plain", "©€\U0001D7CE", "\U0010FFFF"}) {
     EXPECT_TRUE(IsValidUtf8(bytes)) << bytes;
