@@ -46,7 +46,7 @@ void Base64Encode(const uint8_t* bytes, size_t size, std::string* out) {
   }
 }
 
-bool Base64Decode(std::string_view text, std::vector<uint8_t>* out) {
+bool Base64Decode(std::string_view text, Data* out) {
   out->clear();
   out->reserve(text.size() / 4 * 3);
   int group[4];

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "plist/value.h"
 
 namespace plist {
 
@@ -18,7 +19,7 @@ void Base64Encode(const uint8_t* bytes, size_t size, std::string* out);
 // Decodes `text`, skipping space, tab, line feed and carriage return. Returns false when
 // any other byte lies outside the alphabet, when '=' padding is misplaced, or when the
 // characters do not form whole 4-character groups; `*out` is then unspecified.
-bool Base64Decode(std::string_view text, std::vector<uint8_t>* out);
+bool Base64Decode(std::string_view text, Data* out);
 
 }  // namespace plist
 

@@ -205,7 +205,7 @@ class BinaryReader {
     return true;
   }
 
-  bool readString(uint64_t offset, std::string* out) {
+  bool readString(uint64_t offset, String* out) {
     const bool utf16 = (data[offset] >> 4) == 0x6;
     uint64_t count, start;
     if (!readCount(offset, utf16 ? 2 : 1, &count, &start)) return false;
@@ -215,9 +215,7 @@ class BinaryReader {
         return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
       }
       if (!countPayload(count, offset)) return false;
-      // Appending to the empty string costs less than the general assign.
-      out->clear();
-      out->append(reinterpret_cast<const char*>(p), count);
+      *out = String(std::string_view(reinterpret_cast<const char*>(p), count));
       return true;
     }
     // Three UTF-8 bytes at most per UTF-16 unit.
@@ -245,8 +243,7 @@ class BinaryReader {
       }
       q = text::EncodeUtf8(unit, q);
     }
-    out->clear();
-    out->append(begin, static_cast<size_t>(q - begin));
+    *out = String(std::string_view(begin, static_cast<size_t>(q - begin)));
     return true;
   }
 
@@ -305,7 +302,7 @@ class BinaryReader {
       }
       case 0x5:
       case 0x6: {
-        std::string s;
+        String s;
         if (!readString(offset, &s)) return false;
         *out = Value(std::move(s));
         return true;
@@ -356,7 +353,7 @@ class BinaryReader {
     return true;
   }
 
-  bool readKey(uint64_t pos, std::string* key) {
+  bool readKey(uint64_t pos, String* key) {
     uint64_t index;
     if (!readRef(pos, &index)) return false;
     const uint64_t offset = offsets[index] & ~kOnPath;
@@ -367,7 +364,7 @@ class BinaryReader {
 
   // Marks in `*dropped` (left empty when there is none, else sized to the entries) every
   // entry whose key equals an earlier one.
-  void findRepeatedKeys(const std::vector<Dictionary::Entry>& entries,
+  void findRepeatedKeys(const CompactVector<Dictionary::Entry>& entries,
                         std::vector<uint8_t>* dropped) {
     const size_t n = entries.size();
     auto drop = [n, dropped](size_t i) {
@@ -376,10 +373,10 @@ class BinaryReader {
     };
     if (n <= kLinearKeyScanLimit) {
       for (size_t i = 1; i < n; ++i) {
-        const std::string& key = entries[i].key;
+        const std::string_view key = entries[i].key;
         for (size_t j = 0; j < i; ++j) {
           // Keys of one length often differ in the first byte; checking it spares a call.
-          const std::string& other = entries[j].key;
+          const std::string_view other = entries[j].key;
           if (other.size() == key.size() && (key.empty() || other[0] == key[0]) && other == key) {
             drop(i);
             break;
@@ -418,7 +415,7 @@ class BinaryReader {
     if (count > (valueBudget - values) / 2) {
       return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
     }
-    std::vector<Dictionary::Entry> entries;
+    CompactVector<Dictionary::Entry> entries;
     entries.reserve(count);  // Pages are touched only as keys are read.
     for (uint64_t i = 0; i < count; ++i) {
       entries.emplace_back();
@@ -433,7 +430,7 @@ class BinaryReader {
         if (kept != i) entries[kept] = std::move(entries[i]);
         ++kept;
       }
-      entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end());
+      entries.resize(kept);
     }
     const uint64_t valueRefs = start + count * refSize;
     Value droppedValue;

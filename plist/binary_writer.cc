@@ -307,7 +307,7 @@ class BinaryWriter {
     KeysSeen& seen = keysSeen[depth];
     const size_t known = seen.dictionary ? seen.dictionary->size() : 0;
     for (size_t i = 0; i < n; ++i) {
-      const std::string& key = dictionary.keyAt(i);
+      const std::string_view key = dictionary.keyAt(i);
       if (i < known && seen.dictionary->keyAt(i) == key) {
         child = seen.objects[i];
       } else if (!addString(key, stringHash(key), &child)) {
@@ -392,7 +392,7 @@ class BinaryWriter {
 
   // `h` is stringHash(s): a string's encoding follows from its text, so equal texts and
   // equal encodings go together.
-  bool addString(const std::string& s, uint32_t h, uint32_t* index) {
+  bool addString(std::string_view s, uint32_t h, uint32_t* index) {
     const size_t start = scalars.size();
     if (text::IsAscii(s)) {
       AppendHeader(0x5, s.size(), &scalars);

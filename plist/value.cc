@@ -15,6 +15,43 @@ uint64_t Bits(double d) {
 
 }  // namespace
 
+String::String(std::string_view text) {
+  if (text.size() <= kInline) {
+    if (!text.empty()) std::memcpy(bytes, text.data(), text.size());
+    bytes[kTag] = static_cast<unsigned char>(text.size());
+    return;
+  }
+  const size_t n = text.size();
+  char* p = static_cast<char*>(::operator new(sizeof n + n));
+  std::memcpy(p, &n, sizeof n);
+  std::memcpy(p + sizeof n, text.data(), n);
+  std::memcpy(bytes, &p, sizeof p);
+  bytes[kTag] = kOnHeap;
+}
+
+String::String(String&& other) noexcept {
+  std::memcpy(bytes, other.bytes, sizeof bytes);
+  other.bytes[kTag] = 0;
+}
+
+String& String::operator=(const String& other) {
+  if (this != &other) *this = String(other);
+  return *this;
+}
+
+String& String::operator=(String&& other) noexcept {
+  if (this != &other) {
+    release();
+    std::memcpy(bytes, other.bytes, sizeof bytes);
+    other.bytes[kTag] = 0;
+  }
+  return *this;
+}
+
+void String::release() {
+  if (onHeap()) ::operator delete(block());
+}
+
 Integer Integer::fromSigned(int64_t value) { return Integer{static_cast<uint64_t>(value), false}; }
 
 Integer Integer::fromUnsigned(uint64_t value) {
@@ -33,11 +70,11 @@ bool Real::operator==(const Real& other) const {
 
 bool Date::operator==(const Date& other) const { return Bits(seconds) == Bits(other.seconds); }
 
-Dictionary::Dictionary(std::vector<Entry> list) : entries(std::move(list)) {}
+Dictionary::Dictionary(CompactVector<Entry> list) : entries(std::move(list)) {}
 
 const Value* Dictionary::find(std::string_view key) const {
   for (const Entry& entry : entries) {
-    if (entry.key == key) return &entry.value;
+    if (entry.key.view() == key) return &entry.value;
   }
   return nullptr;
 }
@@ -46,7 +83,7 @@ Value* Dictionary::find(std::string_view key) {
   return const_cast<Value*>(static_cast<const Dictionary*>(this)->find(key));
 }
 
-void Dictionary::set(std::string key, Value value) {
+void Dictionary::set(String key, Value value) {
   if (Value* existing = find(key)) {
     *existing = std::move(value);
     return;
@@ -54,7 +91,7 @@ void Dictionary::set(std::string key, Value value) {
   append(std::move(key), std::move(value));
 }
 
-void Dictionary::append(std::string key, Value value) {
+void Dictionary::append(String key, Value value) {
   entries.push_back(Entry{std::move(key), std::move(value)});
 }
 

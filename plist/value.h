@@ -1,19 +1,63 @@
 // The in-memory model of a property list: every kind that Apple's XML and binary
 // formats can carry, with enough detail that a read followed by a write loses nothing
 // the target format can hold.
+//
+// The model is laid out small, because a tree is a large multiple of its values: a Value
+// takes 24 bytes, a dictionary entry 40, and text of up to 15 bytes (most keys and many
+// strings) lives inside its String without an allocation of its own.
 #ifndef BRTCONFIG_PLIST_VALUE_H_
 #define BRTCONFIG_PLIST_VALUE_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
-#include <vector>
+
+#include "plist/compact_vector.h"
 
 namespace plist {
 
 class Value;
+
+// UTF-8 text (or any bytes) in 16 bytes: up to 15 bytes inline, longer text in one
+// allocation of its own.
+class String {
+ public:
+  String() noexcept { bytes[kTag] = 0; }
+  String(std::string_view text);                                // NOLINT: implicit by design.
+  String(const char* text) : String(std::string_view(text)) {}  // NOLINT
+  String(const std::string& text) : String(std::string_view(text)) {}  // NOLINT
+  String(const String& other) : String(other.view()) {}
+  String(String&& other) noexcept;
+  String& operator=(const String& other);
+  String& operator=(String&& other) noexcept;
+  ~String() { release(); }
+
+  const char* data() const;
+  size_t size() const;
+  bool empty() const { return size() == 0; }
+  std::string_view view() const { return std::string_view(data(), size()); }
+  operator std::string_view() const { return view(); }  // NOLINT: implicit by design.
+
+  bool operator==(const String& other) const { return view() == other.view(); }
+  bool operator!=(const String& other) const { return !(*this == other); }
+
+ private:
+  static constexpr size_t kInline = 15;
+  static constexpr size_t kTag = 15;
+  // bytes[kTag] is the length of inline text, or kOnHeap: then bytes[0..7] point to a
+  // block whose first 8 bytes hold the length and the text follows.
+  static constexpr unsigned char kOnHeap = 0x80;
+
+  bool onHeap() const { return bytes[kTag] == kOnHeap; }
+  char* block() const;
+  void release();
+
+  alignas(8) unsigned char bytes[16];
+};
 
 // An integer from -2^63 to 2^64-1. Values above INT64_MAX are kept as unsigned, as the
 // binary format's 16-byte form allows.
@@ -47,8 +91,8 @@ struct Uid {
   bool operator==(const Uid& other) const { return value == other.value; }
 };
 
-using Data = std::vector<uint8_t>;
-using Array = std::vector<Value>;
+using Data = CompactVector<uint8_t>;
+using Array = CompactVector<Value>;
 
 // A dictionary that keeps its entries in order: the order read from a file, new keys
 // appended at the end. Keys are UTF-8 strings.
@@ -58,11 +102,11 @@ class Dictionary {
 
   Dictionary() = default;
   // Takes `list` as it stands; the caller guarantees that no two keys are equal.
-  explicit Dictionary(std::vector<Entry> list);
+  explicit Dictionary(CompactVector<Entry> list);
 
   size_t size() const;
   bool empty() const;
-  const std::string& keyAt(size_t i) const;
+  std::string_view keyAt(size_t i) const;
   const Value& valueAt(size_t i) const;
   Value& valueAt(size_t i);
 
@@ -71,9 +115,9 @@ class Dictionary {
   Value* find(std::string_view key);
 
   // Replaces the value of an existing key where it stands, or appends a new entry.
-  void set(std::string key, Value value);
+  void set(String key, Value value);
   // Appends an entry without looking for an equal key; the caller guarantees there is none.
-  void append(std::string key, Value value);
+  void append(String key, Value value);
   void reserve(size_t n);
 
   bool operator==(const Dictionary& other) const;  // Same entries in the same order.
@@ -82,7 +126,7 @@ class Dictionary {
  private:
   // One vector of entries rather than parallel vectors of keys and values keeps Value
   // small (a dictionary is the largest alternative it holds) and makes one allocation.
-  std::vector<Entry> entries;
+  CompactVector<Entry> entries;
 };
 
 enum class Kind { kString, kInteger, kReal, kBoolean, kDate, kData, kArray, kDictionary, kUid };
@@ -90,17 +134,19 @@ enum class Kind { kString, kInteger, kReal, kBoolean, kDate, kData, kArray, kDic
 // One property-list value of any kind. Strings hold valid UTF-8.
 class Value {
  public:
-  Value() : payload(std::string()) {}
-  Value(std::string s) : payload(std::move(s)) {}    // NOLINT: implicit by design.
-  Value(const char* s) : payload(std::string(s)) {}  // NOLINT
-  Value(Integer i) : payload(i) {}                   // NOLINT
-  Value(Real r) : payload(r) {}                      // NOLINT
-  Value(bool b) : payload(b) {}                      // NOLINT
-  Value(Date d) : payload(d) {}                      // NOLINT
-  Value(Data d) : payload(std::move(d)) {}           // NOLINT
-  Value(Array a) : payload(std::move(a)) {}          // NOLINT
-  Value(Dictionary d) : payload(std::move(d)) {}     // NOLINT
-  Value(Uid u) : payload(u) {}                       // NOLINT
+  Value() : payload(String()) {}
+  Value(String s) : payload(std::move(s)) {}           // NOLINT: implicit by design.
+  Value(std::string_view s) : payload(String(s)) {}    // NOLINT
+  Value(const char* s) : payload(String(s)) {}         // NOLINT
+  Value(const std::string& s) : payload(String(s)) {}  // NOLINT
+  Value(Integer i) : payload(i) {}                     // NOLINT
+  Value(Real r) : payload(r) {}                        // NOLINT
+  Value(bool b) : payload(b) {}                        // NOLINT
+  Value(Date d) : payload(d) {}                        // NOLINT
+  Value(Data d) : payload(std::move(d)) {}             // NOLINT
+  Value(Array a) : payload(std::move(a)) {}            // NOLINT
+  Value(Dictionary d) : payload(std::move(d)) {}       // NOLINT
+  Value(Uid u) : payload(u) {}                         // NOLINT
 
   static Value integer(int64_t i) { return Value(Integer::fromSigned(i)); }
   static Value real(double d) { return Value(Real{d, false}); }
@@ -111,7 +157,7 @@ class Value {
   bool isDictionary() const { return kind() == Kind::kDictionary; }
 
   // Accessors; each requires the matching kind.
-  const std::string& string() const { return std::get<std::string>(payload); }
+  std::string_view string() const { return std::get<String>(payload).view(); }
   const Integer& integer() const { return std::get<Integer>(payload); }
   const Real& real() const { return std::get<Real>(payload); }
   bool boolean() const { return std::get<bool>(payload); }
@@ -129,20 +175,37 @@ class Value {
 
  private:
   // The order of the alternatives follows Kind.
-  std::variant<std::string, Integer, Real, bool, Date, Data, Array, Dictionary, Uid> payload;
+  std::variant<String, Integer, Real, bool, Date, Data, Array, Dictionary, Uid> payload;
 };
 
 struct Dictionary::Entry {
-  std::string key;
+  String key;
   Value value;
   bool operator==(const Entry& other) const { return key == other.key && value == other.value; }
 };
 
 inline size_t Dictionary::size() const { return entries.size(); }
 inline bool Dictionary::empty() const { return entries.empty(); }
-inline const std::string& Dictionary::keyAt(size_t i) const { return entries[i].key; }
+inline std::string_view Dictionary::keyAt(size_t i) const { return entries[i].key.view(); }
 inline const Value& Dictionary::valueAt(size_t i) const { return entries[i].value; }
 inline Value& Dictionary::valueAt(size_t i) { return entries[i].value; }
+
+inline const char* String::data() const {
+  return onHeap() ? block() + sizeof(size_t) : reinterpret_cast<const char*>(bytes);
+}
+
+inline size_t String::size() const {
+  if (!onHeap()) return bytes[kTag];
+  size_t n;
+  std::memcpy(&n, block(), sizeof n);
+  return n;
+}
+
+inline char* String::block() const {
+  char* p;
+  std::memcpy(&p, bytes, sizeof p);
+  return p;
+}
 
 }  // namespace plist
 

@@ -327,7 +327,7 @@ class Parser {
   std::string scratch;  // Text that needed decoding; valid until the next readText.
   // The elements of the containers being read, one buffer per depth (see kHandOverElements).
   std::vector<Array> arrayItems;
-  std::vector<std::vector<Dictionary::Entry>> dictEntries;
+  std::vector<CompactVector<Dictionary::Entry>> dictEntries;
   std::vector<KeyRank> keyOrder;  // For finding repeated keys.
 };
 
@@ -578,7 +578,7 @@ bool Parser::parseValue(const Tag& tag, size_t depth, Value* out) {
       return parseArray(tag, depth + 1, out);
     case Element::kString:
       if (!readText(tag, &text)) return false;
-      *out = Value(std::string(text));
+      *out = Value(String(text));
       return true;
     case Element::kInteger: {
       Integer integer;
@@ -635,12 +635,13 @@ bool Parser::parseValue(const Tag& tag, size_t depth, Value* out) {
 // Takes the elements gathered in `*buffer`, leaving it empty: the buffer itself when
 // large, else an exactly sized copy.
 template <typename T>
-std::vector<T> TakeElements(std::vector<T>* buffer) {
-  std::vector<T> taken;
+CompactVector<T> TakeElements(CompactVector<T>* buffer) {
+  CompactVector<T> taken;
   if (buffer->size() >= kHandOverElements) {
-    taken.swap(*buffer);
+    std::swap(taken, *buffer);
   } else {
-    taken.assign(std::make_move_iterator(buffer->begin()), std::make_move_iterator(buffer->end()));
+    taken.reserve(buffer->size());
+    for (T& element : *buffer) taken.push_back(std::move(element));
     buffer->clear();
   }
   return taken;
@@ -669,8 +670,8 @@ bool Parser::parseArray(const Tag& tag, size_t depth, Value* out) {
 
 // Removes repeated keys from `*entries`: a repeated key keeps its first position and
 // takes the last value. `*order` is scratch memory.
-void RemoveRepeatedKeys(std::vector<Dictionary::Entry>* entries, std::vector<KeyRank>* order) {
-  std::vector<Dictionary::Entry>& e = *entries;
+void RemoveRepeatedKeys(CompactVector<Dictionary::Entry>* entries, std::vector<KeyRank>* order) {
+  CompactVector<Dictionary::Entry>& e = *entries;
   const size_t n = e.size();
   size_t kept = 0;
   if (n <= kSmallDictionary) {
@@ -684,7 +685,7 @@ void RemoveRepeatedKeys(std::vector<Dictionary::Entry>* entries, std::vector<Key
         ++kept;
       }
     }
-    e.erase(e.begin() + static_cast<std::ptrdiff_t>(kept), e.end());
+    e.resize(kept);
     return;
   }
   bool ascending = true;
@@ -716,7 +717,7 @@ void RemoveRepeatedKeys(std::vector<Dictionary::Entry>* entries, std::vector<Key
     if (kept != i) e[kept] = std::move(e[i]);
     ++kept;
   }
-  e.erase(e.begin() + static_cast<std::ptrdiff_t>(kept), e.end());
+  e.resize(kept);
 }
 
 bool Parser::parseDict(const Tag& tag, size_t depth, Value* out) {
@@ -738,7 +739,7 @@ bool Parser::parseDict(const Tag& tag, size_t depth, Value* out) {
       if (awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "key without a value");
       std::string_view key;
       if (!countValue(child.offset) || !readText(child, &key)) return false;
-      dictEntries[depth].push_back(Dictionary::Entry{std::string(key), Value()});
+      dictEntries[depth].push_back(Dictionary::Entry{String(key), Value()});
       awaitingValue = true;
     } else {
       if (!awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "value without a key");

@@ -270,7 +270,6 @@ bool Writer::appendDictionary(const Dictionary& dictionary, size_t depth) {
     if (!sorted && k + kPrefetchDistance < n) {
       // Sorted order visits entries at random: fetch those a few steps ahead meanwhile.
       const size_t ahead = orders[depth][k + kPrefetchDistance].index;
-      Prefetch(&dictionary.keyAt(ahead));
       Prefetch(&dictionary.valueAt(ahead));
     }
     indent(depth + 1);

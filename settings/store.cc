@@ -93,7 +93,7 @@ std::string DataText(const plist::Data& data) {
 std::string ElementText(const plist::Value& value) {
   switch (value.kind()) {
     case plist::Kind::kString:
-      return value.string();
+      return std::string(value.string());
     case plist::Kind::kInteger:
       return DecimalOf(value.integer());
     case plist::Kind::kReal:
@@ -119,7 +119,7 @@ std::string ElementText(const plist::Value& value) {
       std::string text = "{";
       for (size_t i = 0; i < dict.size(); ++i) {
         if (i > 0) text += "; ";
-        text += dict.keyAt(i) + " = " + ElementText(dict.valueAt(i));
+        text.append(dict.keyAt(i)).append(" = ").append(ElementText(dict.valueAt(i)));
       }
       return text + "}";
     }

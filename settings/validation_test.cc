@@ -18,7 +18,7 @@ SettingValue List(std::vector<std::string> items) {
 SettingValue Int(int64_t i) { return SettingValue::integer(i); }
 
 std::string Describe(const SettingValue& value) {
-  if (value.isString()) return "\"" + value.string() + "\"";
+  if (value.isString()) return "\"" + std::string(value.string()) + "\"";
   if (value.isArray()) return "a list of " + std::to_string(value.array().size());
   return "a number";
 }
