@@ -5,6 +5,7 @@
 #define BRTCONFIG_PLATFORM_PLATFORM_H_
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,15 @@
 namespace brtconfig {
 
 enum class ReadStatus { kOk, kNotFound, kError };
+
+// Receives the bytes of a file being written, a piece at a time and in order; answers
+// false when a piece could not be stored.
+using ByteWriter = std::function<bool(std::string_view bytes)>;
+// Makes the content of a file, handing it to `write`; answers false when it cannot.
+using FileContent = std::function<bool(const ByteWriter& write)>;
+
+// The content `bytes`, which must outlive its use.
+FileContent ContentOf(std::string_view bytes);
 
 class Platform {
  public:
@@ -40,12 +50,13 @@ class Platform {
   virtual ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                               std::string* error) = 0;
 
-  // Replaces the file at `path` with `bytes` atomically: a temporary file in the same
-  // folder is written, flushed and renamed over the target, so a failure leaves the old
-  // file as it was and no temporary file behind. A symbolic link at `path` stays a link
-  // and its target is replaced. An existing file keeps its permission bits; a new one
-  // gets 0644 less the umask. Returns false with `*error` set on failure.
-  virtual bool writeFileAtomically(const std::string& path, std::string_view bytes,
+  // Replaces the file at `path` atomically with what `content` makes: a temporary file
+  // in the same folder is written as the content comes, flushed and renamed over the
+  // target, so a failure (of the content too) leaves the old file as it was and no
+  // temporary file behind. A symbolic link at `path` stays a link and its target is
+  // replaced. An existing file keeps its permission bits; a new one gets 0644 less the
+  // umask. Returns false with `*error` set on failure.
+  virtual bool writeFileAtomically(const std::string& path, const FileContent& content,
                                    std::string* error) = 0;
 
   // Sets owner (a user name), group (a group name) and permission bits of `path` in one

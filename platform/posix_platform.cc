@@ -111,23 +111,34 @@ ReadStatus ReadOpenFile(int fd, const std::string& path, size_t maxBytes, std::s
   }
   // The file was opened without blocking only so that a FIFO could not stall the open.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  text->reserve(static_cast<size_t>(st.st_size));
-  char chunk[65536];
+  // Read straight into the text, sized for the file as it was examined. A file that has
+  // grown since (or claims a size of 0, as the process file system does) goes on into a
+  // piece of its own, appended.
+  std::string& out = *text;
+  out.resize(static_cast<size_t>(st.st_size));
+  size_t got = 0;
+  char piece[65536];
   for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n == 0) return ReadStatus::kOk;
+    const bool inPlace = got < out.size();
+    const ssize_t n =
+        inPlace ? read(fd, &out[got], out.size() - got) : read(fd, piece, sizeof piece);
+    if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
       Fail(error, ErrnoText("cannot read", path, errno));
       return ReadStatus::kError;
     }
-    // The file may have grown since it was examined.
-    if (text->size() + static_cast<size_t>(n) > maxBytes) {
-      Fail(error, path + " is too large");
-      return ReadStatus::kError;
+    if (!inPlace) {
+      if (static_cast<size_t>(n) > maxBytes - got) {
+        Fail(error, path + " is too large");
+        return ReadStatus::kError;
+      }
+      out.append(piece, static_cast<size_t>(n));
     }
-    text->append(chunk, static_cast<size_t>(n));
+    got += static_cast<size_t>(n);
   }
+  out.resize(got);  // The file may have shrunk.
+  return ReadStatus::kOk;
 }
 
 // The id of the "wheel" group, gid 0 where no group has that name (which is what the
@@ -259,7 +270,7 @@ class PosixPlatform : public Platform {
     return status;
   }
 
-  bool writeFileAtomically(const std::string& path, std::string_view bytes,
+  bool writeFileAtomically(const std::string& path, const FileContent& content,
                            std::string* error) override {
     std::string target;
     if (!ResolveLinks(path, &target, error)) return false;
@@ -277,8 +288,15 @@ class PosixPlatform : public Platform {
     fcntl(fd, F_SETFD, FD_CLOEXEC);
 
     std::string failure;
-    if (!WriteAll(fd, bytes)) {
-      failure = ErrnoText("cannot write", temp, errno);
+    int writeError = 0;
+    const ByteWriter write = [fd, &writeError](std::string_view bytes) {
+      if (WriteAll(fd, bytes)) return true;
+      writeError = errno;
+      return false;
+    };
+    if (!content(write)) {
+      failure = writeError != 0 ? ErrnoText("cannot write", temp, writeError)
+                                : "the content of " + target + " could not be made";
     } else if (fsync(fd) != 0) {
       failure = ErrnoText("cannot flush", temp, errno);
     } else {
@@ -368,6 +386,10 @@ Platform* Platform::Default() {
   // Never destroyed, so it outlives every static that might still log at exit.
   static Platform* const platform = new PosixPlatform;
   return platform;
+}
+
+FileContent ContentOf(std::string_view bytes) {
+  return [bytes](const ByteWriter& write) { return write(bytes); };
 }
 
 std::vector<std::string> PrefsDaemonRestartCommand(const std::string& userName) {

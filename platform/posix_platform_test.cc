@@ -66,13 +66,51 @@ TEST(PosixPlatformTest, AtomicWriteKeepsModeOrGivesNewFileUmaskedMode) {
     }
     const mode_t previous = umask(c.umask);
     std::string error;
-    const bool written = os->writeFileAtomically(path, "new", &error);
+    const bool written = os->writeFileAtomically(path, ContentOf("new"), &error);
     umask(previous);
     ASSERT_TRUE(written) << error;
     EXPECT_EQ(ModeOf(path), c.newMode) << std::oct << c.umask << " " << c.oldMode;
     EXPECT_EQ(TempDir::readFile(path), "new");
     EXPECT_THAT(TempDir::list(dir.path), ElementsAre("prefs.plist"));
   }
+}
+
+TEST(PosixPlatformTest, ReadFileTakesFilesLargerThanTheyClaim) {
+  TempDir dir;
+  const std::string large(300000, 'x');  // Read in more than one piece.
+  ASSERT_TRUE(TempDir::writeFile(dir.file("large"), large));
+  ASSERT_TRUE(TempDir::writeFile(dir.file("empty"), ""));
+  std::string bytes, error;
+  ASSERT_EQ(os->readFile(dir.file("large"), large.size(), &bytes, &error), ReadStatus::kOk);
+  EXPECT_EQ(bytes, large);
+  ASSERT_EQ(os->readFile(dir.file("empty"), 0, &bytes, &error), ReadStatus::kOk);
+  EXPECT_EQ(bytes, "");
+  // Files of the process file system claim to be empty and hold more.
+  if (!os->exists("/proc/self/status")) GTEST_SKIP() << "no /proc";
+  ASSERT_EQ(os->readFile("/proc/self/status", 1 << 20, &bytes, &error), ReadStatus::kOk);
+  EXPECT_THAT(bytes, HasSubstr("Pid:"));
+  EXPECT_EQ(os->readFile("/proc/self/status", 10, &bytes, &error), ReadStatus::kError);
+  EXPECT_THAT(error, HasSubstr("too large"));
+}
+
+TEST(PosixPlatformTest, AtomicWriteTakesContentInPiecesAndDropsItWhenMakingFails) {
+  TempDir dir;
+  const std::string path = dir.file("prefs.plist");
+  ASSERT_TRUE(TempDir::writeFile(path, "old"));
+  std::string error;
+  const FileContent pieces = [](const ByteWriter& write) {
+    return write("first ") && write("") && write(std::string(200000, 'x'));
+  };
+  ASSERT_TRUE(os->writeFileAtomically(path, pieces, &error)) << error;
+  EXPECT_EQ(TempDir::readFile(path), "first " + std::string(200000, 'x'));
+
+  // Content that fails after some of it was written leaves the file as it was.
+  ASSERT_TRUE(TempDir::writeFile(path, "old"));
+  const FileContent failing = [](const ByteWriter& write) { return write("partial") && false; };
+  EXPECT_FALSE(os->writeFileAtomically(path, failing, &error));
+  EXPECT_EQ(error, "the content of " + path + " could not be made");
+  EXPECT_EQ(TempDir::readFile(path), "old");
+  EXPECT_THAT(TempDir::list(dir.path), ElementsAre("prefs.plist"));
 }
 
 TEST(PosixPlatformTest, AtomicWriteThroughLinksReplacesTheirTarget) {
@@ -82,8 +120,8 @@ TEST(PosixPlatformTest, AtomicWriteThroughLinksReplacesTheirTarget) {
   ASSERT_EQ(symlink(dir.file("relative").c_str(), dir.file("absolute").c_str()), 0);
   ASSERT_EQ(symlink("created", dir.file("dangling").c_str()), 0);
   std::string error;
-  ASSERT_TRUE(os->writeFileAtomically(dir.file("absolute"), "new", &error)) << error;
-  ASSERT_TRUE(os->writeFileAtomically(dir.file("dangling"), "made", &error)) << error;
+  ASSERT_TRUE(os->writeFileAtomically(dir.file("absolute"), ContentOf("new"), &error)) << error;
+  ASSERT_TRUE(os->writeFileAtomically(dir.file("dangling"), ContentOf("made"), &error)) << error;
 
   for (const char* link : {"absolute", "relative", "dangling"}) EXPECT_TRUE(IsLink(dir.file(link)));
   EXPECT_EQ(TempDir::readFile(dir.file("real")), "new");
@@ -93,7 +131,7 @@ TEST(PosixPlatformTest, AtomicWriteThroughLinksReplacesTheirTarget) {
 
   // Written in full but not renamable over a folder: the temporary file goes again.
   ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0755), 0);
-  EXPECT_FALSE(os->writeFileAtomically(dir.file("folder"), "x", &error));
+  EXPECT_FALSE(os->writeFileAtomically(dir.file("folder"), ContentOf("x"), &error));
   EXPECT_THAT(error, HasSubstr("folder"));
   EXPECT_EQ(TempDir::list(dir.path).size(), 6u);
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "plist/key_order.h"
+#include "plist/output_buffer.h"
 #include "plist/plist.h"
 #include "text/utf.h"
 
@@ -58,6 +59,9 @@ char* PutBigEndian(uint64_t value, unsigned width, char* p) {
   for (unsigned i = width; i-- > 0;) *p++ = static_cast<char>(value >> (8 * i));
   return p;
 }
+
+// The most bytes a marker with its count takes.
+constexpr size_t kMaxHeaderSize = 10;
 
 // Bytes taken by a marker carrying `count` (the count moves to a following integer
 // object from 15 up).
@@ -194,7 +198,7 @@ class BinaryWriter {
   explicit BinaryWriter(Error* sink)
       : error(sink), seed(reinterpret_cast<uintptr_t>(this) * 0x9E3779B97F4A7C15u) {}
 
-  bool write(const Value& value, std::string* out) {
+  bool write(const Value& value, OutputBuffer* out) {
     // Sized up front, the lists never grow by copying: references exactly, objects to at
     // most one per value (pages that equal scalars leave unused are never touched).
     Counts counts;
@@ -476,7 +480,9 @@ class BinaryWriter {
     }
   }
 
-  void layOut(std::string* out) const {
+  // Writes the file: header, objects in order, offset table, trailer. Each object's
+  // entry in `objects` is replaced by its offset once it is written.
+  void layOut(OutputBuffer* out) {
     const uint64_t numObjects = objects.size();
     const unsigned refSize = FieldWidth(numObjects);
     // Scalars take what they took in scalars, which holds each once.
@@ -487,36 +493,41 @@ class BinaryWriter {
       tableOffset += HeaderSize(count) + (TypeOf(object) == kDictionary ? 2 : 1) * count * refSize;
     }
     const unsigned offsetSize = FieldWidth(tableOffset);
-    std::string file(tableOffset + numObjects * offsetSize + kTrailerSize, '\0');
-    char* const begin = file.data();
-    char* p = begin;
-    std::memcpy(p, kMagic.data(), kMagic.size());
-    p += kMagic.size();
-    char* table = begin + tableOffset;
+    out->put(kMagic);
+    uint64_t offset = kMagic.size();
     const uint32_t* ref = refs.data();
-    for (const uint64_t object : objects) {
-      table = PutBigEndian(static_cast<uint64_t>(p - begin), offsetSize, table);
+    for (uint64_t& object : objects) {
+      const uint64_t start = offset;
       if (TypeOf(object) == kScalar) {
         const char* encoded = scalars.data() + FieldOf(object);
         const size_t length = EncodedLength(encoded);
-        std::memcpy(p, encoded, length);
-        p += length;
-        continue;
+        out->put(encoded, length);
+        offset += length;
+      } else {
+        const bool dictionary = TypeOf(object) == kDictionary;
+        const uint64_t count = FieldOf(object);
+        char* header = out->room(kMaxHeaderSize);
+        char* end = PutHeader(dictionary ? 0xD : 0xA, count, header);
+        out->advanceTo(end);
+        offset += static_cast<uint64_t>(end - header);
+        for (const uint32_t* last = ref + (dictionary ? 2 : 1) * count; ref != last; ++ref) {
+          out->advanceTo(PutBigEndian(*ref, refSize, out->room(refSize)));
+        }
+        offset += (dictionary ? 2 : 1) * count * refSize;
       }
-      const bool dictionary = TypeOf(object) == kDictionary;
-      const uint64_t count = FieldOf(object);
-      p = PutHeader(dictionary ? 0xD : 0xA, count, p);
-      for (const uint32_t* end = ref + (dictionary ? 2 : 1) * count; ref != end; ++ref) {
-        p = PutBigEndian(*ref, refSize, p);
-      }
+      object = start;
     }
-    p = table + 6;  // Unused bytes and sort version stay zero.
+    for (const uint64_t start : objects) {
+      out->advanceTo(PutBigEndian(start, offsetSize, out->room(offsetSize)));
+    }
+    char trailer[kTrailerSize] = {};  // Unused bytes and sort version stay zero.
+    char* p = trailer + 6;
     *p++ = static_cast<char>(offsetSize);
     *p++ = static_cast<char>(refSize);
     p = PutBigEndian(numObjects, 8, p);
     p = PutBigEndian(0, 8, p);  // The top object is always written first.
     PutBigEndian(tableOffset, 8, p);
-    out->swap(file);
+    out->put(trailer, sizeof trailer);
   }
 
   Error* error;
@@ -540,8 +551,14 @@ class BinaryWriter {
 
 }  // namespace
 
-bool WriteBinary(const Value& value, std::string* out, Error* error) {
-  return BinaryWriter(error).write(value, out);
+bool WriteBinary(const Value& value, const ByteSink& sink, Error* error) {
+  OutputBuffer out(sink);
+  if (!BinaryWriter(error).write(value, &out)) return false;
+  if (!out.finish()) {
+    if (error != nullptr) *error = Error{ErrorCode::kOutput, 0, "the output was refused"};
+    return false;
+  }
+  return true;
 }
 
 }  // namespace plist

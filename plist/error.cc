@@ -46,6 +46,8 @@ const char* ErrorCodeName(ErrorCode code) {
       return "bad data";
     case ErrorCode::kUnwritable:
       return "unwritable";
+    case ErrorCode::kOutput:
+      return "output refused";
   }
   return "unknown";
 }

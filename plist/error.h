@@ -29,6 +29,7 @@ enum class ErrorCode {
   kBadDate,            // Date text that is malformed or out of range.
   kBadData,            // Invalid base64.
   kUnwritable,         // A value the chosen format cannot carry faithfully.
+  kOutput,             // The receiver of a writer's output refused it.
 };
 
 struct Error {

@@ -4,6 +4,7 @@
 #define BRTCONFIG_PLIST_PLIST_H_
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -26,9 +27,19 @@ bool Read(std::string_view bytes, Value* value, Error* error, Format* format = n
 bool ReadXml(std::string_view bytes, Value* value, Error* error);
 bool ReadBinary(std::string_view bytes, Value* value, Error* error);
 
-// Serialises `value` laid out as Apple's writer does. Returns false with `*error` filled
-// (code kUnwritable) when the format cannot carry the value faithfully; `*out` is then
-// unchanged.
+// Receives a serialised property list a piece at a time, in order; answers false when it
+// cannot take a piece, which stops the writer.
+using ByteSink = std::function<bool(std::string_view bytes)>;
+
+// Serialises `value` laid out as Apple's writer does, handing the bytes to `sink` as they
+// are made. Returns false with `*error` filled when the format cannot carry the value
+// faithfully (code kUnwritable) or the sink refused a piece (kOutput); the sink may then
+// have received part of the document.
+bool WriteXml(const Value& value, const ByteSink& sink, Error* error);
+bool WriteBinary(const Value& value, const ByteSink& sink, Error* error);
+bool Write(const Value& value, Format format, const ByteSink& sink, Error* error);
+
+// The same into a string; on failure `*out` is unchanged.
 bool WriteXml(const Value& value, std::string* out, Error* error);
 bool WriteBinary(const Value& value, std::string* out, Error* error);
 bool Write(const Value& value, Format format, std::string* out, Error* error);

@@ -4,7 +4,10 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "plist/output_buffer.h"
 #include "plist/plist.h"
 
 namespace plist {
@@ -137,6 +140,42 @@ TEST(RoundTripTest, XmlAndBinaryCarryTheSameValues) {
   ASSERT_TRUE(ReadXml(xml, &fromXml, &error));
   ASSERT_TRUE(WriteBinary(fromXml, &binaryAgain, &error));
   EXPECT_TRUE(binary == binaryAgain);
+}
+
+TEST(RoundTripTest, WritersStreamBoundedPiecesAndStopWhenTheSinkRefuses) {
+  // About 2 MB of XML in small values, and one text larger than a piece.
+  Dictionary top;
+  for (int i = 0; i < 40000; ++i) top.append("key" + std::to_string(i), Value::integer(i));
+  top.append("large", Value(std::string(300000, 'x')));
+  const Value value(top);
+  for (const Format format : {Format::kXml, Format::kBinary}) {
+    std::vector<size_t> pieces;
+    std::string whole;
+    const ByteSink record = [&](std::string_view bytes) {
+      pieces.push_back(bytes.size());
+      whole.append(bytes);
+      return true;
+    };
+    Error error;
+    ASSERT_TRUE(Write(value, format, record, &error)) << ErrorCodeName(error.code);
+    ASSERT_GT(pieces.size(), 4u);
+    size_t large = 0;
+    for (const size_t n : pieces) {
+      EXPECT_GT(n, 0u);
+      large += n > OutputBuffer::kChunkBytes;
+    }
+    EXPECT_LE(large, 1u);  // Only the large text may pass in a piece of its own.
+    Value back;
+    ASSERT_TRUE(Read(whole, &back, &error));
+    EXPECT_TRUE(back == value || format == Format::kXml);  // XML sorts the keys.
+
+    // A sink that fails on its second piece hears of no more.
+    size_t calls = 0;
+    const ByteSink refuse = [&calls](std::string_view) { return ++calls < 2; };
+    EXPECT_FALSE(Write(value, format, refuse, &error));
+    EXPECT_EQ(error.code, ErrorCode::kOutput);
+    EXPECT_EQ(calls, 2u);
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "plist/base64.h"
 #include "plist/date.h"
 #include "plist/key_order.h"
+#include "plist/output_buffer.h"
 #include "plist/plist.h"
 #include "text/utf.h"
 
@@ -30,12 +31,6 @@ constexpr std::string_view kEpilog = "</plist>\n";
 // Base64 lines take this many characters at depth 0 and 8 fewer per tab of indentation.
 constexpr size_t kBase64LineChars = 76;
 constexpr size_t kMaxBase64Tabs = 8;
-
-// The least room the buffer grows to when the estimate of the text falls short; beyond
-// it, the buffer doubles.
-constexpr size_t kFirstRoom = size_t{64} << 10;
-// The longest text of a finite real: sign, 17 digits, point and a four-character exponent.
-constexpr size_t kMaxRealChars = 24;
 
 // Entries of an unsorted dictionary are written this many steps after they are prefetched.
 constexpr size_t kPrefetchDistance = 8;
@@ -83,96 +78,22 @@ size_t FindEscapable(std::string_view text, size_t from, uint64_t* bits) {
   return n;
 }
 
-// The number of decimal digits of `n`.
-size_t DigitCount(uint64_t n) {
-  size_t digits = 1;
-  for (; n >= 10; n /= 10) ++digits;
-  return digits;
-}
-
-// The length of `value` written at `depth`: exact but for escapes, which lengthen the
-// text, and reals, counted at their longest. The buffer is sized by it up front, so that
-// a large document is not copied and its memory not touched again at every doubling.
-// Containers below the depth that write() accepts count nothing: writing fails there.
-size_t Measure(const Value& value, size_t depth) {
-  if (depth >= kMaxDepth && (value.isArray() || value.isDictionary())) return 0;
-  switch (value.kind()) {
-    case Kind::kString:
-      return depth + value.string().size() + sizeof "<string></string>\n" - 1;
-    case Kind::kInteger: {
-      const Integer& integer = value.integer();
-      const bool negative = !integer.isUnsigned && integer.asSigned() < 0;
-      return depth + negative + DigitCount(negative ? 0 - integer.bits : integer.bits) +
-             sizeof "<integer></integer>\n" - 1;
-    }
-    case Kind::kReal:
-      return depth + kMaxRealChars + sizeof "<real></real>\n" - 1;
-    case Kind::kBoolean:
-      return depth + (value.boolean() ? sizeof "<true/>\n" : sizeof "<false/>\n") - 1;
-    case Kind::kDate:
-      return depth + sizeof "<date>2001-01-01T00:00:00Z</date>\n" - 1;
-    case Kind::kData: {
-      const size_t size = value.data().size();
-      const size_t tabs = std::min(depth, kMaxBase64Tabs);
-      const size_t lineBytes = (kBase64LineChars - 8 * tabs) / 4 * 3;
-      const size_t lines = (size + lineBytes - 1) / lineBytes;
-      return 2 * depth + lines * (tabs + 1) + (size + 2) / 3 * 4 + sizeof "<data>\n</data>\n" - 1;
-    }
-    case Kind::kArray: {
-      if (value.array().empty()) return depth + sizeof "<array/>\n" - 1;
-      size_t total = 2 * depth + sizeof "<array>\n</array>\n" - 1;
-      for (const Value& item : value.array()) total += Measure(item, depth + 1);
-      return total;
-    }
-    case Kind::kDictionary: {
-      const Dictionary& dictionary = value.dictionary();
-      if (dictionary.empty()) return depth + sizeof "<dict/>\n" - 1;
-      size_t total = 2 * depth + sizeof "<dict>\n</dict>\n" - 1;
-      for (size_t i = 0; i < dictionary.size(); ++i) {
-        total += depth + 1 + dictionary.keyAt(i).size() + sizeof "<key></key>\n" - 1 +
-                 Measure(dictionary.valueAt(i), depth + 1);
-      }
-      return total;
-    }
-    case Kind::kUid:
-      return 4 * depth + 2 + DigitCount(value.uid().value) +
-             sizeof "<dict>\n<key>CF$UID</key>\n<integer></integer>\n</dict>\n" - 1;
-  }
-  return 0;
-}
-
 class Writer {
  public:
-  // Writes into `*buffer` after its first `written` bytes; the buffer holds the finished
-  // text once finish() is called.
-  Writer(std::string* buffer, size_t written) : out(buffer), used(written) {}
+  explicit Writer(OutputBuffer* buffer) : out(buffer) {}
 
   // Appends `value` at `depth` tabs; false (with failure() set) when it cannot be written.
   bool write(const Value& value, size_t depth);
   const char* failure() const { return reason; }
-  // Trims the buffer to the text written.
-  void finish() { out->resize(used); }
 
  private:
   bool fail(const char* why) {
     reason = why;
     return false;
   }
-  // The buffer is kept sized beyond the text written, so that appending is a copy into
-  // room known to be there rather than a call that checks and grows a string each time.
-  char* room(size_t n) {
-    if (out->size() - used < n) out->resize(std::max({2 * out->size(), used + n, kFirstRoom}));
-    return &(*out)[used];
-  }
-  void put(const char* bytes, size_t n) {
-    std::memcpy(room(n), bytes, n);
-    used += n;
-  }
-  void put(std::string_view s) { put(s.data(), s.size()); }
-  void put(char c) {
-    *room(1) = c;
-    ++used;
-  }
+  void put(const char* bytes, size_t n) { out->put(bytes, n); }
+  void put(std::string_view s) { out->put(s); }
+  void put(char c) { out->put(c); }
   void indent(size_t depth) {
     for (; depth > kTabs.size(); depth -= kTabs.size()) put(kTabs);
     put(kTabs.data(), depth);
@@ -182,8 +103,7 @@ class Writer {
   void appendData(const Data& data, size_t depth);
   bool appendDictionary(const Dictionary& dictionary, size_t depth);
 
-  std::string* out;
-  size_t used;  // Bytes of `*out` written.
+  OutputBuffer* out;
   const char* reason = nullptr;
   std::string scratch;  // For pieces formatted by helpers that append to a string.
   // The sorted keys of the dictionaries being written, one per depth, reused.
@@ -369,19 +289,19 @@ bool Writer::write(const Value& value, size_t depth) {
 
 }  // namespace
 
-bool WriteXml(const Value& value, std::string* out, Error* error) {
-  std::string buffer(kProlog);
-  // A little slack spares the copy when a few strings need escaping.
-  const size_t estimate = Measure(value, 0) + kEpilog.size();
-  buffer.resize(buffer.size() + estimate + estimate / 64);
-  Writer writer(&buffer, kProlog.size());
+bool WriteXml(const Value& value, const ByteSink& sink, Error* error) {
+  OutputBuffer out(sink);
+  out.put(kProlog);
+  Writer writer(&out);
   if (!writer.write(value, 0)) {
     if (error != nullptr) *error = Error{ErrorCode::kUnwritable, 0, writer.failure()};
     return false;
   }
-  writer.finish();
-  buffer.append(kEpilog);
-  *out = std::move(buffer);
+  out.put(kEpilog);
+  if (!out.finish()) {
+    if (error != nullptr) *error = Error{ErrorCode::kOutput, 0, "the output was refused"};
+    return false;
+  }
   return true;
 }
 

@@ -236,16 +236,16 @@ bool PListFileSettings::save() {
   format = platform->realUserId() == 0 ? kXmlFormat : kBinaryFormat;
   if (!settingsDict) return false;
 
-  // The dictionary is lent to the serialiser rather than copied; files may be large.
+  // The dictionary is lent to the serialiser rather than copied, and the text goes to
+  // the file as it is made rather than held whole; files may be large.
   plist::Value top(std::move(*settingsDict));
-  std::string bytes;
-  const bool serialised = format == kXmlFormat ? plist::WriteXml(top, &bytes, nullptr)
-                                               : plist::WriteBinary(top, &bytes, nullptr);
-  settingsDict = std::move(top.dictionary());
-  if (!serialised) return false;
-
+  const plist::Format target = format == kXmlFormat ? plist::Format::kXml : plist::Format::kBinary;
+  const FileContent serialised = [&top, target](const ByteWriter& write) {
+    return plist::Write(top, target, write, nullptr);
+  };
   std::string error;
-  const bool written = platform->writeFileAtomically(settingsFile, bytes, &error);
+  const bool written = platform->writeFileAtomically(settingsFile, serialised, &error);
+  settingsDict = std::move(top.dictionary());
   if (written && platform->realUserId() == 0) {
     // A file that could not be given to root still holds the new settings.
     setFilePermissions(settingsFile, "root", "wheel", 0644);

@@ -258,7 +258,7 @@ TEST_F(StoreTest, FailedSaveKeepsOriginalBytesAndLeavesNoTemporaryFile) {
   ASSERT_TRUE(WritePlist(path(), Dict({{"StealthMode", Value::integer(0)}}), plist::Format::kXml));
   const std::string original = TempDir::readFile(path());
 
-  // Neither format can hold a value nested this deep, so nothing is written.
+  // Neither format can hold a value nested this deep: the save stops partway through.
   Value deep = Array{};
   for (size_t i = 0; i <= plist::kMaxDepth; ++i) deep = Array{std::move(deep)};
   for (unsigned uid : {0u, 501u}) {

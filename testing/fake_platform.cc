@@ -10,9 +10,9 @@ ReadStatus FakePlatform::readFile(const std::string& path, size_t maxBytes, std:
   return Default()->readFile(path, maxBytes, bytes, error);
 }
 
-bool FakePlatform::writeFileAtomically(const std::string& path, std::string_view bytes,
+bool FakePlatform::writeFileAtomically(const std::string& path, const FileContent& content,
                                        std::string* error) {
-  return Default()->writeFileAtomically(path, bytes, error);
+  return Default()->writeFileAtomically(path, content, error);
 }
 
 bool FakePlatform::setOwnerGroupMode(const std::string& path, const std::string& owner,

@@ -38,7 +38,7 @@ class FakePlatform : public Platform {
   bool exists(const std::string& path) override;
   ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                       std::string* error) override;
-  bool writeFileAtomically(const std::string& path, std::string_view bytes,
+  bool writeFileAtomically(const std::string& path, const FileContent& content,
                            std::string* error) override;
   bool setOwnerGroupMode(const std::string& path, const std::string& owner,
                          const std::string& group, unsigned mode, std::string* error) override;

@@ -20,14 +20,14 @@ namespace {
 // A fake that also records every file written, in order, and can refuse some writes.
 class WriteRecordingPlatform : public FakePlatform {
  public:
-  bool writeFileAtomically(const std::string& path, std::string_view bytes,
+  bool writeFileAtomically(const std::string& path, const FileContent& content,
                            std::string* error) override {
     writes.push_back(path);
     if (failingWrites.count(path) != 0) {
       *error = "refused by the test";
       return false;
     }
-    return FakePlatform::writeFileAtomically(path, bytes, error);
+    return FakePlatform::writeFileAtomically(path, content, error);
   }
 
   std::vector<std::string> writes;
