@@ -3,13 +3,15 @@
 //   plist_tool convert xml|binary < in > out   read either format, write the chosen one
 //   plist_tool check < in                      read only; prints the format
 // Exit status: 0 success, 1 the input was refused, 2 the writer refused the value,
-// 3 usage or I/O error. The reason for a refusal goes to stderr.
+// 3 usage or I/O error. The reason for a refusal goes to stderr; a writer that refuses
+// partway may have written part of the text.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "plist/plist.h"
@@ -65,15 +67,23 @@ int Run(const std::vector<std::string>& args) {
     std::printf("%s\n", format == plist::Format::kBinary ? "binary" : "xml");
     return kOk;
   }
-  std::string output;
   const plist::Format target = args[1] == "binary" ? plist::Format::kBinary : plist::Format::kXml;
-  if (!plist::Write(value, target, &output, &error)) {
+  // The text goes out as it is made, as the tool writes its files.
+  bool written = true;
+  const plist::ByteSink toStdout = [&written](std::string_view bytes) {
+    written = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
+    return written;
+  };
+  if (!plist::Write(value, target, toStdout, &error)) {
+    if (!written) {
+      std::perror("plist_tool: stdout");
+      return kUsage;
+    }
     std::fprintf(stderr, "plist_tool: unwritable: %s: %s\n", plist::ErrorCodeName(error.code),
                  error.detail.c_str());
     return kUnwritable;
   }
-  if (std::fwrite(output.data(), 1, output.size(), stdout) != output.size() ||
-      std::fflush(stdout) != 0) {
+  if (std::fflush(stdout) != 0) {
     std::perror("plist_tool: stdout");
     return kUsage;
   }
