@@ -353,13 +353,23 @@ class BinaryReader {
     return true;
   }
 
+  // Writers store each key once and refer to it from every dictionary that has it, so
+  // the keys read last are kept by object, and a key read again is copied from there.
   bool readKey(uint64_t pos, String* key) {
     uint64_t index;
     if (!readRef(pos, &index)) return false;
     const uint64_t offset = offsets[index] & ~kOnPath;
+    KnownKey& known = knownKeys[index % kKnownKeys];
+    if (known.object == index + 1) {
+      *key = known.key;
+      return countValues(1, offset) && countPayload(known.payload, offset);
+    }
     const uint8_t type = data[offset] >> 4;
     if (type != 0x5 && type != 0x6) return fail(ErrorCode::kBadKey, offset, "key not a string");
-    return countValues(1, offset) && readString(offset, key);
+    const uint64_t payloadBefore = payload;
+    if (!countValues(1, offset) || !readString(offset, key)) return false;
+    known = KnownKey{index + 1, payload - payloadBefore, *key};
+    return true;
   }
 
   // Marks in `*dropped` (left empty when there is none, else sized to the entries) every
@@ -373,11 +383,8 @@ class BinaryReader {
     };
     if (n <= kLinearKeyScanLimit) {
       for (size_t i = 1; i < n; ++i) {
-        const std::string_view key = entries[i].key;
         for (size_t j = 0; j < i; ++j) {
-          // Keys of one length often differ in the first byte; checking it spares a call.
-          const std::string_view other = entries[j].key;
-          if (other.size() == key.size() && (key.empty() || other[0] == key[0]) && other == key) {
+          if (entries[j].key == entries[i].key) {
             drop(i);
             break;
           }
@@ -460,7 +467,15 @@ class BinaryReader {
   static_assert(kMaxInputBytes <= uint64_t{1} << 31, "offsets and the path mark share 32 bits");
   static constexpr uint32_t kOnPath = uint32_t{1} << 31;
   std::vector<uint32_t> offsets;
-  std::string utf8;               // Scratch for decoding UTF-16 strings.
+  std::string utf8;  // Scratch for decoding UTF-16 strings.
+  // Keys read lately, by object index (see readKey).
+  struct KnownKey {
+    uint64_t object = 0;   // Index + 1; 0 for none.
+    uint64_t payload = 0;  // What reading the key counted against the payload budget.
+    String key;
+  };
+  static constexpr size_t kKnownKeys = 64;
+  KnownKey knownKeys[kKnownKeys];
   std::vector<KeyRank> keyOrder;  // Scratch for finding repeated keys.
   uint64_t valueBudget = 0;
   uint64_t payloadBudget = 0;

@@ -15,7 +15,7 @@ uint64_t Bits(double d) {
 
 }  // namespace
 
-String::String(std::string_view text) {
+String::String(std::string_view text) : bytes() {
   if (text.size() <= kInline) {
     if (!text.empty()) std::memcpy(bytes, text.data(), text.size());
     bytes[kTag] = static_cast<unsigned char>(text.size());
@@ -31,7 +31,7 @@ String::String(std::string_view text) {
 
 String::String(String&& other) noexcept {
   std::memcpy(bytes, other.bytes, sizeof bytes);
-  other.bytes[kTag] = 0;
+  std::memset(other.bytes, 0, sizeof other.bytes);
 }
 
 String& String::operator=(const String& other) {
@@ -43,7 +43,7 @@ String& String::operator=(String&& other) noexcept {
   if (this != &other) {
     release();
     std::memcpy(bytes, other.bytes, sizeof bytes);
-    other.bytes[kTag] = 0;
+    std::memset(other.bytes, 0, sizeof other.bytes);
   }
   return *this;
 }
@@ -81,6 +81,14 @@ const Value* Dictionary::find(std::string_view key) const {
 
 Value* Dictionary::find(std::string_view key) {
   return const_cast<Value*>(static_cast<const Dictionary*>(this)->find(key));
+}
+
+bool Dictionary::hasKeysOf(const Dictionary& other) const {
+  if (size() != other.size()) return false;
+  for (size_t i = 0; i < size(); ++i) {
+    if (!(entries[i].key == other.entries[i].key)) return false;
+  }
+  return true;
 }
 
 void Dictionary::set(String key, Value value) {

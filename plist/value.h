@@ -26,7 +26,7 @@ class Value;
 // allocation of its own.
 class String {
  public:
-  String() noexcept { bytes[kTag] = 0; }
+  String() noexcept : bytes() {}
   String(std::string_view text);                                // NOLINT: implicit by design.
   String(const char* text) : String(std::string_view(text)) {}  // NOLINT
   String(const std::string& text) : String(std::string_view(text)) {}  // NOLINT
@@ -42,14 +42,16 @@ class String {
   std::string_view view() const { return std::string_view(data(), size()); }
   operator std::string_view() const { return view(); }  // NOLINT: implicit by design.
 
-  bool operator==(const String& other) const { return view() == other.view(); }
+  bool operator==(const String& other) const;
   bool operator!=(const String& other) const { return !(*this == other); }
 
  private:
   static constexpr size_t kInline = 15;
   static constexpr size_t kTag = 15;
-  // bytes[kTag] is the length of inline text, or kOnHeap: then bytes[0..7] point to a
-  // block whose first 8 bytes hold the length and the text follows.
+  // bytes[kTag] is the length of inline text, whose unused bytes are zero (so that equal
+  // inline texts are equal in all 16 bytes), or kOnHeap: then bytes[0..7] point to a
+  // block whose first 8 bytes hold the length and the text follows. Text of up to
+  // kInline bytes is always inline.
   static constexpr unsigned char kOnHeap = 0x80;
 
   bool onHeap() const { return bytes[kTag] == kOnHeap; }
@@ -113,6 +115,9 @@ class Dictionary {
   // The value under `key`, or null when the dictionary has no such key. Linear time.
   const Value* find(std::string_view key) const;
   Value* find(std::string_view key);
+
+  // True when `other` has the same keys in the same order; the values are not compared.
+  bool hasKeysOf(const Dictionary& other) const;
 
   // Replaces the value of an existing key where it stands, or appends a new entry.
   void set(String key, Value value);
@@ -199,6 +204,15 @@ inline size_t String::size() const {
   size_t n;
   std::memcpy(&n, block(), sizeof n);
   return n;
+}
+
+inline bool String::operator==(const String& other) const {
+  if (onHeap() != other.onHeap()) return false;  // Their lengths differ.
+  if (onHeap()) return view() == other.view();
+  uint64_t mine[2], theirs[2];
+  std::memcpy(mine, bytes, sizeof mine);
+  std::memcpy(theirs, other.bytes, sizeof theirs);
+  return mine[0] == theirs[0] && mine[1] == theirs[1];
 }
 
 inline char* String::block() const {

@@ -27,6 +27,12 @@ TEST(ValueTest, StringsKeepTheirBytesInlineAndOnTheHeap) {
     EXPECT_EQ(copy.view(), text) << text.size();
     EXPECT_EQ(moved.view(), "other");
   }
+  // Equal texts are equal however they came to be.
+  String shortened("abcdefghij");
+  shortened = String("ab");
+  EXPECT_EQ(shortened, String("ab"));
+  EXPECT_NE(String("ab"), String(std::string("ab\0", 3)));
+  EXPECT_NE(String(std::string(16, 'a')), String(std::string(15, 'a')));
 }
 
 TEST(ValueTest, CompactVectorsGrowCopyAndCompareLikeVectors) {

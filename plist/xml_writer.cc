@@ -32,6 +32,9 @@ constexpr std::string_view kEpilog = "</plist>\n";
 constexpr size_t kBase64LineChars = 76;
 constexpr size_t kMaxBase64Tabs = 8;
 
+// Dictionaries of up to this many keys are compared with the last one at their depth,
+// whose order of keys they may share.
+constexpr size_t kMaxRecordKeys = 64;
 // Entries of an unsorted dictionary are written this many steps after they are prefetched.
 constexpr size_t kPrefetchDistance = 8;
 
@@ -106,8 +109,15 @@ class Writer {
   OutputBuffer* out;
   const char* reason = nullptr;
   std::string scratch;  // For pieces formatted by helpers that append to a string.
-  // The sorted keys of the dictionaries being written, one per depth, reused.
-  std::vector<std::vector<KeyRank>> orders;
+  // Per depth, the last dictionary there whose keys were put in order, and that order.
+  // Dictionaries at one depth are often records of one shape, keys in one order: one
+  // with the same keys as the last takes its order without sorting.
+  struct KeyOrder {
+    const Dictionary* dictionary = nullptr;
+    bool sorted = true;  // The keys were in order already; `order` is then unused.
+    std::vector<KeyRank> order;
+  };
+  std::vector<KeyOrder> orders;
 };
 
 bool Writer::appendText(std::string_view text) {
@@ -171,25 +181,29 @@ bool Writer::appendDictionary(const Dictionary& dictionary, size_t depth) {
   indent(depth);
   put("<dict>\n");
   const size_t n = dictionary.size();
-  bool sorted = true;
-  for (size_t i = 1; sorted && i < n; ++i) {
-    sorted = KeyLess(dictionary.keyAt(i - 1), dictionary.keyAt(i));
+  if (orders.size() <= depth) orders.resize(depth + 1);
+  KeyOrder& known = orders[depth];
+  if (!(known.dictionary && n <= kMaxRecordKeys && dictionary.hasKeysOf(*known.dictionary))) {
+    known.dictionary = &dictionary;
+    known.sorted = true;
+    for (size_t i = 1; known.sorted && i < n; ++i) {
+      known.sorted = KeyLess(dictionary.keyAt(i - 1), dictionary.keyAt(i));
+    }
+    // Dictionaries read from XML arrive sorted; only others pay for sorting.
+    if (!known.sorted) {
+      // The sort numbers keys in 32 bits; no dictionary that fits in memory comes near.
+      if (n > UINT32_MAX) return fail("dictionary too large");
+      SortKeys(
+          n, [&dictionary](size_t i) { return dictionary.keyAt(i); }, &known.order);
+    }
   }
-  // Dictionaries read from XML arrive sorted; only others pay for sorting.
-  if (!sorted) {
-    // The sort numbers keys in 32 bits; no dictionary that fits in memory comes near.
-    if (n > UINT32_MAX) return fail("dictionary too large");
-    if (orders.size() <= depth) orders.resize(depth + 1);
-    SortKeys(
-        n, [&dictionary](size_t i) { return std::string_view(dictionary.keyAt(i)); },
-        &orders[depth]);
-  }
+  const bool sorted = known.sorted;
   for (size_t k = 0; k < n; ++k) {
     // Writing a value may add depths to `orders`, so the vector is indexed afresh.
-    const size_t i = sorted ? k : orders[depth][k].index;
+    const size_t i = sorted ? k : orders[depth].order[k].index;
     if (!sorted && k + kPrefetchDistance < n) {
       // Sorted order visits entries at random: fetch those a few steps ahead meanwhile.
-      const size_t ahead = orders[depth][k + kPrefetchDistance].index;
+      const size_t ahead = orders[depth].order[k + kPrefetchDistance].index;
       Prefetch(&dictionary.valueAt(ahead));
     }
     indent(depth + 1);

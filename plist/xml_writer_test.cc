@@ -163,6 +163,31 @@ TEST(XmlWriterTest, SortsLargeAndNestedDictionariesLikeSortedOnes) {
   EXPECT_EQ(Written(build(reversed, tailAppended)), expected);
 }
 
+TEST(XmlWriterTest, RecordsOfOneShapeAreEachSortedByTheirOwnKeys) {
+  // Consecutive records at one depth share, or nearly share, their keys and order.
+  const std::vector<std::vector<std::string>> shapes = {
+      {"name", "seat", "address"},
+      {"name", "seat", "address"},
+      {"address", "name", "seat"},
+      {"name", "seat", "addresses"},
+      {"name", "seat"},
+      {"name", "seat", "address", "id"},
+      {"seat", "name", "address"},
+      {"name", "seat", "address"},
+  };
+  Array records, sortedRecords;
+  int n = 0;
+  for (const auto& keys : shapes) {
+    std::vector<std::pair<std::string, Value>> entries;
+    for (const std::string& key : keys) entries.emplace_back(key, Value::integer(n++));
+    records.push_back(Dict(entries));
+    std::sort(entries.begin(), entries.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    sortedRecords.push_back(Dict(entries));
+  }
+  EXPECT_EQ(Written(Value(std::move(records))), Written(Value(std::move(sortedRecords))));
+}
+
 TEST(XmlWriterTest, RefusesWhatXmlCannotCarryAndLeavesOutputAlone) {
   Dictionary badKey;
   badKey.append("\xFF", Value(true));
