@@ -15,12 +15,7 @@ uint64_t Bits(double d) {
 
 }  // namespace
 
-String::String(std::string_view text) : bytes() {
-  if (text.size() <= kInline) {
-    if (!text.empty()) std::memcpy(bytes, text.data(), text.size());
-    bytes[kTag] = static_cast<unsigned char>(text.size());
-    return;
-  }
+void String::makeOnHeap(std::string_view text) {
   const size_t n = text.size();
   char* p = static_cast<char*>(::operator new(sizeof n + n));
   std::memcpy(p, &n, sizeof n);
@@ -29,27 +24,13 @@ String::String(std::string_view text) : bytes() {
   bytes[kTag] = kOnHeap;
 }
 
-String::String(String&& other) noexcept {
-  std::memcpy(bytes, other.bytes, sizeof bytes);
-  std::memset(other.bytes, 0, sizeof other.bytes);
-}
-
 String& String::operator=(const String& other) {
-  if (this != &other) *this = String(other);
-  return *this;
-}
-
-String& String::operator=(String&& other) noexcept {
-  if (this != &other) {
-    release();
+  if (this == &other) return *this;
+  if (!onHeap() && !other.onHeap()) {
     std::memcpy(bytes, other.bytes, sizeof bytes);
-    std::memset(other.bytes, 0, sizeof other.bytes);
+    return *this;
   }
-  return *this;
-}
-
-void String::release() {
-  if (onHeap()) ::operator delete(block());
+  return *this = String(other);
 }
 
 Integer Integer::fromSigned(int64_t value) { return Integer{static_cast<uint64_t>(value), false}; }

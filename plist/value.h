@@ -27,13 +27,37 @@ class Value;
 class String {
  public:
   String() noexcept : bytes() {}
-  String(std::string_view text);                                // NOLINT: implicit by design.
-  String(const char* text) : String(std::string_view(text)) {}  // NOLINT
+  String(std::string_view text) : bytes() {  // NOLINT: implicit by design.
+    if (text.size() > kInline) {
+      makeOnHeap(text);
+      return;
+    }
+    if (!text.empty()) std::memcpy(bytes, text.data(), text.size());
+    bytes[kTag] = static_cast<unsigned char>(text.size());
+  }
+  String(const char* text) : String(std::string_view(text)) {}         // NOLINT
   String(const std::string& text) : String(std::string_view(text)) {}  // NOLINT
-  String(const String& other) : String(other.view()) {}
-  String(String&& other) noexcept;
+  // Inline text is copied as its 16 bytes, which is all of it.
+  String(const String& other) : bytes() {
+    if (other.onHeap()) {
+      makeOnHeap(other.view());
+    } else {
+      std::memcpy(bytes, other.bytes, sizeof bytes);
+    }
+  }
+  String(String&& other) noexcept {
+    std::memcpy(bytes, other.bytes, sizeof bytes);
+    std::memset(other.bytes, 0, sizeof other.bytes);
+  }
   String& operator=(const String& other);
-  String& operator=(String&& other) noexcept;
+  String& operator=(String&& other) noexcept {
+    if (this != &other) {
+      release();
+      std::memcpy(bytes, other.bytes, sizeof bytes);
+      std::memset(other.bytes, 0, sizeof other.bytes);
+    }
+    return *this;
+  }
   ~String() { release(); }
 
   const char* data() const;
@@ -56,7 +80,10 @@ class String {
 
   bool onHeap() const { return bytes[kTag] == kOnHeap; }
   char* block() const;
-  void release();
+  void makeOnHeap(std::string_view text);
+  void release() {
+    if (onHeap()) ::operator delete(block());
+  }
 
   alignas(8) unsigned char bytes[16];
 };
