@@ -205,6 +205,9 @@ class BinaryWriter {
     Count(value, 0, &counts);
     refs.reserve(counts.refs);
     objects.reserve(counts.values);
+    // Room for every scalar, though equal ones are kept once: pages never written to are
+    // never touched, while growing by doubling would copy and touch twice the bytes.
+    scalars.reserve(counts.scalarBytes);
     uint32_t top;
     if (!visit(value, 0, &top)) return false;
     std::vector<Slot>().swap(slots);  // Not needed to lay out; its memory goes first.
@@ -216,13 +219,24 @@ class BinaryWriter {
   struct Counts {
     size_t values = 0;
     size_t refs = 0;
+    size_t scalarBytes = 0;  // At most what the scalars take encoded, each counted once.
   };
+
+  // The most bytes a string of `size` bytes (two per UTF-16 unit at worst) or data of
+  // `size` bytes takes encoded.
+  static size_t MaxEncodedSize(size_t size) { return kMaxHeaderSize + 2 * size; }
 
   // Counts the values and references under `value`, down to the depth that visit() accepts.
   static void Count(const Value& value, size_t depth, Counts* counts) {
     ++counts->values;
     if (depth >= kMaxDepth) return;
-    if (value.isArray()) {
+    if (value.isString()) {
+      counts->scalarBytes += MaxEncodedSize(value.string().size());
+    } else if (value.kind() == Kind::kData) {
+      counts->scalarBytes += MaxEncodedSize(value.data().size());
+    } else if (IsFixed(value.kind())) {
+      counts->scalarBytes += kMaxFixedSize;
+    } else if (value.isArray()) {
       counts->refs += value.array().size();
       for (const Value& item : value.array()) Count(item, depth + 1, counts);
     } else if (value.isDictionary()) {
@@ -230,6 +244,7 @@ class BinaryWriter {
       counts->values += dictionary.size();
       counts->refs += 2 * dictionary.size();
       for (size_t i = 0; i < dictionary.size(); ++i) {
+        counts->scalarBytes += MaxEncodedSize(dictionary.keyAt(i).size());
         Count(dictionary.valueAt(i), depth + 1, counts);
       }
     }
