@@ -569,11 +569,7 @@ class BinaryWriter {
 bool WriteBinary(const Value& value, const ByteSink& sink, Error* error) {
   OutputBuffer out(sink);
   if (!BinaryWriter(error).write(value, &out)) return false;
-  if (!out.finish()) {
-    if (error != nullptr) *error = Error{ErrorCode::kOutput, 0, "the output was refused"};
-    return false;
-  }
-  return true;
+  return out.finish(error);
 }
 
 }  // namespace plist

@@ -27,12 +27,11 @@ class OutputBuffer {
   OutputBuffer& operator=(const OutputBuffer&) = delete;
 
   // Room for `n` (at most kMaxRoom) bytes at the end of the output: write them there,
-  // then advance() past them.
+  // then advanceTo() the end of what was written.
   char* room(size_t n) {
     if (kChunkBytes - used < n) flush();
     return buffer.get() + used;
   }
-  void advance(size_t n) { used += n; }
   // Advances to `end`, a pointer into the room handed out last.
   void advanceTo(const char* end) { used = static_cast<size_t>(end - buffer.get()); }
 
@@ -50,10 +49,11 @@ class OutputBuffer {
     ++used;
   }
 
-  // Hands the rest to the sink. False when the sink refused any piece; pieces after a
-  // refusal are dropped.
-  bool finish() {
+  // Hands the rest to the sink. False, with `*error` (when not null) set to kOutput,
+  // when the sink refused any piece; pieces after a refusal are dropped.
+  bool finish(Error* error) {
     flush();
+    if (!ok && error != nullptr) *error = Error{ErrorCode::kOutput, 0, "the output was refused"};
     return ok;
   }
 

@@ -312,11 +312,7 @@ bool WriteXml(const Value& value, const ByteSink& sink, Error* error) {
     return false;
   }
   out.put(kEpilog);
-  if (!out.finish()) {
-    if (error != nullptr) *error = Error{ErrorCode::kOutput, 0, "the output was refused"};
-    return false;
-  }
-  return true;
+  return out.finish(error);
 }
 
 }  // namespace plist
