@@ -24,6 +24,14 @@ using FileContent = std::function<bool(const ByteWriter& write)>;
 // The content `bytes`, which must outlive its use.
 FileContent ContentOf(std::string_view bytes);
 
+// One entry of the password database.
+struct UserAccount {
+  std::string name;
+  unsigned uid = 0;
+  unsigned gid = 0;  // The primary group.
+  std::string home;  // As the database holds it; may be empty.
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -40,6 +48,17 @@ class Platform {
   // The current user's home folder: $HOME when it is an absolute path, else the
   // password database's entry for the real user id; nothing when neither is known.
   virtual std::optional<std::string> homeFolder() = 0;
+
+  // The password database's entry for the login name `name`, or nothing when it has
+  // none. The environment ($HOME) is never consulted.
+  virtual std::optional<UserAccount> lookUpUser(const std::string& name) = 0;
+
+  // Gives up root for good and becomes `account`: its supplementary groups (initgroups),
+  // its group and its user id, real, effective and saved. Answers true only when the
+  // process then runs as exactly that user and group and cannot become root again;
+  // otherwise false with `*error` set (the process may then be half changed and must
+  // touch no file).
+  virtual bool becomeUser(const UserAccount& account, std::string* error) = 0;
 
   // True when anything (file, folder, other) exists at `path`; links are followed.
   virtual bool exists(const std::string& path) = 0;

@@ -25,6 +25,13 @@ extern char** environ;
 namespace brtconfig {
 namespace {
 
+// initgroups takes the group as an int on macOS and as a gid_t elsewhere.
+#if defined(__APPLE__)
+using InitGroupsId = int;
+#else
+using InitGroupsId = gid_t;
+#endif
+
 // Symbolic links followed at most this many times, as the kernel's own limit does.
 constexpr int kMaxLinkHops = 40;
 
@@ -245,6 +252,44 @@ class PosixPlatform : public Platform {
       if (pw.pw_dir && pw.pw_dir[0] == '/') folder = pw.pw_dir;
     });
     return folder;
+  }
+
+  std::optional<UserAccount> lookUpUser(const std::string& name) override {
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    struct passwd pw;
+    struct passwd* result = nullptr;
+    while (getpwnam_r(name.c_str(), &pw, buffer.data(), buffer.size(), &result) == ERANGE) {
+      buffer.resize(buffer.size() * 2);
+    }
+    if (!result) return std::nullopt;
+    UserAccount account;
+    account.name = pw.pw_name;
+    account.uid = pw.pw_uid;
+    account.gid = pw.pw_gid;
+    account.home = pw.pw_dir ? pw.pw_dir : "";
+    return account;
+  }
+
+  bool becomeUser(const UserAccount& account, std::string* error) override {
+    const uid_t uid = static_cast<uid_t>(account.uid);
+    const gid_t gid = static_cast<gid_t>(account.gid);
+    // Groups first, while root may still set them; setuid as root then sets the real,
+    // effective and saved user ids alike, which is what makes the change permanent.
+    if (initgroups(account.name.c_str(), static_cast<InitGroupsId>(gid)) != 0) {
+      return Fail(error, ErrnoText("cannot take the groups of", account.name, errno));
+    }
+    if (setgid(gid) != 0)
+      return Fail(error, ErrnoText("cannot take the group of", account.name, errno));
+    if (setuid(uid) != 0) return Fail(error, ErrnoText("cannot become", account.name, errno));
+    if (getuid() != uid || geteuid() != uid || getgid() != gid || getegid() != gid) {
+      return Fail(error, "the user and group ids of " + account.name + " did not take");
+    }
+    // A drop that could be undone is no drop.
+    if (uid != 0 && (setuid(0) == 0 || seteuid(0) == 0)) {
+      return Fail(error, "root could be regained after becoming " + account.name);
+    }
+    return true;
   }
 
   bool exists(const std::string& path) override {

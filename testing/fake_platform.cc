@@ -2,11 +2,31 @@
 
 namespace brtconfig {
 
+std::optional<UserAccount> FakePlatform::lookUpUser(const std::string& userName) {
+  auto found = accounts.find(userName);
+  if (found == accounts.end()) return std::nullopt;
+  return found->second;
+}
+
+bool FakePlatform::becomeUser(const UserAccount& account, std::string* error) {
+  becomeCalls.push_back({account.name, filesAsked.size()});
+  if (failBecomeUser) {
+    if (error) *error = "cannot become " + account.name + ": Operation not permitted";
+    return false;
+  }
+  uid = account.uid;
+  return true;
+}
+
 // Files are real: tests work in temporary folders and look at the bytes on disk.
-bool FakePlatform::exists(const std::string& path) { return Default()->exists(path); }
+bool FakePlatform::exists(const std::string& path) {
+  filesAsked.push_back(path);
+  return Default()->exists(path);
+}
 
 ReadStatus FakePlatform::readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                                   std::string* error) {
+  filesAsked.push_back(path);
   return Default()->readFile(path, maxBytes, bytes, error);
 }
 

@@ -4,6 +4,7 @@
 #ifndef BRTCONFIG_TESTING_FAKE_PLATFORM_H_
 #define BRTCONFIG_TESTING_FAKE_PLATFORM_H_
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,8 +20,10 @@ class FakePlatform : public Platform {
   std::string name = "teacher";
   std::optional<std::string> home;
   bool prefsDaemon = false;
-  bool failSetAttributes = false;  // setOwnerGroupMode then fails with an error.
-  bool failRunProgram = false;     // runProgram then fails to start the program.
+  bool failSetAttributes = false;               // setOwnerGroupMode then fails with an error.
+  bool failRunProgram = false;                  // runProgram then fails to start the program.
+  std::map<std::string, UserAccount> accounts;  // The password database, by name.
+  bool failBecomeUser = false;                  // becomeUser then fails.
 
   // What was asked.
   struct AttributeCall {
@@ -31,10 +34,22 @@ class FakePlatform : public Platform {
   std::vector<std::vector<std::string>> programs;  // runProgram argv lists.
   std::vector<std::string> shellCommands;          // runShellCommand lines.
   std::vector<std::string> logLines;               // log messages, without prefix.
+  std::vector<std::string> filesAsked;             // Paths of exists and readFile calls, in order.
+  // The names becomeUser was asked for, each with how many entries `filesAsked` had
+  // then, so tests can see which files were looked at before the change of user.
+  struct BecomeCall {
+    std::string name;
+    size_t filesAskedBefore;
+  };
+  std::vector<BecomeCall> becomeCalls;
 
   unsigned realUserId() override { return uid; }
   std::string userName() override { return name; }
   std::optional<std::string> homeFolder() override { return home; }
+  std::optional<UserAccount> lookUpUser(const std::string& userName) override;
+  // Records the call; on success the fake's uid becomes the account's (its name stays,
+  // as the database's first name for a uid need not be the account's).
+  bool becomeUser(const UserAccount& account, std::string* error) override;
   bool exists(const std::string& path) override;
   ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                       std::string* error) override;

@@ -70,10 +70,10 @@ class FanOutTest : public ::testing::Test {
   }
 
   // Runs the fan-out and keeps what it printed; returns its result.
-  bool FanOut(const char* key, const SettingValue* value, bool update, bool students) {
+  bool FanOut(const char* key, const SettingValue* value) {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    bool ok = ChangeValue(key, value, update, students, &platform, system.path);
+    bool ok = ChangeValue(key, value, MakeRun(&platform, system.path));
     out = ::testing::internal::GetCapturedStdout();
     err = ::testing::internal::GetCapturedStderr();
     return ok;
@@ -104,11 +104,11 @@ TEST_F(FanOutTest, RootFindsSystemFilesInCandidateOrder) {
   MakeSystemFile(kOldConsole);
   MakeSystemFile(kOldTeacher);
   MakeSystemFile(kStudent);
-  EXPECT_EQ(PreferenceFilePaths(&platform, system.path),
+  EXPECT_EQ(PreferenceFilePaths(MakeRun(&platform, system.path)),
             (std::vector<std::string>{SystemFile(kOldTeacher), SystemFile(kOldConsole)}));
   MakeSystemFile(kConsole);
   MakeSystemFile(kTeacher);
-  EXPECT_EQ(PreferenceFilePaths(&platform, system.path),
+  EXPECT_EQ(PreferenceFilePaths(MakeRun(&platform, system.path)),
             (std::vector<std::string>{SystemFile(kTeacher), SystemFile(kOldTeacher),
                                       SystemFile(kConsole), SystemFile(kOldConsole)}));
 }
@@ -116,13 +116,13 @@ TEST_F(FanOutTest, RootFindsSystemFilesInCandidateOrder) {
 TEST_F(FanOutTest, UserLooksOnlyInOwnFolder) {
   for (const char* name : {kTeacher, kOldTeacher, kConsole, kOldConsole}) MakeSystemFile(name);
   platform.uid = 501;
-  EXPECT_TRUE(PreferenceFilePaths(&platform, system.path).empty());
+  EXPECT_TRUE(PreferenceFilePaths(MakeRun(&platform, system.path)).empty());
 
   std::string prefs = home.path + "/Library/Preferences";
   ASSERT_EQ(mkdir((home.path + "/Library").c_str(), 0755), 0);
   ASSERT_EQ(mkdir(prefs.c_str(), 0755), 0);
   ASSERT_TRUE(TempDir::writeFile(prefs + "/" + kOldConsole, PlistWith("")));
-  EXPECT_EQ(PreferenceFilePaths(&platform, system.path),
+  EXPECT_EQ(PreferenceFilePaths(MakeRun(&platform, system.path)),
             std::vector<std::string>{prefs + "/" + kOldConsole});
 
   // Without a home folder the bare names are looked up in the working folder.
@@ -130,7 +130,7 @@ TEST_F(FanOutTest, UserLooksOnlyInOwnFolder) {
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(prefs.c_str()), 0);
-  std::vector<std::string> found = PreferenceFilePaths(&platform, system.path);
+  std::vector<std::string> found = PreferenceFilePaths(MakeRun(&platform, system.path));
   ASSERT_EQ(chdir(cwd), 0);
   EXPECT_EQ(found, std::vector<std::string>{kOldConsole});
 }
@@ -139,7 +139,7 @@ TEST_F(FanOutTest, FailingFirstFileSilencesThePrintButLaterFilesChange) {
   ASSERT_TRUE(TempDir::writeFile(SystemFile(kTeacher), "not a property list"));
   MakeSystemFile(kOldConsole);
   SettingValue value("true");
-  EXPECT_FALSE(FanOut("AlertOnUpdate", &value, true, false));
+  EXPECT_FALSE(FanOut("AlertOnUpdate", &value));
   EXPECT_EQ(out, "");
   EXPECT_EQ(err, "Unable to open teacher preference file.\n");
   EXPECT_EQ(TempDir::readFile(SystemFile(kTeacher)), "not a property list");
@@ -149,14 +149,14 @@ TEST_F(FanOutTest, FailingFirstFileSilencesThePrintButLaterFilesChange) {
   MakeSystemFile(kTeacher);
   platform.failingWrites.insert(SystemFile(kTeacher));
   value = SettingValue("false");
-  EXPECT_FALSE(FanOut("AlertOnUpdate", &value, true, false));
+  EXPECT_FALSE(FanOut("AlertOnUpdate", &value));
   EXPECT_EQ(out, "");
   EXPECT_EQ(err, "Unable to save settings\n");
   EXPECT_EQ(Stored(SystemFile(kOldConsole), "AlertOnUpdate"), "false");
 
   // A later file failing still prints from the first.
   platform.failingWrites = {SystemFile(kOldConsole)};
-  EXPECT_FALSE(FanOut("AlertOnUpdate", &value, true, false));
+  EXPECT_FALSE(FanOut("AlertOnUpdate", &value));
   EXPECT_EQ(out, "AlertOnUpdate = false\n");
   EXPECT_EQ(err, "Unable to save settings\n");
 }
@@ -184,7 +184,7 @@ TEST_F(FanOutTest, RootMirrorsIntoTheExistingStudentFileOnly) {
     platform.writes.clear();
     platform.shellCommands.clear();
 
-    EXPECT_TRUE(FanOut("StealthMode", &value, true, true));
+    EXPECT_TRUE(FanOut("StealthMode", &value));
     EXPECT_EQ(out, "StealthMode = 1\n");
     std::vector<std::string> writes = {SystemFile(kTeacher), SystemFile(kOldConsole)};
     if (c.written) {
@@ -206,7 +206,7 @@ TEST_F(FanOutTest, StudentSaveFailureIsReportedAfterEachTeacherFile) {
   MakeSystemFile(kStudent);
   platform.failingWrites.insert(SystemFile(kStudent));
   SettingValue value("0");
-  EXPECT_FALSE(FanOut("SecureMode", &value, true, true));
+  EXPECT_FALSE(FanOut("SecureMode", &value));
   EXPECT_EQ(out, "SecureMode = 0\n");
   EXPECT_EQ(err, "failed to save student settings.\nfailed to save student settings.\n");
   EXPECT_EQ(Stored(SystemFile(kOldTeacher), "SecureMode"), "0");
@@ -217,7 +217,7 @@ TEST_F(FanOutTest, OnlyRootMirrorsWhileTheKillNeedsOnlyTheStudentsFlag) {
   platform.uid = 501;
   platform.prefsDaemon = true;
   SettingValue value("1");
-  EXPECT_TRUE(FanOut("StealthMode", &value, true, true));
+  EXPECT_TRUE(FanOut("StealthMode", &value));
   EXPECT_EQ(out, "");  // No teacher-side file of this user: nothing printed.
   EXPECT_TRUE(platform.writes.empty());
   EXPECT_EQ(platform.shellCommands, std::vector<std::string>{"killall brdaemon 2> /dev/null"});

@@ -12,6 +12,7 @@ A stand-in `killall` first on PATH records when the student daemon is killed.
 import argparse
 import collections
 import datetime
+import json
 import os
 import plistlib
 import resource
@@ -33,6 +34,7 @@ OLD_CONSOLE = "com.tovrika.techconsole.plist"
 STUDENT = "com.brellan.student.settings.plist"
 OLD_STUDENT = "com.tovrika.student.settings.plist"
 KILL_STUDENT_DAEMON = "brdaemon"  # What the stand-in killall records.
+TEACHER_NAME = "brtteacher"  # The teacher of --user runs, in a private password file.
 
 GLOBAL_SETTINGS = [
     ("AlertOnUpdate", "true/false"),
@@ -568,14 +570,180 @@ class ChangesAsUser(Session):
         self.assert_stored(console, {"logLevel": 1})
 
 
+class ForAnotherUser(Session):
+    """Root acting for a teacher with --user. The teacher, TEACHER_NAME, exists only in a
+    password file that a private mount namespace lays over /etc/passwd for the run."""
+
+    def setUp(self):
+        super().setUp()
+        if not self.root:
+            self.skipTest("needs root")
+        probe = subprocess.run(["unshare", "--mount", "true"], stderr=subprocess.DEVNULL)
+        if probe.returncode != 0:
+            self.skipTest("needs a private mount namespace (unshare --mount)")
+        self.passwd = os.path.join(self.tmp, "passwd")
+        with open("/etc/passwd") as real, open(self.passwd, "w") as private:
+            private.write(real.read())
+            private.write("%s:x:%d:%d:Teacher:%s:/bin/sh\n" % (TEACHER_NAME, NOBODY, NOBODY,
+                                                                self.home))
+
+    def for_teacher(self, *args):
+        script = 'mount --bind "$0" /etc/passwd && exec "$@"'
+        return self.run_tool(["unshare", "--mount", "--", "sh", "-c", script, self.passwd],
+                             ("--user",) + args)
+
+    def test_changes_exactly_the_teachers_file_in_binary_owned_by_them(self):
+        prefs = self.make_prefs(self.user_file(OLD_TEACHER), {"thumbnailDelay": 1, "x": "y"})
+        system_copy = self.make_prefs(self.system_file(OLD_TEACHER), {"thumbnailDelay": 1})
+        system_before = self.snapshot(system_copy)
+        run = self.for_teacher(TEACHER_NAME, "thumbnailDelay", "5000")
+        self.assert_stdout(run, "thumbnailDelay = 5000\n")
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        self.assert_stored(prefs, {"thumbnailDelay": 5000, "x": "y"})
+        self.assert_format(prefs, plistlib.FMT_BINARY)
+        self.assert_owned(prefs, NOBODY, 0o644)
+        self.assert_untouched(system_copy, system_before)
+        self.assertEqual(os.listdir(self.user_prefs), [OLD_TEACHER])
+        self.assert_stdout(self.for_teacher(TEACHER_NAME, "thumbnailDelay"),
+                           "thumbnailDelay = 5000\n")
+
+    def test_a_link_planted_by_the_teacher_leaves_the_root_file_untouched(self):
+        locked = os.path.join(self.tmp, "locked")
+        os.mkdir(locked, 0o755)
+        target = self.make_prefs(os.path.join(locked, TEACHER), {"logLevel": 0})
+        before = self.snapshot(target)
+        os.symlink(target, self.user_file(TEACHER))
+        os.lchown(self.user_file(TEACHER), NOBODY, NOBODY)
+        run = self.for_teacher(TEACHER_NAME, "logLevel", "1")
+        self.assert_stdout(run, "")
+        self.assert_stderr(run, "Unable to save settings\n")
+        self.assert_status(run, 1)
+        self.assert_untouched(target, before)
+        self.assert_owned(target, 0, 0o644)
+        self.assertEqual(os.listdir(locked), [TEACHER])
+
+    def test_refusals_touch_nothing(self):
+        prefs = self.make_prefs(self.user_file(TEACHER), {"logLevel": 0})
+        before = self.snapshot(prefs)
+        for run, message in [
+            (self.as_user("--user", TEACHER_NAME, "logLevel", "1"),
+             "--user can only be used as root.\n"),
+            (self.for_teacher("no-such-user-brt", "logLevel", "1"),
+             "no-such-user-brt is not a user of this computer.\n"),
+            (self.for_teacher(TEACHER_NAME, "StealthMode", "1"),
+             "StealthMode is a global setting and cannot be used with --user.\n"),
+            (self.for_teacher(TEACHER_NAME, "--frob", "logLevel"),
+             "--frob is not a valid option.  Try brtconfig --help.\n"),
+        ]:
+            self.assert_refused(run, message)
+        self.assert_untouched(prefs, before)
+
+
+class SettingsAsData(Session):
+    """--json, --list and what configuration profiles force."""
+
+    def tearDown(self):
+        shutil.rmtree(ARGS.managed_folder, ignore_errors=True)
+        super().tearDown()
+
+    def managed_file(self, name, values, user=None):
+        folder = os.path.join(ARGS.managed_folder, user) if user else ARGS.managed_folder
+        os.makedirs(folder, exist_ok=True)
+        return self.make_prefs(os.path.join(folder, name), values)
+
+    def json_of(self, run):
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        return json.loads(run.stdout, object_pairs_hook=collections.OrderedDict)
+
+    def test_json_gives_each_value_typed_as_in_the_file(self):
+        prefs = self.make_prefs(self.system_file(OLD_TEACHER), {
+            "AlertOnUpdate": True, "AllowAudio": 1, "CleverURL": "http://x/\u00e9\"",
+            "RelayServerAddress": ["a", "b"], "MaxThumbnailStudents": 2.5,
+            "ClassroomServerAddress": datetime.datetime(2020, 1, 2, 3, 4, 5),
+            "Authorization": b"\x00\x01",
+        })
+        self.make_prefs(self.system_file(OLD_CONSOLE), {"SecureMode": 1})
+        for key, value, kind in [
+            ("AlertOnUpdate", True, "boolean"), ("AllowAudio", 1, "integer"),
+            ("CleverURL", "http://x/\u00e9\"", "string"),
+            ("RelayServerAddress", ["a", "b"], "string"),
+            ("MaxThumbnailStudents", 2.5, "integer"),
+            ("ClassroomServerAddress", "2020-01-02 03:04:05 +0000", "string"),
+            ("Authorization", "<0001>", "integer"),
+            ("SecureMode", None, "integer"),  # Set in a later file only.
+        ]:
+            got = self.json_of(self.as_root("--json", key))
+            self.assertEqual(list(got.items()), [("key", key), ("value", value), ("kind", kind),
+                                                 ("file", prefs), ("forced", False)])
+        teacher = self.json_of(self.as_user("--json", "channels"))
+        self.assertEqual(teacher, {"key": "channels", "value": None, "kind": "list",
+                                   "file": None, "forced": False})
+
+    def test_list_shows_every_setting_of_the_side_in_catalogue_order(self):
+        self.make_prefs(self.user_file(CONSOLE), {
+            "channels": ["1", "2"], "thumbnailDelay": 5000, "useSingleChannel": False,
+            "dynamicClassListPath": "", "Other": 1})
+        run = self.as_user("--list")
+        lines = ["channels = 1 2 ", "thumbnailDelay = 5000", "useSingleChannel = false"]
+        expected = "".join(
+            next((line + "\n" for line in lines if line.startswith(key + " = ")),
+                 key + " is not set.\n")
+            for key, _ in TEACHER_SETTINGS)
+        self.assert_stdout(run, expected)
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        listing = self.json_of(self.as_user("--list", "--json"))
+        self.assertEqual(list(listing), [key for key, _ in TEACHER_SETTINGS])
+        self.assertEqual(listing["channels"], {"value": ["1", "2"], "kind": "list",
+                                               "file": self.user_file(CONSOLE),
+                                               "forced": False})
+        self.assertEqual(listing["dynamicClassListPath"]["value"], "")
+        self.assertIsNone(listing["logLevel"]["value"])
+        root_listing = self.json_of(self.as_root("--list", "--json"))
+        self.assertEqual(list(root_listing), [key for key, _ in GLOBAL_SETTINGS])
+
+    def test_a_forced_setting_is_changed_warned_about_and_reported(self):
+        prefs = self.make_prefs(self.system_file(TEACHER), {"AllowAudio": 1})
+        self.managed_file(TEACHER, {"AllowAudio": 0, "StealthMode": 1})
+        self.managed_file(OLD_TEACHER, {"CleverURL": "unrelated domain"})
+        run = self.as_root("AllowAudio", "1")
+        self.assert_stdout(run, "AllowAudio = 1\n")
+        self.assert_stderr(run, "Warning: a configuration profile sets AllowAudio = 0; the "
+                                "profile's value takes precedence until the profile is "
+                                "removed.\n")
+        self.assert_status(run, 0)
+        self.assert_stored(prefs, {"AllowAudio": 1})
+        got = self.json_of(self.as_root("--json", "AllowAudio"))
+        self.assertEqual((got["value"], got["forced"], got["forcedValue"]), (1, True, 0))
+        listing = self.as_root("--list").stdout.decode().splitlines()
+        self.assertIn("AllowAudio = 1  [a profile forces 0]", listing)
+        self.assertIn("StealthMode is not set.  [a profile forces 1]", listing)
+        self.assertIn("CleverURL is not set.", listing)  # Its domain is not handled here.
+        # The teacher's own profile counts for a teacher-specific setting.
+        user_prefs = self.make_prefs(self.user_file(TEACHER), {})
+        self.managed_file(TEACHER, {"thumbnailDelay": 2000}, user="nobody")
+        run = self.as_user("thumbnailDelay", "5000")
+        self.assert_stdout(run, "thumbnailDelay = 5000\n")
+        self.assert_stderr(run, "Warning: a configuration profile sets thumbnailDelay = 2000; "
+                                "the profile's value takes precedence until the profile is "
+                                "removed.\n")
+        self.assert_stored(user_prefs, {"thumbnailDelay": 5000})
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--brtconfig", required=True, help="the binary under test")
     parser.add_argument("--system-folder", required=True,
                         help="the system-wide preference folder built into that binary")
+    parser.add_argument("--managed-folder", required=True,
+                        help="the managed preferences folder built into that binary")
     parser.add_argument("--plist-cat", required=True, help="the project's plist reader helper")
     parser.add_argument("--killall-dir", required=True, help="folder of the stand-in killall")
     ARGS, rest = parser.parse_known_args()
-    if not ARGS.system_folder.startswith(os.path.dirname(os.path.dirname(ARGS.brtconfig))):
-        sys.exit("refusing to use a system folder outside the build tree")
+    build_tree = os.path.dirname(os.path.dirname(ARGS.brtconfig))
+    for folder in (ARGS.system_folder, ARGS.managed_folder):
+        if not folder.startswith(build_tree):
+            sys.exit("refusing to use a system folder outside the build tree")
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
