@@ -24,6 +24,9 @@ class FakePlatform : public Platform {
   bool failRunProgram = false;                  // runProgram then fails to start the program.
   std::map<std::string, UserAccount> accounts;  // The password database, by name.
   bool failBecomeUser = false;                  // becomeUser then fails.
+  bool failRandomBytes = false;                 // randomBytes then fails with an error.
+  // randomBytes hands out this byte and its successors (mod 256), one per byte asked.
+  unsigned char nextRandomByte = 0;
 
   // What was asked.
   struct AttributeCall {
@@ -34,6 +37,7 @@ class FakePlatform : public Platform {
   std::vector<std::vector<std::string>> programs;  // runProgram argv lists.
   std::vector<std::string> shellCommands;          // runShellCommand lines.
   std::vector<std::string> logLines;               // log messages, without prefix.
+  std::vector<size_t> randomRequests;              // randomBytes sizes.
   std::vector<std::string> filesAsked;             // Paths of exists and readFile calls, in order.
   // The names becomeUser was asked for, each with how many entries `filesAsked` had
   // then, so tests can see which files were looked at before the change of user.
@@ -61,6 +65,7 @@ class FakePlatform : public Platform {
   void runShellCommand(const std::string& commandLine) override;
   void log(const std::string& message) override;
   bool hasPrefsDaemon() override { return prefsDaemon; }
+  bool randomBytes(void* buffer, size_t size, std::string* error) override;
 };
 
 }  // namespace brtconfig
