@@ -69,6 +69,10 @@ class Platform {
   virtual ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                               std::string* error) = 0;
 
+  // Reads all of standard input into `*bytes`, at most `maxBytes` (kError beyond, with
+  // `*error` set). Never kNotFound.
+  virtual ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) = 0;
+
   // Replaces the file at `path` atomically with what `content` makes: a temporary file
   // in the same folder is written as the content comes, flushed and renamed over the
   // target, so a failure (of the content too) leaves the old file as it was and no

@@ -318,6 +318,28 @@ class PosixPlatform : public Platform {
     return status;
   }
 
+  ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) override {
+    // A pipe or a terminal has no size to read up to: read pieces until the end.
+    std::string text;
+    char piece[65536];
+    for (;;) {
+      const ssize_t n = read(STDIN_FILENO, piece, sizeof piece);
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail(error, ErrnoText("cannot read", "standard input", errno));
+        return ReadStatus::kError;
+      }
+      if (static_cast<size_t>(n) > maxBytes - text.size()) {
+        Fail(error, "standard input is too large");
+        return ReadStatus::kError;
+      }
+      text.append(piece, static_cast<size_t>(n));
+    }
+    *bytes = std::move(text);
+    return ReadStatus::kOk;
+  }
+
   bool writeFileAtomically(const std::string& path, const FileContent& content,
                            std::string* error) override {
     std::string target;

@@ -30,6 +30,16 @@ ReadStatus FakePlatform::readFile(const std::string& path, size_t maxBytes, std:
   return Default()->readFile(path, maxBytes, bytes, error);
 }
 
+ReadStatus FakePlatform::readStandardInput(size_t maxBytes, std::string* bytes,
+                                           std::string* error) {
+  if (standardInput.size() > maxBytes) {
+    if (error) *error = "standard input is too large";
+    return ReadStatus::kError;
+  }
+  *bytes = standardInput;
+  return ReadStatus::kOk;
+}
+
 bool FakePlatform::writeFileAtomically(const std::string& path, const FileContent& content,
                                        std::string* error) {
   return Default()->writeFileAtomically(path, content, error);

@@ -27,6 +27,7 @@ class FakePlatform : public Platform {
   bool failRandomBytes = false;                 // randomBytes then fails with an error.
   // randomBytes hands out this byte and its successors (mod 256), one per byte asked.
   unsigned char nextRandomByte = 0;
+  std::string standardInput;  // What readStandardInput hands out.
 
   // What was asked.
   struct AttributeCall {
@@ -57,6 +58,7 @@ class FakePlatform : public Platform {
   bool exists(const std::string& path) override;
   ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                       std::string* error) override;
+  ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) override;
   bool writeFileAtomically(const std::string& path, const FileContent& content,
                            std::string* error) override;
   bool setOwnerGroupMode(const std::string& path, const std::string& owner,

@@ -9,10 +9,6 @@ namespace brtconfig {
 
 namespace {
 
-// The student settings file, the first name preferred when both exist.
-constexpr const char kStudentFileName[] = "com.brellan.student.settings.plist";
-constexpr const char kOldStudentFileName[] = "com.tovrika.student.settings.plist";
-
 // Writes the change into the student settings file as well. The file is only ever
 // changed, never created: a device without the student agent has none. Returns false
 // only when the file was there but could not be saved.
@@ -43,7 +39,7 @@ std::vector<std::string> PreferenceFilePaths(const Run& run) {
 }
 
 std::string StudentFilePath(const Run& run) {
-  for (const char* name : {kStudentFileName, kOldStudentFileName}) {
+  for (const char* name : kStudentFileNames) {
     std::string path = JoinPath(run.systemFolder, name);
     if (run.platform->exists(path)) return path;
   }

@@ -21,6 +21,12 @@ inline constexpr const char* kTeacherFileNames[] = {
     "com.tovrika.techconsole.plist",
 };
 
+// The names of the student settings file, the first preferred when both exist.
+inline constexpr const char* kStudentFileNames[] = {
+    "com.brellan.student.settings.plist",
+    "com.tovrika.student.settings.plist",
+};
+
 // The teacher-side preference files that exist for the run, in their fixed order: the
 // four candidate names in the run's preferences folder. May be empty.
 std::vector<std::string> PreferenceFilePaths(const Run& run);

@@ -13,6 +13,8 @@
 #include "settings/plist_file_settings.h"
 #include "testing/fake_platform.h"
 #include "testing/temp_dir.h"
+#include "tool/apply.h"
+#include "tool/managed.h"
 
 namespace brtconfig {
 namespace {
@@ -222,6 +224,43 @@ TEST_F(FanOutTest, OnlyRootMirrorsWhileTheKillNeedsOnlyTheStudentsFlag) {
   EXPECT_TRUE(platform.writes.empty());
   EXPECT_EQ(platform.shellCommands, std::vector<std::string>{"killall brdaemon 2> /dev/null"});
   EXPECT_TRUE(platform.programs.empty());  // Not a teacher-specific setting.
+}
+
+TEST_F(FanOutTest, ApplyWritesEachFileOnceAndTellsTheStudentDaemonOnce) {
+  MakeSystemFile(kTeacher);
+  MakeSystemFile(kOldConsole);
+  MakeSystemFile(kStudent, "<key>Kept</key><string>yes</string>");
+  const std::vector<Change> changes = {
+      {"StealthMode", SettingValue("1")},
+      {"AlertOnUpdate", SettingValue("true")},
+      {"ClassroomServerAddress", SettingValue("10.1.1.1:8080")},
+  };
+  for (bool dryRun : {true, false}) {
+    brtconfig::Run run = MakeRun(&platform, system.path);
+    run.options.dryRun = dryRun;
+    platform.writes.clear();
+    platform.shellCommands.clear();
+    ::testing::internal::CaptureStdout();
+    const int status = ApplyChanges(changes, ManagedPreferences(run), run);
+    out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 0);
+    if (dryRun) {
+      EXPECT_TRUE(platform.writes.empty());
+      EXPECT_TRUE(platform.shellCommands.empty());
+      EXPECT_EQ(Stored(SystemFile(kTeacher), "StealthMode"), std::nullopt);
+      continue;
+    }
+    EXPECT_EQ(out,
+              "StealthMode = 1\nAlertOnUpdate = true\nClassroomServerAddress = 10.1.1.1:8080\n");
+    EXPECT_EQ(platform.writes,
+              (std::vector<std::string>{SystemFile(kTeacher), SystemFile(kOldConsole),
+                                        SystemFile(kStudent)}));
+    EXPECT_EQ(platform.shellCommands, std::vector<std::string>{"killall brdaemon 2> /dev/null"});
+    EXPECT_EQ(Stored(SystemFile(kOldConsole), "AlertOnUpdate"), "true");
+    EXPECT_EQ(Stored(SystemFile(kStudent), "StealthMode"), "1");
+    EXPECT_EQ(Stored(SystemFile(kStudent), "AlertOnUpdate"), std::nullopt);  // Not a student's.
+    EXPECT_EQ(Stored(SystemFile(kStudent), "Kept"), "yes");
+  }
 }
 
 }  // namespace

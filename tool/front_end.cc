@@ -5,8 +5,11 @@
 
 #include "plist/value.h"
 #include "settings/plist_file_settings.h"
+#include "settings/profile.h"
 #include "text/unicode_class.h"
 #include "text/utf.h"
+#include "tool/apply.h"
+#include "tool/checks.h"
 #include "tool/fan_out.h"
 #include "tool/managed.h"
 #include "tool/report.h"
@@ -14,43 +17,6 @@
 namespace brtconfig {
 
 namespace {
-
-// The two key checks shared by a query and a change, in their fixed order: the key must
-// be in the catalogue before the user's right to it is looked at. Prints the refusal and
-// returns false when the key cannot be used. A run for another user (--user) handles
-// teacher-specific settings only.
-bool KeyIsUsable(const std::string& key, const Run& run) {
-  if (!PListFileSettings::isValidSetting(key)) {
-    fprintf(stderr, "%s is not a valid setting.\n", key.c_str());
-    return false;
-  }
-  if (run.options.user) {
-    if (PListFileSettings::isUserSetting(key)) return true;
-    fprintf(stderr, "%s is a global setting and cannot be used with --user.\n", key.c_str());
-    return false;
-  }
-  if (!PListFileSettings::canSetSetting(key, run.platform)) {
-    if (run.platform->realUserId() != 0) {
-      fprintf(stderr, "%s is a global setting.  Try again with sudo.\n", key.c_str());
-    } else {
-      fprintf(stderr, "%s is a user-specific setting.  Try again without sudo.\n", key.c_str());
-    }
-    return false;
-  }
-  return true;
-}
-
-// Builds the new value from `values` and has it validated; prints the refusal.
-std::optional<SettingValue> ValidValue(const std::string& key,
-                                       const std::vector<std::string>& values) {
-  SettingValue value = MakeSettingValue(key, values);
-  if (!PListFileSettings::isValidValueForSetting(&value, key)) {
-    fprintf(stderr, "invalid value type for %s.    Hint: %s\n", key.c_str(),
-            PListFileSettings::stringForSetting(key).c_str());
-    return std::nullopt;
-  }
-  return value;
-}
 
 // Checks --user: only root may act for another user, who must be in the password
 // database with a home folder, and not be root. Prints the refusal.
@@ -76,8 +42,8 @@ std::optional<UserAccount> AccountForUser(const std::string& name, Platform* pla
 }
 
 // A change through the fan-out, then the warning when a profile forces the setting.
-int Change(const std::string& key, const SettingValue& value, const ManagedPreferences& managed,
-           const Run& run) {
+int ChangeWithWarning(const std::string& key, const SettingValue& value,
+                      const ManagedPreferences& managed, const Run& run) {
   const bool ok = ChangeValue(key, &value, run);
   if (!managed.empty()) {
     // The files the fan-out handled, looked up again: it does not hand them back.
@@ -110,12 +76,22 @@ int RunWithOptions(const std::vector<std::string>& args, Run run) {
     run.userName = account->name;
   }
 
-  std::optional<SettingValue> value;
-  if (!rest.empty()) {
+  if (run.options.uuid && !NormalizeUuid(*run.options.uuid)) {
+    fprintf(stderr, "%s is not a valid UUID.\n", run.options.uuid->c_str());
+    return 1;
+  }
+  // The changes of --apply, or of the key and values; the input is read as the caller.
+  std::optional<std::vector<Change>> changes;
+  if (run.options.apply) {
+    changes = ReadChanges(*run.options.apply, run);
+    if (!changes) return 1;
+  } else if (!rest.empty()) {
     if (!KeyIsUsable(rest[0], run)) return 1;
     if (rest.size() > 1) {
-      value = ValidValue(rest[0], std::vector<std::string>(rest.begin() + 1, rest.end()));
+      std::optional<SettingValue> value =
+          ValidValue(rest[0], std::vector<std::string>(rest.begin() + 1, rest.end()));
       if (!value) return 1;
+      changes = std::vector<Change>{{rest[0], std::move(*value)}};
     }
   }
 
@@ -130,9 +106,15 @@ int RunWithOptions(const std::vector<std::string>& args, Run run) {
     }
   }
 
+  if (run.options.exportProfile) return ExportProfile(changes, run);
   if (run.options.list) return ListSettings(managed, run);
   if (run.options.json) return ShowSettingAsJson(rest[0], managed, run);
-  if (value) return Change(rest[0], *value, managed, run);
+  // A single change goes through the fan-out as without options; a preview, like
+  // several changes, reads each file once.
+  if (changes && (run.options.apply || run.options.dryRun)) {
+    return ApplyChanges(*changes, managed, run);
+  }
+  if (changes) return ChangeWithWarning(rest[0], changes->front().value, managed, run);
   return ChangeValue(rest[0], nullptr, run) ? 0 : 1;
 }
 
@@ -245,7 +227,7 @@ int RunMain(const std::vector<std::string>& args, Platform* platform,
   std::optional<SettingValue> value =
       ValidValue(key, std::vector<std::string>(args.begin() + 2, args.end()));
   if (!value) return 1;
-  return Change(key, *value, ManagedPreferences(run), run);
+  return ChangeWithWarning(key, *value, ManagedPreferences(run), run);
 }
 
 }  // namespace brtconfig

@@ -182,7 +182,7 @@ TEST_F(ForUserTest, RefusalsTouchNothing) {
       {0, {"--list", "StealthMode"}, "--list cannot be used with a setting.\n"},
       {0, {"--json", "StealthMode", "1"}, "--json cannot be used with a change.\n"},
       {0, {"--json"}, "--json needs a setting or --list.\n"},
-      {0, {"--user", "bob"}, "--user needs a setting or --list.\n"},
+      {0, {"--user", "bob"}, "--user needs a setting, --list, --apply or --export-profile.\n"},
       {501, {"--json", "StealthMode"}, "StealthMode is a global setting.  Try again with sudo.\n"},
   };
   for (const RefusalCase& c : cases) {

@@ -7,7 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "plist/plist.h"
 #include "settings/plist_file_settings.h"
+#include "settings/profile.h"
 #include "tool/fan_out.h"
 #include "tool/managed.h"
 
@@ -102,6 +104,52 @@ void AddMembers(const Entry& entry, const ReadFiles& files, Json* object) {
   if (entry.forced) (*object)["forcedValue"] = ToJson(entry.forced->value);
 }
 
+// A value for a property-list listing: as in the file, except for the kinds that the
+// JSON listing shows as text (dates, data, UIDs), so that both carry the same content.
+plist::Value ForListing(const plist::Value& value) {
+  switch (value.kind()) {
+    case plist::Kind::kDate:
+    case plist::Kind::kData:
+    case plist::Kind::kUid:
+      return plist::Value(ElementText(value));
+    case plist::Kind::kArray: {
+      plist::Array list;
+      for (const plist::Value& element : value.array()) list.push_back(ForListing(element));
+      return plist::Value(std::move(list));
+    }
+    case plist::Kind::kDictionary: {
+      plist::Dictionary dict;
+      const plist::Dictionary& from = value.dictionary();
+      for (size_t i = 0; i < from.size(); ++i) {
+        dict.append(from.keyAt(i), ForListing(from.valueAt(i)));
+      }
+      return plist::Value(std::move(dict));
+    }
+    default:
+      return value;
+  }
+}
+
+// The members of AddMembers for a property list, which has no null: a value that is not
+// set, or a file that does not exist, has no member.
+plist::Value ListingEntry(const Entry& entry, const ReadFiles& files) {
+  plist::Dictionary members;
+  if (entry.value) members.append("value", ForListing(*entry.value));
+  members.append("kind", KindName(*entry.setting));
+  if (files.first) members.append("file", files.first->settingsFile);
+  members.append("forced", entry.forced.has_value());
+  if (entry.forced) members.append("forcedValue", ForListing(entry.forced->value));
+  return plist::Value(std::move(members));
+}
+
+// Writes `value` to standard output as an XML property list.
+bool PrintXml(const plist::Value& value) {
+  std::string text;
+  if (!plist::WriteXml(value, &text, nullptr)) return false;
+  fwrite(text.data(), 1, text.size(), stdout);
+  return true;
+}
+
 void PrintJson(const Json& json) {
   // Text that is not UTF-8 cannot reach here from the readers, but is replaced rather
   // than thrown about should it ever.
@@ -146,18 +194,89 @@ int ListSettings(const ManagedPreferences& managed, const Run& run) {
   if (files.first || files.paths.empty()) {
     const int8_t side = run.teacherSide ? UserSetting : GlobalSetting;
     Json all = Json::object();
+    plist::Dictionary listing;
     for (const Setting& setting : PListFileSettings::allSettings()) {
       if (setting.settingType != side) continue;
       const Entry entry = EntryFor(setting, files, managed);
       if (run.options.json) {
         AddMembers(entry, files, &all[setting.key]);
+      } else if (run.options.plist) {
+        listing.append(setting.key, ListingEntry(entry, files));
       } else {
         PrintLine(entry);
       }
     }
     if (run.options.json) PrintJson(all);
+    if (run.options.plist) PrintXml(plist::Value(std::move(listing)));
   }
   return Finish(files, run.teacherSide, run);
+}
+
+int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run& run) {
+  const int8_t side = run.teacherSide ? UserSetting : GlobalSetting;
+  std::vector<Change> changes;
+  ReadFiles files;
+  if (fromApply) {
+    changes = *fromApply;
+  } else {
+    files = ReadAll(run);
+    if (!files.first && !files.paths.empty()) return 1;
+    // Only values that a change could set go in: a file may hold anything.
+    for (const Setting& setting : PListFileSettings::allSettings()) {
+      if (setting.settingType != side || !files.first) continue;
+      const plist::Value* value = files.first->settingsDict->find(setting.key);
+      if (value && PListFileSettings::isValidValueForSetting(value, setting.key)) {
+        changes.push_back({setting.key, *value});
+      }
+    }
+  }
+
+  // The values typed as the store would write them, made by the store itself.
+  PListFileSettings typed("", run.platform);
+  typed.settingsDict.emplace();
+  for (const Change& change : changes) typed.updateValueForKey(change.value, change.key);
+
+  ProfileRequest request;
+  request.side = side;
+  request.identifier = run.options.identifier.value_or(DefaultProfileIdentifier(side));
+  request.displayName = ProfileDisplayName(side);
+  for (const char* name : kTeacherFileNames) {
+    request.domains.push_back({PreferenceDomainOfFile(name), *typed.settingsDict});
+  }
+  plist::Dictionary studentSettings;
+  for (size_t i = 0; i < typed.settingsDict->size(); ++i) {
+    const std::string_view key = typed.settingsDict->keyAt(i);
+    if (PListFileSettings::settingAppliesToStudents(key)) {
+      studentSettings.append(key, typed.settingsDict->valueAt(i));
+    }
+  }
+  if (!studentSettings.empty()) {
+    for (const char* name : kStudentFileNames) {
+      request.domains.push_back({PreferenceDomainOfFile(name), studentSettings});
+    }
+  }
+
+  std::string error;
+  if (run.options.uuid) {
+    // Checked when the options were read.
+    request.uuid = *NormalizeUuid(*run.options.uuid);
+    request.payloadUuid = DerivePayloadUuid(request.uuid);
+  } else {
+    std::optional<std::string> uuid = RandomUuid(run.platform, &error);
+    std::optional<std::string> payloadUuid;
+    if (uuid) payloadUuid = RandomUuid(run.platform, &error);
+    if (!payloadUuid) {
+      fprintf(stderr, "Unable to make a UUID: %s\n", error.c_str());
+      return 1;
+    }
+    request.uuid = *uuid;
+    request.payloadUuid = *payloadUuid;
+  }
+  if (!PrintXml(MakeProfile(request))) {
+    fprintf(stderr, "Unable to write the profile.\n");
+    return 1;
+  }
+  return files.ok ? 0 : 1;
 }
 
 }  // namespace brtconfig

@@ -3,8 +3,11 @@
 #ifndef BRTCONFIG_TOOL_REPORT_H_
 #define BRTCONFIG_TOOL_REPORT_H_
 
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "tool/apply.h"
 #include "tool/managed.h"
 #include "tool/run.h"
 
@@ -18,9 +21,18 @@ namespace brtconfig {
 int ShowSettingAsJson(const std::string& key, const ManagedPreferences& managed, const Run& run);
 
 // Prints every setting of the run's side, in catalogue order, read from the first
-// teacher-side file: one "KEY = value" or "KEY is not set." line each, or with --json
-// one JSON object. Exit status as for ShowSettingAsJson.
+// teacher-side file: one "KEY = value" or "KEY is not set." line each, with --json one
+// JSON object, with --plist the same content as an XML property list. Exit status as
+// for ShowSettingAsJson.
 int ListSettings(const ManagedPreferences& managed, const Run& run);
+
+// Prints a configuration profile, an XML property list, that forces the settings of the
+// run's side: the changes of --apply (`fromApply`), or else the values of the first
+// teacher-side file that validation accepts. Each teacher-side domain gets every
+// setting, the student settings domains the ones that concern students. Identifier from
+// --identifier, UUID from --uuid (which the caller has checked) or random. Returns the
+// exit status: 1 when a teacher-side file could not be read or no UUID could be made.
+int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run& run);
 
 }  // namespace brtconfig
 

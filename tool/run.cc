@@ -25,6 +25,9 @@ struct OptionWithValue {
 
 constexpr OptionWithValue kOptionsWithValue[] = {
     {"--user", "a user name", &Options::user},
+    {"--apply", "a file name (- for standard input)", &Options::apply},
+    {"--identifier", "an identifier", &Options::identifier},
+    {"--uuid", "a UUID", &Options::uuid},
 };
 
 struct Flag {
@@ -33,9 +36,9 @@ struct Flag {
 };
 
 constexpr Flag kFlags[] = {
-    {"--help", &Options::help},
-    {"--json", &Options::json},
-    {"--list", &Options::list},
+    {"--help", &Options::help},      {"--json", &Options::json},
+    {"--list", &Options::list},      {"--plist", &Options::plist},
+    {"--dry-run", &Options::dryRun}, {"--export-profile", &Options::exportProfile},
 };
 
 // Refusals of options that cannot go together, in the form "%s needs %s." or
@@ -113,11 +116,31 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options,
   rest->assign(args.begin() + static_cast<std::ptrdiff_t>(next), args.end());
   if (options->help) return true;
 
+  // What a run does is chosen by the first of these that applies: --export-profile
+  // (from --apply or the current settings), --apply (or its --dry-run), --list, a key.
+  const Options& o = *options;
   const bool hasKey = !rest->empty();
   const bool change = rest->size() > 1;
-  if (options->list && hasKey) return CannotBeUsedWith("--list", "a setting");
-  if (options->json && change) return CannotBeUsedWith("--json", "a change");
-  if (!options->list && !hasKey) return Needs(FirstOption(args), "a setting or --list");
+  if (o.list && hasKey) return CannotBeUsedWith("--list", "a setting");
+  if (o.apply && hasKey) return CannotBeUsedWith("--apply", "a setting");
+  if (o.exportProfile && hasKey) return CannotBeUsedWith("--export-profile", "a setting");
+  if (o.list && (o.apply || o.exportProfile)) {
+    return CannotBeUsedWith("--list", o.apply ? "--apply" : "--export-profile");
+  }
+  if (o.json && (o.apply || o.exportProfile)) {
+    return CannotBeUsedWith("--json", o.apply ? "--apply" : "--export-profile");
+  }
+  if (o.json && change) return CannotBeUsedWith("--json", "a change");
+  if (o.json && o.plist) return CannotBeUsedWith("--plist", "--json");
+  if (o.plist && !o.list) return Needs("--plist", "--list");
+  if (o.dryRun && o.exportProfile) return CannotBeUsedWith("--dry-run", "--export-profile");
+  if (o.dryRun && !change && !o.apply) return Needs("--dry-run", "a change or --apply");
+  if (o.identifier && !o.exportProfile) return Needs("--identifier", "--export-profile");
+  if (o.uuid && !o.exportProfile) return Needs("--uuid", "--export-profile");
+  if (o.json && !hasKey && !o.list) return Needs("--json", "a setting or --list");
+  if (!hasKey && !o.list && !o.apply && !o.exportProfile) {
+    return Needs(FirstOption(args), "a setting, --list, --apply or --export-profile");
+  }
   return true;
 }
 

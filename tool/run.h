@@ -20,10 +20,16 @@ extern const char kManagedPrefsFolder[];
 
 // The options, each given at most once, before the key.
 struct Options {
-  bool help = false;                // --help
-  bool json = false;                // --json
-  bool list = false;                // --list
-  std::optional<std::string> user;  // --user NAME
+  bool help = false;                      // --help
+  bool json = false;                      // --json
+  bool list = false;                      // --list
+  bool plist = false;                     // --plist (with --list)
+  bool dryRun = false;                    // --dry-run
+  bool exportProfile = false;             // --export-profile
+  std::optional<std::string> user;        // --user NAME
+  std::optional<std::string> apply;       // --apply FILE ("-": standard input)
+  std::optional<std::string> identifier;  // --identifier PREFIX
+  std::optional<std::string> uuid;        // --uuid UUID
 };
 
 struct Run {

@@ -15,6 +15,7 @@ import datetime
 import json
 import os
 import plistlib
+import re
 import resource
 import shutil
 import signal
@@ -732,6 +733,181 @@ class SettingsAsData(Session):
         self.assert_stored(user_prefs, {"thumbnailDelay": 5000})
 
 
+class FleetRuns(Session):
+    """Several settings in one run (--apply), previews (--dry-run), the round trip through
+    --list, and configuration profiles (--export-profile)."""
+
+    SETTINGS = {"AllowAudio": 0, "StealthMode": 1, "AlertOnUpdate": True,
+                "ClassroomServerAddress": "10.1.1.1:8080", "MaxThumbnailStudents": 40}
+
+    def input_file(self, name, data):
+        path = os.path.join(self.tmp, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def machine(self):
+        """A fresh machine: two teacher-side files and the student settings file."""
+        self.empty_system_folder()
+        return [self.make_prefs(self.system_file(name), {"AllowAudio": 1, "Other": [1]})
+                for name in (TEACHER, OLD_CONSOLE)] + [
+                    self.make_prefs(self.system_file(STUDENT), {"Kept": "yes"})]
+
+    def test_apply_from_json_xml_and_binary_changes_every_file_alike(self):
+        results = []
+        for data in (json.dumps(self.SETTINGS).encode(),
+                     plistlib.dumps(self.SETTINGS, sort_keys=False),
+                     plistlib.dumps(self.SETTINGS, fmt=plistlib.FMT_BINARY, sort_keys=False)):
+            teacher, console, student = self.machine()
+            if os.path.exists(self.killall_log):
+                os.remove(self.killall_log)
+            run = self.as_root("--apply", self.input_file("in", data))
+            self.assert_stdout(run, "AllowAudio = 0\nStealthMode = 1\nAlertOnUpdate = true\n"
+                                    "ClassroomServerAddress = 10.1.1.1:8080\n"
+                                    "MaxThumbnailStudents = 40\n")
+            self.assert_stderr(run, "")
+            self.assert_status(run, 0)
+            for path in (teacher, console):
+                self.assert_stored(path, dict(self.SETTINGS, Other=[1]))
+            self.assert_stored(student, {"StealthMode": 1, "Kept": "yes",
+                                         "ClassroomServerAddress": "10.1.1.1:8080"})
+            self.assertNotIn("AllowAudio", self.assert_stored(student, {}))
+            self.assert_student_daemon_kills(1)
+            results.append([self.snapshot(p) for p in (teacher, console, student)])
+        self.assertEqual(results[0], results[1])
+        self.assertEqual(results[0], results[2])
+        # Standard input, as a teacher.
+        prefs = self.make_prefs(self.user_file(TEACHER), {})
+        done = subprocess.run(
+            ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups", "--",
+             ARGS.brtconfig, "--apply", "-"], input=b'{"channels": [3, 4], "logLevel": 1}',
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env={"HOME": self.home})
+        self.assertEqual((done.returncode, done.stdout, done.stderr),
+                         (0, b"channels = 3 4 \nlogLevel = 1\n", b""))
+        self.assert_stored(prefs, {"channels": ["3", "4"], "logLevel": 1})
+
+    def test_bad_entries_or_a_damaged_input_touch_nothing(self):
+        files = self.machine()
+        before = [self.snapshot(p) for p in files]
+        bad = {"AllowAudio": 7, "StealthMode": 1, "Nope": 1, "logLevel": 1,
+               "AlertOnUpdate": "yes"}
+        for data, message in [
+            (json.dumps(bad).encode(),
+             "invalid value type for AllowAudio.    Hint: 0/1\n"
+             "Nope is not a valid setting.\n"
+             "logLevel is a user-specific setting.  Try again without sudo.\n"
+             "invalid value type for AlertOnUpdate.    Hint: true/false\n"),
+            (b'{"StealthMode": 1, "channel": []}',
+             "invalid entry channel in %s: the list is empty.\n"),
+            (b'{"StealthMode": 1, "AllowAudio": ',
+             "Unable to apply %s: not valid JSON: "),
+            (plistlib.dumps(self.SETTINGS, fmt=plistlib.FMT_BINARY)[:-9],
+             "Unable to apply %s: not a valid property list: "),
+            (plistlib.dumps([1]), "Unable to apply %s: the property list's top level is a "
+                                  "list, not a dictionary\n"),
+        ]:
+            path = self.input_file("in", data)
+            run = self.as_root("--apply", path)
+            self.assert_stdout(run, "")
+            self.assert_status(run, 1)
+            message = message.replace("%s", path)
+            if message.endswith("\n"):
+                self.assert_stderr(run, message)
+            else:
+                self.assertTrue(run.stderr.startswith(message.encode()), run.stderr)
+                self.assertEqual(run.stderr.count(b"\n"), 1, run.stderr)
+        self.assert_refused(self.as_root("--apply", os.path.join(self.tmp, "missing")),
+                            "Unable to apply %s: no such file\n"
+                            % os.path.join(self.tmp, "missing"))
+        for path, data in zip(files, before):
+            self.assert_untouched(path, data)
+        self.assert_student_daemon_kills(0)
+
+    def test_dry_run_shows_before_and_after_and_leaves_every_file_alone(self):
+        files = self.machine()
+        before = [(self.snapshot(p), os.stat(p).st_mtime_ns) for p in files]
+        path = self.input_file("in.json", json.dumps(
+            {"AllowAudio": 1, "StealthMode": 1, "AlertOnUpdate": True}).encode())
+        run = self.as_root("--dry-run", "--apply", path)
+        changes = ("  AllowAudio: 1 (stays the same)\n  StealthMode: not set -> 1\n"
+                   "  AlertOnUpdate: not set -> true\n")
+        self.assert_stdout(run, "%s would change:\n%s%s would change:\n%s"
+                                "%s would change:\n  StealthMode: not set -> 1\n"
+                           % (files[0], changes, files[1], changes, files[2]))
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        run = self.as_root("--dry-run", "AllowAudio", "1")
+        self.assert_stdout(run, "Nothing would change.\n")
+        self.assert_status(run, 0)
+        self.assert_refused(self.as_root("--dry-run", "AllowAudio", "2"),
+                            "invalid value type for AllowAudio.    Hint: 0/1\n")
+        for p, (data, mtime) in zip(files, before):
+            self.assert_untouched(p, data)
+            self.assertEqual(os.stat(p).st_mtime_ns, mtime, p)
+        self.assert_student_daemon_kills(0)
+
+    def test_a_listing_applied_to_a_fresh_machine_reproduces_the_settings(self):
+        reference = dict(self.SETTINGS, CleverURL="http://x/\u00e9", DisableClassLists=False)
+        for option in ("--json", "--plist"):
+            self.empty_system_folder()
+            self.make_prefs(self.system_file(TEACHER), dict(reference, Other="kept here"))
+            exported = self.as_root("--list", option)
+            self.assert_status(exported, 0)
+            self.empty_system_folder()
+            fresh = self.make_prefs(self.system_file(OLD_TEACHER), {})
+            run = self.as_root("--apply", self.input_file("listing", exported.stdout))
+            self.assert_stderr(run, "")
+            self.assert_status(run, 0)
+            self.assertEqual(self.assert_stored(fresh, reference), reference)
+
+    def test_exported_profile_enforces_the_settings_in_every_domain(self):
+        uuid_re = re.compile(r"^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-"
+                             r"[0-9A-F]{12}$")
+        path = self.input_file("in.json", json.dumps(self.SETTINGS).encode())
+        given = "12345678-90ab-4cde-8f01-234567890abc"
+        runs = [self.as_root("--export-profile", "--apply", path, "--uuid", given,
+                             "--identifier", "org.school.lab") for _ in range(2)]
+        self.assertEqual(runs[0], runs[1])  # The same options give the same bytes.
+        self.assert_status(runs[0], 0)
+        relaid = subprocess.run([ARGS.plist_tool, "convert", "xml"], input=runs[0].stdout,
+                                stdout=subprocess.PIPE, check=True)
+        self.assertEqual(relaid.stdout, runs[0].stdout, "not laid out as the project writes")
+        profile = plistlib.loads(runs[0].stdout)
+        self.assertEqual({k: v for k, v in profile.items() if k != "PayloadContent"}, {
+            "PayloadType": "Configuration", "PayloadVersion": 1, "PayloadUUID": given.upper(),
+            "PayloadIdentifier": "org.school.lab", "PayloadScope": "System",
+            "PayloadDisplayName": profile["PayloadDisplayName"]})
+        self.assertIsInstance(profile["PayloadDisplayName"], str)
+        [payload] = profile["PayloadContent"]
+        self.assertEqual(payload["PayloadType"], "com.apple.ManagedClient.preferences")
+        self.assertEqual(payload["PayloadIdentifier"], "org.school.lab.preferences")
+        self.assertEqual(payload["PayloadVersion"], 1)
+        self.assertRegex(payload["PayloadUUID"], uuid_re)
+        self.assertNotEqual(payload["PayloadUUID"], given.upper())
+        students = {"StealthMode": 1, "ClassroomServerAddress": "10.1.1.1:8080"}
+        expected = {TEACHER: self.SETTINGS, OLD_TEACHER: self.SETTINGS,
+                    CONSOLE: self.SETTINGS, OLD_CONSOLE: self.SETTINGS,
+                    STUDENT: students, OLD_STUDENT: students}
+        self.assertEqual(payload["PayloadContent"], {
+            name[:-len(".plist")]: {"Forced": [{"mcx_preference_settings": values}]}
+            for name, values in expected.items()})
+        for value in payload["PayloadContent"][TEACHER[:-6]]["Forced"][0][
+                "mcx_preference_settings"].values():
+            self.assertIn(type(value), (bool, int, str))
+        # From the teacher's own settings: scope User, random UUIDs that differ per run.
+        self.make_prefs(self.user_file(TEACHER), {"thumbnailDelay": 2000, "logLevel": 9})
+        teacher = [plistlib.loads(self.as_user("--export-profile").stdout) for _ in range(2)]
+        self.assertEqual(teacher[0]["PayloadScope"], "User")
+        self.assertEqual(teacher[0]["PayloadIdentifier"], "com.brellan.brtconfig.teacher")
+        self.assertEqual(teacher[0]["PayloadContent"][0]["PayloadContent"][TEACHER[:-6]],
+                         {"Forced": [{"mcx_preference_settings": {"thumbnailDelay": 2000}}]})
+        uuids = [p["PayloadUUID"] for p in teacher] + [
+            p["PayloadContent"][0]["PayloadUUID"] for p in teacher]
+        for uuid in uuids:
+            self.assertRegex(uuid, uuid_re)
+        self.assertEqual(len(set(uuids)), 4)
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--brtconfig", required=True, help="the binary under test")
@@ -740,6 +916,8 @@ if __name__ == "__main__":
     parser.add_argument("--managed-folder", required=True,
                         help="the managed preferences folder built into that binary")
     parser.add_argument("--plist-cat", required=True, help="the project's plist reader helper")
+    parser.add_argument("--plist-tool", required=True,
+                        help="the project's plist converter (plist_tool)")
     parser.add_argument("--killall-dir", required=True, help="folder of the stand-in killall")
     ARGS, rest = parser.parse_known_args()
     build_tree = os.path.dirname(os.path.dirname(ARGS.brtconfig))
