@@ -47,7 +47,13 @@ suite() {
   offers 'brtconfig enablechannelselect '
   offers 'brtconfig version '
   # Options come before the key; the key and its value follow them.
-  offers 'brtconfig --' --help --user --json --list
+  offers 'brtconfig --' --help --user --json --list --plist --apply --dry-run \
+    --export-profile --identifier --uuid
+  offers 'brtconfig --e' --export-profile
+  offers 'brtconfig --apply /nonexistent/brt-' # a file name, not a setting
+  offers 'brtconfig --apply x.json '
+  offers 'brtconfig --export-profile --uuid '
+  offers 'brtconfig --dry-run AlertOnUpdate ' true false
   offers 'brtconfig --l' --list
   offers 'brtconfig --json Stealth' StealthMode
   offers 'brtconfig --json ver'

@@ -15,6 +15,7 @@ typeset -a offered
 _describe() { offered+=(${${(P)argv[-1]}%%:*}) }  # names only, hints dropped
 compadd() { [[ $1 == -- ]] && shift; offered+=("$@") }
 _users() { offered+=(USERS) }
+_files() { offered+=(FILES) }
 functions[_brtconfig]=$(<$script)
 
 # complete LINE: what completing at the end of LINE offers, in `offered`.
@@ -43,7 +44,12 @@ offers 'brtconfig version '
 offers 'brtconfig enablechannelselect '
 offers 'brtconfig AlertOnUpdate true '
 # Options come before the key; the key and its value follow them.
-offers 'brtconfig --' --help --user --json --list
+offers 'brtconfig --' --help --user --json --list --plist --apply --dry-run --export-profile \
+  --identifier --uuid
+offers 'brtconfig --apply ' FILES
+offers 'brtconfig --apply x.json '
+offers 'brtconfig --export-profile --uuid '
+offers 'brtconfig --dry-run AlertOnUpdate ' true false
 offers 'brtconfig --user ' USERS
 offers 'brtconfig --user bob --json AlertOnUpdate '
 offers 'brtconfig --list '

@@ -165,6 +165,17 @@ void OptionsUsage() {
       "\t--list                        Show every setting of this side, one\n"
       "\t                              \"key = value\" line each.\n"
       "\t--list --json                 The same as one JSON object.\n"
+      "\t--list --plist                The same as an XML property list.\n"
+      "\t--apply FILE                  Apply every setting in FILE (a property list or a\n"
+      "\t                              JSON object; - for standard input) in one run,\n"
+      "\t                              all of them or, when one is refused, none.\n"
+      "\t--dry-run                     With a change or --apply: show what would\n"
+      "\t                              change, and change nothing.\n"
+      "\t--export-profile              Print a configuration profile that enforces the\n"
+      "\t                              settings of this side (with --apply, those of\n"
+      "\t                              FILE).\n"
+      "\t--identifier PREFIX           The profile's identifier (--export-profile).\n"
+      "\t--uuid UUID                   The profile's UUID (--export-profile).\n"
       "\nWhen a configuration profile forces a setting, a change is still made and a\n"
       "warning names the profile's value, which takes precedence.\n");
 }
