@@ -35,6 +35,13 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
+// Prints `message` on standard error, then the cause of the store's failure as a log line.
+void ReportFailure(const char* message, const PListFileSettings& settings, Platform* platform) {
+  fputs(message, stderr);
+  fflush(stderr);
+  platform->log(settings.error.reason);
+}
+
 // Writes the change into the student settings file as well. The file is only ever
 // changed, never created: a device without the student agent has none. Returns false
 // only when the file was there but could not be saved.
@@ -45,11 +52,13 @@ bool MirrorToStudentFile(std::string_view key, const SettingValue& value, Platfo
   if (!platform->exists(path)) return true;
 
   PListFileSettings student(path, platform);
-  if (!student.open()) return true;
+  // A file the student agent cannot read either is its own affair and left alone; one
+  // that another run kept busy would lose this change, so that is reported.
+  if (!student.openForChange() && student.error.kind != StoreError::Kind::kBusy) return true;
   // A refused update still saves: the file is then rewritten unchanged.
-  student.updateValueForKey(value, key);
-  if (!student.save()) {
-    fprintf(stderr, "failed to save student settings.\n");
+  if (student.settingsDict) student.updateValueForKey(value, key);
+  if (!student.settingsDict || !student.save()) {
+    ReportFailure("failed to save student settings.\n", student, platform);
     return false;
   }
   return true;
@@ -80,19 +89,20 @@ bool ChangeValue(std::string_view key, const SettingValue* value, bool update, b
                  const std::string& systemFolder) {
   std::string keyText(key);
   PListFileSettings settings(path, platform);
-  if (!settings.open()) {
-    fprintf(stderr, "Unable to open teacher preference file.\n");
+  const bool change = update && value != nullptr;
+  if (!(change ? settings.openForChange() : settings.open())) {
+    ReportFailure("Unable to open teacher preference file.\n", settings, platform);
     return false;
   }
 
   bool ok = true;
-  if (update && value != nullptr) {
+  if (change) {
     if (!settings.updateValueForKey(*value, key)) {
-      fprintf(stderr, "Unable to update %s\n", keyText.c_str());
+      ReportFailure(("Unable to update " + keyText + "\n").c_str(), settings, platform);
       return false;
     }
     if (!settings.save()) {
-      fprintf(stderr, "Unable to save settings\n");
+      ReportFailure("Unable to save settings\n", settings, platform);
       return false;
     }
     if (students && platform->realUserId() == 0) {
