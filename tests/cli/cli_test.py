@@ -638,25 +638,31 @@ class OverlappingRuns(Session):
     def test_a_change_gives_up_on_a_file_another_run_holds(self):
         if not self.root:
             self.skipTest("needs root")
-        held = self.make_prefs(self.system_file(TEACHER), {"AllowAudio": 0})
-        before = self.snapshot(held)
+        held = self.make_prefs(self.system_file(TEACHER), {"StealthMode": 0})
         console = self.make_prefs(self.system_file(OLD_CONSOLE), {})
-        with open(held, "rb") as holder:
+        student = self.make_prefs(self.system_file(STUDENT), {"StealthMode": 0})
+        before = {path: self.snapshot(path) for path in (held, student)}
+        with open(held, "rb") as holder, open(student, "rb") as student_holder:
             fcntl.flock(holder, fcntl.LOCK_EX)
-            change = self.start_tool([], ["AllowAudio", "1"])
-            query = self.as_root("AllowAudio")
+            fcntl.flock(student_holder, fcntl.LOCK_EX)
+            change = self.start_tool([], ["StealthMode", "1"])
+            query = self.as_root("StealthMode")
             self.assertIsNone(change.poll(), "the change did not wait for the lock")
-            self.assert_stdout(query, "AllowAudio = 0\n")
+            self.assert_stdout(query, "StealthMode = 0\n")
             self.assert_status(query, 0)
             out, err = change.communicate(timeout=60)
-        run = Run(change.returncode, out, err)
-        self.assert_stdout(run, "")
-        self.assert_failure(run, "Unable to open teacher preference file.\n",
-                            "^%s: another brtconfig run held the file for 5 seconds$"
-                            % re.escape(held))
-        self.assert_status(run, 1)
-        self.assert_untouched(held, before)
-        self.assert_stored(console, {"AllowAudio": 1})
+        self.assertEqual(out, b"")
+        self.assertEqual(change.returncode, 1, err)
+        busy = "^%s: another brtconfig run held the file for 5 seconds$"
+        lines = err.splitlines(keepends=True)
+        self.assertEqual(len(lines), 4, err)
+        self.assert_failure(Run(1, b"", b"".join(lines[:2])),
+                            "Unable to open teacher preference file.\n", busy % re.escape(held))
+        self.assert_failure(Run(1, b"", b"".join(lines[2:])),
+                            "failed to save student settings.\n", busy % re.escape(student))
+        for path, content in before.items():
+            self.assert_untouched(path, content)
+        self.assert_stored(console, {"StealthMode": 1})
 
     def test_runs_cut_short_leave_a_whole_file_and_no_temporary_file(self):
         if not self.root:
