@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,20 @@ struct UserAccount {
   unsigned uid = 0;
   unsigned gid = 0;  // The primary group.
   std::string home;  // As the database holds it; may be empty.
+};
+
+// An exclusive advisory lock on one file, held until the object is destroyed (or the
+// process ends, however it ends).
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
+enum class LockStatus {
+  kLocked,    // The lock is held.
+  kNone,      // No lock could be taken: no file, one that cannot be opened, or a file
+              // system that refuses locks. The caller goes on without one.
+  kTimedOut,  // Another process held the lock for the whole wait.
 };
 
 class Platform {
@@ -78,9 +93,23 @@ class Platform {
   // target, so a failure (of the content too) leaves the old file as it was and no
   // temporary file behind. A symbolic link at `path` stays a link and its target is
   // replaced. An existing file keeps its permission bits; a new one gets 0644 less the
-  // umask. Returns false with `*error` set on failure.
+  // umask. Returns false with `*error` set on failure. SIGINT, SIGTERM and SIGHUP wait
+  // while the temporary file exists: the save finishes or is undone, then they act.
   virtual bool writeFileAtomically(const std::string& path, const FileContent& content,
                                    std::string* error) = 0;
+
+  // Takes an exclusive advisory lock on the file at `path` (links followed), waiting at
+  // most `waitMillis` for another holder to let go. A file replaced while the lock was
+  // awaited (a save renames a new file into place) is locked anew, so the lock always
+  // covers the file the path names when it is taken. On kLocked `*lock` holds it.
+  virtual LockStatus lockFile(const std::string& path, unsigned waitMillis,
+                              std::unique_ptr<FileLock>* lock) = 0;
+
+  // Removes the temporary files that saves of `path` by this process's user left behind
+  // when they were killed outright. Only files of writeFileAtomically's own naming,
+  // beside the file that `path` finally names, are touched; the caller must hold the
+  // file's lock, so that no save of it is under way.
+  virtual void removeStaleTemporaryFiles(const std::string& path) = 0;
 
   // Sets owner (a user name), group (a group name) and permission bits of `path` in one
   // go. Returns false with `*error` set when any part fails.

@@ -1,9 +1,12 @@
 // The real Platform: POSIX calls, with the few macOS differences kept in this file.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #if defined(__linux__)
 #include <sys/random.h>
 #endif
@@ -52,6 +55,69 @@ bool Fail(std::string* error, std::string text) {
   if (error) *error = std::move(text);
   return false;
 }
+
+// Temporary files of a save are named ".NAME.brtconfig-" and six characters that mkstemp
+// picks (letters and digits), beside the file NAME they replace.
+constexpr char kTemporaryMark[] = ".brtconfig-";
+constexpr size_t kTemporaryRandomChars = 6;
+
+std::string TemporaryPrefix(const std::string& baseName) { return "." + baseName + kTemporaryMark; }
+
+bool IsTemporaryName(const std::string& name, const std::string& prefix) {
+  if (name.size() != prefix.size() + kTemporaryRandomChars) return false;
+  if (name.compare(0, prefix.size(), prefix) != 0) return false;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Holds SIGINT, SIGTERM and SIGHUP back while it lives; those that arrived meanwhile act
+// when it ends.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    sigaddset(&held, SIGHUP);
+    sigprocmask(SIG_BLOCK, &held, &previous);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous;
+};
+
+long long MonotonicMillis() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void SleepMillis(long long millis) {
+  struct timespec pause = {static_cast<time_t>(millis / 1000),
+                           static_cast<long>(millis % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+class PosixFileLock : public FileLock {
+ public:
+  explicit PosixFileLock(int lockedFd) : fd(lockedFd) {}
+  ~PosixFileLock() override { close(fd); }
+  PosixFileLock(const PosixFileLock&) = delete;
+  PosixFileLock& operator=(const PosixFileLock&) = delete;
+
+ private:
+  int fd;
+};
 
 std::string DirName(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -352,7 +418,8 @@ class PosixPlatform : public Platform {
 
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    std::string temp = folder + "." + target.substr(slash + 1) + ".XXXXXX";
+    std::string temp = folder + TemporaryPrefix(target.substr(slash + 1)) + "XXXXXX";
+    const SignalsHeld held;
     const int fd = mkstemp(&temp[0]);
     if (fd < 0) return Fail(error, ErrnoText("cannot create a temporary file for", target, errno));
     fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -397,6 +464,63 @@ class PosixPlatform : public Platform {
       close(dirFd);
     }
     return true;
+  }
+
+  LockStatus lockFile(const std::string& path, unsigned waitMillis,
+                      std::unique_ptr<FileLock>* lock) override {
+    const long long deadline = MonotonicMillis() + waitMillis;
+    long long pause = 1;
+    for (;;) {
+      const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+      if (fd < 0) {
+        if (errno == EINTR) continue;
+        return LockStatus::kNone;  // The read that follows reports why.
+      }
+      struct stat locked;
+      if (fstat(fd, &locked) != 0 || !S_ISREG(locked.st_mode)) {
+        close(fd);
+        return LockStatus::kNone;
+      }
+      if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        // A save that ran while this one waited put a new file in place: the lock must
+        // be on the file that is read next, so start over on that one.
+        struct stat now;
+        if (stat(path.c_str(), &now) == 0 && now.st_dev == locked.st_dev &&
+            now.st_ino == locked.st_ino) {
+          lock->reset(new PosixFileLock(fd));
+          return LockStatus::kLocked;
+        }
+        close(fd);
+        continue;
+      }
+      const int err = errno;
+      close(fd);
+      if (err != EWOULDBLOCK && err != EINTR) return LockStatus::kNone;
+      const long long left = deadline - MonotonicMillis();
+      if (left <= 0) return LockStatus::kTimedOut;
+      SleepMillis(pause < left ? pause : left);
+      if (pause < 16) pause *= 2;
+    }
+  }
+
+  void removeStaleTemporaryFiles(const std::string& path) override {
+    std::string target;
+    if (!ResolveLinks(path, &target, nullptr)) return;
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const std::string prefix = TemporaryPrefix(target.substr(slash + 1));
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    const uid_t self = geteuid();
+    while (const struct dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (!IsTemporaryName(name, prefix)) continue;
+      struct stat st;
+      if (fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (!S_ISREG(st.st_mode) || st.st_uid != self) continue;
+      unlinkat(dirfd(dir), name.c_str(), 0);
+    }
+    closedir(dir);
   }
 
   bool setOwnerGroupMode(const std::string& path, const std::string& owner,

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,30 @@ TEST(PosixPlatformTest, AtomicWriteThroughLinksReplacesTheirTarget) {
   EXPECT_FALSE(os->writeFileAtomically(dir.file("folder"), ContentOf("x"), &error));
   EXPECT_THAT(error, HasSubstr("folder"));
   EXPECT_EQ(TempDir::list(dir.path).size(), 6u);
+}
+
+// Locks conflict between two opens of a file even within one process, so one process
+// can play both runs.
+TEST(PosixPlatformTest, LockWaitsForHolderAndFollowsAFileReplacedMeanwhile) {
+  TempDir dir;
+  const std::string path = dir.file("prefs.plist");
+  ASSERT_TRUE(TempDir::writeFile(path, "old"));
+  std::unique_ptr<FileLock> first, second;
+  ASSERT_EQ(os->lockFile(path, 0, &first), LockStatus::kLocked);
+  EXPECT_EQ(os->lockFile(path, 30, &second), LockStatus::kTimedOut);
+  EXPECT_EQ(second, nullptr);
+
+  // A save by the holder renames a new file into place: the lock on the old one no
+  // longer guards the path, so the next run locks the new file at once.
+  ASSERT_TRUE(os->writeFileAtomically(path, ContentOf("new"), nullptr));
+  ASSERT_EQ(os->lockFile(path, 0, &second), LockStatus::kLocked);
+  std::unique_ptr<FileLock> third;
+  EXPECT_EQ(os->lockFile(path, 0, &third), LockStatus::kTimedOut);
+  second.reset();
+  EXPECT_EQ(os->lockFile(path, 0, &third), LockStatus::kLocked);
+
+  EXPECT_EQ(os->lockFile(dir.file("missing"), 0, &second), LockStatus::kNone);
+  EXPECT_EQ(os->lockFile(dir.path, 0, &second), LockStatus::kNone);  // A folder.
 }
 
 TEST(PosixPlatformTest, SetOwnerGroupModeGivesFileToRootAndWheelOrFailsWithReason) {

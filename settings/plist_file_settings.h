@@ -4,6 +4,7 @@
 #define BRTCONFIG_SETTINGS_PLIST_FILE_SETTINGS_H_
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,11 +15,32 @@
 
 namespace brtconfig {
 
+class FileLock;
 class Platform;
 
 // Property-list format codes kept in `format`.
 inline constexpr uint64_t kXmlFormat = 100;
 inline constexpr uint64_t kBinaryFormat = 200;
+
+// How long a change waits for another run to let go of a preference file before it
+// gives that file up. A save of even a large file takes a fraction of a second, so this
+// covers a queue of many overlapping runs, and a stopped run holds no one up for long.
+inline constexpr unsigned kLockWaitSeconds = 5;
+
+// Why the last open, update or save of a store failed.
+struct StoreError {
+  enum class Kind {
+    kNone,
+    kUnreadable,      // The file could not be read.
+    kNotPropertyList, // Its bytes are not a property list.
+    kNotDictionary,   // The top level is not a dictionary.
+    kBusy,            // Another run held its lock for the whole wait.
+    kUnconvertible,   // The new value cannot be stored as the setting's kind.
+    kUnwritable,      // The file could not be written.
+  };
+  Kind kind = Kind::kNone;
+  std::string reason;  // One sentence that names the file and the cause.
+};
 
 // True when `text` is not empty and every UTF-16 code unit of it is a decimal digit.
 bool isStringANumber(std::string_view text);
@@ -63,10 +85,21 @@ class PListFileSettings {
 
   // Makes a store for `path`; nothing is read yet. `platform` defaults to the real one.
   explicit PListFileSettings(std::string path, Platform* platform = nullptr);
+  ~PListFileSettings();
+  PListFileSettings(const PListFileSettings&) = delete;
+  PListFileSettings& operator=(const PListFileSettings&) = delete;
 
   // Reads the file. A missing file gives an empty dictionary. Returns false, and keeps
   // no dictionary, when the file cannot be read or holds no dictionary at its top.
+  // Reading needs no lock: a save replaces the file whole, so a reader sees the old file
+  // or the new one.
   bool open();
+  // As open, for a change: first takes the file's lock, waiting at most
+  // kLockWaitSeconds for another run to let go of it, and holds it until the save ends
+  // (or the store goes), so that overlapping changes follow one another and none is
+  // lost. A file system that refuses locks is read without one. Returns false when the
+  // wait ran out (error kBusy) or the open failed.
+  bool openForChange();
   // The display text of the value under `key`: "" without a dictionary, nothing when
   // the key is absent. Booleans show as "true"/"false"; integers as the low 32 bits of
   // their value taken as signed; reals as their integer part held to the 32-bit range
@@ -78,7 +111,9 @@ class PListFileSettings {
   // Converts `value` as the key's setting requires and puts it into the dictionary.
   bool updateValueForKey(const SettingValue& value, std::string_view key);
   // Writes the whole dictionary back: XML as root (then owned by root, group wheel,
-  // mode 0644), binary otherwise. Returns whether the file was written.
+  // mode 0644), binary otherwise. Returns whether the file was written. A store that
+  // holds the lock first clears temporary files that killed saves left beside the file,
+  // and lets the lock go when it is done.
   bool save();
   bool setFilePermissions(const std::string& path, const std::string& owner,
                           const std::string& group, int32_t permissions);
@@ -95,9 +130,14 @@ class PListFileSettings {
   std::optional<plist::Dictionary> settingsDict;
   // kXmlFormat until a save, then the code of the format that save wrote.
   uint64_t format = kXmlFormat;
+  // Why the last open, update or save failed.
+  StoreError error;
 
  private:
+  bool fail(StoreError::Kind kind, std::string reason);
+
   Platform* platform;
+  std::unique_ptr<FileLock> lock;
 };
 
 }  // namespace brtconfig

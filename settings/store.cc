@@ -192,22 +192,52 @@ bool ToList(plist::Value* value) {
 PListFileSettings::PListFileSettings(std::string path, Platform* system)
     : settingsFile(std::move(path)), platform(system ? system : Platform::Default()) {}
 
+PListFileSettings::~PListFileSettings() = default;
+
+bool PListFileSettings::fail(StoreError::Kind kind, std::string reason) {
+  error = StoreError{kind, std::move(reason)};
+  return false;
+}
+
 bool PListFileSettings::open() {
   settingsDict.reset();
-  std::string bytes, error;
-  switch (platform->readFile(settingsFile, plist::kMaxInputBytes, &bytes, &error)) {
+  error = StoreError();
+  std::string bytes, failure;
+  switch (platform->readFile(settingsFile, plist::kMaxInputBytes, &bytes, &failure)) {
     case ReadStatus::kNotFound:
       settingsDict.emplace();
       return true;
     case ReadStatus::kError:
-      return false;
+      return fail(StoreError::Kind::kUnreadable, failure);
     case ReadStatus::kOk:
       break;
   }
   plist::Value top;
-  if (!plist::Read(bytes, &top, nullptr) || !top.isDictionary()) return false;
+  plist::Error parse;
+  if (!plist::Read(bytes, &top, &parse)) {
+    return fail(StoreError::Kind::kNotPropertyList,
+                settingsFile + " is not a property list: " +
+                    (parse.detail.empty() ? plist::ErrorCodeName(parse.code) : parse.detail) +
+                    " at byte " + std::to_string(parse.offset));
+  }
+  if (!top.isDictionary()) {
+    return fail(StoreError::Kind::kNotDictionary,
+                settingsFile + ": the top level is not a dictionary");
+  }
   settingsDict = std::move(top.dictionary());
   return true;
+}
+
+bool PListFileSettings::openForChange() {
+  lock.reset();
+  if (platform->lockFile(settingsFile, kLockWaitSeconds * 1000, &lock) == LockStatus::kTimedOut) {
+    settingsDict.reset();
+    return fail(StoreError::Kind::kBusy, settingsFile + ": another brtconfig run held the file for " +
+                                             std::to_string(kLockWaitSeconds) + " seconds");
+  }
+  if (open()) return true;
+  lock.reset();
+  return false;
 }
 
 std::optional<std::string> PListFileSettings::valueForKey(std::string_view key) const {
@@ -218,17 +248,22 @@ std::optional<std::string> PListFileSettings::valueForKey(std::string_view key) 
 }
 
 bool PListFileSettings::updateValueForKey(const SettingValue& value, std::string_view key) {
-  if (!settingsDict) return false;
+  const std::string cannot = "cannot store " + std::string(key) + " in " + settingsFile;
+  if (!settingsDict) return fail(StoreError::Kind::kUnconvertible, cannot + ": it was not read");
   const Setting* setting = settingFromKey(key);
-  if (!setting) return false;
+  if (!setting) return fail(StoreError::Kind::kUnconvertible, cannot + ": not a setting");
   plist::Value stored = value;
-  if (!ConvertForType(setting->valueType, &stored)) return false;
-  if (key == "subnets") {
-    if (!ToList(&stored)) return false;
+  bool fits = ConvertForType(setting->valueType, &stored);
+  if (fits && key == "subnets") {
+    fits = ToList(&stored);
     // Longer lists are refused before they get here and are kept as they are.
-    while (stored.array().size() < 3) stored.array().push_back("0.0.0.0");
-  } else if (key == "channels") {
-    if (!ToList(&stored)) return false;
+    while (fits && stored.array().size() < 3) stored.array().push_back("0.0.0.0");
+  } else if (fits && key == "channels") {
+    fits = ToList(&stored);
+  }
+  if (!fits) {
+    return fail(StoreError::Kind::kUnconvertible,
+                cannot + ": a value of that kind does not fit the setting");
   }
   settingsDict->set(std::string(key), std::move(stored));
   return true;
@@ -236,7 +271,10 @@ bool PListFileSettings::updateValueForKey(const SettingValue& value, std::string
 
 bool PListFileSettings::save() {
   format = platform->realUserId() == 0 ? kXmlFormat : kBinaryFormat;
-  if (!settingsDict) return false;
+  // The lock goes when the save is over, whatever its outcome.
+  const std::unique_ptr<FileLock> held = std::move(lock);
+  if (!settingsDict) return fail(StoreError::Kind::kUnwritable, settingsFile + " was not read");
+  if (held) platform->removeStaleTemporaryFiles(settingsFile);
 
   // The dictionary is lent to the serialiser rather than copied, and the text goes to
   // the file as it is made rather than held whole; files may be large.
@@ -245,23 +283,25 @@ bool PListFileSettings::save() {
   const FileContent serialised = [&top, target](const ByteWriter& write) {
     return plist::Write(top, target, write, nullptr);
   };
-  std::string error;
-  const bool written = platform->writeFileAtomically(settingsFile, serialised, &error);
+  std::string failure;
+  const bool written = platform->writeFileAtomically(settingsFile, serialised, &failure);
   settingsDict = std::move(top.dictionary());
-  if (written && platform->realUserId() == 0) {
+  if (!written) return fail(StoreError::Kind::kUnwritable, failure);
+  if (platform->realUserId() == 0) {
     // A file that could not be given to root still holds the new settings.
     setFilePermissions(settingsFile, "root", "wheel", 0644);
   }
-  return written;
+  return true;
 }
 
 bool PListFileSettings::setFilePermissions(const std::string& path, const std::string& owner,
                                            const std::string& group, int32_t permissions) {
-  std::string error;
-  if (platform->setOwnerGroupMode(path, owner, group, static_cast<unsigned>(permissions), &error)) {
+  std::string failure;
+  if (platform->setOwnerGroupMode(path, owner, group, static_cast<unsigned>(permissions),
+                                  &failure)) {
     return true;
   }
-  platform->log("setFilePermissions failed: " + error);
+  platform->log("setFilePermissions failed: " + failure);
   return false;
 }
 

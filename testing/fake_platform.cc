@@ -45,6 +45,15 @@ bool FakePlatform::writeFileAtomically(const std::string& path, const FileConten
   return Default()->writeFileAtomically(path, content, error);
 }
 
+LockStatus FakePlatform::lockFile(const std::string& path, unsigned waitMillis,
+                                  std::unique_ptr<FileLock>* lock) {
+  return Default()->lockFile(path, waitMillis, lock);
+}
+
+void FakePlatform::removeStaleTemporaryFiles(const std::string& path) {
+  Default()->removeStaleTemporaryFiles(path);
+}
+
 bool FakePlatform::setOwnerGroupMode(const std::string& path, const std::string& owner,
                                      const std::string& group, unsigned mode, std::string* error) {
   attributeCalls.push_back({path, owner, group, mode});

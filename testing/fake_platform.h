@@ -61,6 +61,9 @@ class FakePlatform : public Platform {
   ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) override;
   bool writeFileAtomically(const std::string& path, const FileContent& content,
                            std::string* error) override;
+  LockStatus lockFile(const std::string& path, unsigned waitMillis,
+                      std::unique_ptr<FileLock>* lock) override;
+  void removeStaleTemporaryFiles(const std::string& path) override;
   bool setOwnerGroupMode(const std::string& path, const std::string& owner,
                          const std::string& group, unsigned mode, std::string* error) override;
   bool runProgram(const std::vector<std::string>& argv, std::string* error) override;

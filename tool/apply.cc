@@ -23,10 +23,11 @@ std::string PreviewText(const plist::Value* value) {
 
 // Gives the store every change; at the first that it refuses, reports it and answers
 // false (the file is then neither saved nor shown).
-bool UpdateAll(PListFileSettings* settings, const std::vector<Change>& changes) {
+bool UpdateAll(PListFileSettings* settings, const std::vector<Change>& changes,
+               Platform* platform) {
   for (const Change& change : changes) {
     if (!settings->updateValueForKey(change.value, change.key)) {
-      fprintf(stderr, "Unable to update %s\n", change.key.c_str());
+      ReportFailure(("Unable to update " + change.key + "\n").c_str(), *settings, platform);
       return false;
     }
   }
@@ -64,19 +65,29 @@ bool ApplyToStudentFile(const std::vector<Change>& changes, const Run& run, bool
   const std::string path = StudentFilePath(run);
   if (path.empty()) return true;
   PListFileSettings student(path, run.platform);
-  if (!student.open()) return true;
-  const plist::Dictionary before = *student.settingsDict;
+  const bool dryRun = run.options.dryRun;
+  // As for a single change: a file the student agent cannot read either is left alone;
+  // one that another run kept busy would lose these changes, so that is reported.
+  if (!(dryRun ? student.open() : student.openForChange()) &&
+      student.error.kind != StoreError::Kind::kBusy) {
+    return true;
+  }
+  if (!student.settingsDict) {
+    ReportFailure("failed to save student settings.\n", student, run.platform);
+    return false;
+  }
+  const plist::Dictionary before = dryRun ? *student.settingsDict : plist::Dictionary();
   // A refused update still saves, as for a single change.
   for (const Change& change : changes) {
     if (ConcernsStudents(change)) student.updateValueForKey(change.value, change.key);
   }
-  if (run.options.dryRun) {
+  if (dryRun) {
     if (*student.settingsDict != before) *shown = true;
     PrintPreview(path, before, student, changes, ConcernsStudents);
     return true;
   }
   if (!student.save()) {
-    fprintf(stderr, "failed to save student settings.\n");
+    ReportFailure("failed to save student settings.\n", student, run.platform);
     return false;
   }
   return true;
@@ -149,14 +160,16 @@ int ApplyChanges(const std::vector<Change>& changes, const ManagedPreferences& m
   for (const std::string& path : paths) {
     const bool printThis = print;
     print = false;  // Only the first file prints, even when it fails.
+    // The lock of each file is held from its read to its save, over all the changes; a
+    // preview only reads.
     PListFileSettings settings(path, run.platform);
-    if (!settings.open()) {
-      fprintf(stderr, "Unable to open teacher preference file.\n");
+    if (!(dryRun ? settings.open() : settings.openForChange())) {
+      ReportFailure("Unable to open teacher preference file.\n", settings, run.platform);
       ok = false;
       continue;
     }
     const plist::Dictionary before = dryRun ? *settings.settingsDict : plist::Dictionary();
-    if (!UpdateAll(&settings, changes)) {
+    if (!UpdateAll(&settings, changes, run.platform)) {
       ok = false;
       continue;
     }
@@ -167,7 +180,7 @@ int ApplyChanges(const std::vector<Change>& changes, const ManagedPreferences& m
       continue;
     }
     if (!settings.save()) {
-      fprintf(stderr, "Unable to save settings\n");
+      ReportFailure("Unable to save settings\n", settings, run.platform);
       ok = false;
       continue;
     }

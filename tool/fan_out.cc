@@ -17,17 +17,25 @@ bool MirrorToStudentFile(std::string_view key, const SettingValue& value, const 
   if (path.empty()) return true;
 
   PListFileSettings student(path, run.platform);
-  if (!student.open()) return true;
+  // A file the student agent cannot read either is its own affair and left alone; one
+  // that another run kept busy would lose this change, so that is reported.
+  if (!student.openForChange() && student.error.kind != StoreError::Kind::kBusy) return true;
   // A refused update still saves: the file is then rewritten unchanged.
-  student.updateValueForKey(value, key);
-  if (!student.save()) {
-    fprintf(stderr, "failed to save student settings.\n");
+  if (student.settingsDict) student.updateValueForKey(value, key);
+  if (!student.settingsDict || !student.save()) {
+    ReportFailure("failed to save student settings.\n", student, run.platform);
     return false;
   }
   return true;
 }
 
 }  // namespace
+
+void ReportFailure(const char* message, const PListFileSettings& settings, Platform* platform) {
+  fputs(message, stderr);
+  fflush(stderr);
+  platform->log(settings.error.reason);
+}
 
 std::vector<std::string> PreferenceFilePaths(const Run& run) {
   std::vector<std::string> paths;
@@ -64,19 +72,20 @@ bool ChangeValue(std::string_view key, const SettingValue* value, bool print,
                  const std::string& path, const Run& run) {
   std::string keyText(key);
   PListFileSettings settings(path, run.platform);
-  if (!settings.open()) {
-    fprintf(stderr, "Unable to open teacher preference file.\n");
+  const bool change = value != nullptr;
+  if (!(change ? settings.openForChange() : settings.open())) {
+    ReportFailure("Unable to open teacher preference file.\n", settings, run.platform);
     return false;
   }
 
   bool ok = true;
-  if (value != nullptr) {
+  if (change) {
     if (!settings.updateValueForKey(*value, key)) {
-      fprintf(stderr, "Unable to update %s\n", keyText.c_str());
+      ReportFailure(("Unable to update " + keyText + "\n").c_str(), settings, run.platform);
       return false;
     }
     if (!settings.save()) {
-      fprintf(stderr, "Unable to save settings\n");
+      ReportFailure("Unable to save settings\n", settings, run.platform);
       return false;
     }
     if (PListFileSettings::settingAppliesToStudents(key) && run.platform->realUserId() == 0) {

@@ -12,6 +12,8 @@
 
 namespace brtconfig {
 
+class PListFileSettings;
+
 // The names of the teacher-side preference files, in the order they are handled and
 // printed from.
 inline constexpr const char* kTeacherFileNames[] = {
@@ -38,6 +40,10 @@ std::string StudentFilePath(const Run& run);
 // Kills the student daemon when `students` is set and then makes the teacher's
 // preference-cache daemon reread its files when `teacherSpecific` is set.
 void TellDaemons(bool students, bool teacherSpecific, const Run& run);
+
+// Prints `message` on standard error, then the cause of the store's last failure as a
+// log line.
+void ReportFailure(const char* message, const PListFileSettings& settings, Platform* platform);
 
 // The per-file form: opens the file at `path`; for a change (`value` not null) puts
 // `*value` under `key` and saves it, then, when the setting concerns students and the

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string_view>
@@ -28,7 +29,7 @@ struct Entry {
 // The preference files of a run, read: values come from the first.
 struct ReadFiles {
   std::vector<std::string> paths;
-  std::optional<PListFileSettings> first;  // Absent without files or when it failed.
+  std::unique_ptr<PListFileSettings> first;  // Null without files or when it failed.
   bool ok = true;
 };
 
@@ -38,9 +39,9 @@ ReadFiles ReadAll(const Run& run) {
   ReadFiles files;
   files.paths = PreferenceFilePaths(run);
   for (size_t i = 0; i < files.paths.size(); ++i) {
-    PListFileSettings settings(files.paths[i], run.platform);
-    if (!settings.open()) {
-      fprintf(stderr, "Unable to open teacher preference file.\n");
+    auto settings = std::make_unique<PListFileSettings>(files.paths[i], run.platform);
+    if (!settings->open()) {
+      ReportFailure("Unable to open teacher preference file.\n", *settings, run.platform);
       files.ok = false;
       continue;
     }

@@ -12,9 +12,11 @@ A stand-in `killall` first on PATH records when the student daemon is killed.
 import argparse
 import collections
 import datetime
+import fcntl
 import json
 import os
 import plistlib
+import random
 import re
 import resource
 import shutil
@@ -23,6 +25,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 ARGS = None  # Set from the command line in __main__.
@@ -198,6 +201,15 @@ class Session(unittest.TestCase):
         self.assert_stderr(run, message)
         self.assert_stdout(run, "")
         self.assert_status(run, 1)
+
+    def assert_failure(self, run, message, reason):
+        """A file that could not be handled: `message` on standard error, then the cause
+        as a log line whose text matches the pattern `reason`."""
+        self.assertTrue(run.stderr.startswith(as_bytes(message)), run.stderr)
+        line = run.stderr[len(as_bytes(message)):]
+        match = re.fullmatch(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \S+\[\d+\] (.*)\n", line)
+        self.assertIsNotNone(match, line)
+        self.assertRegex(match.group(1), as_bytes(reason))
 
     def assert_stored(self, path, expected):
         """The file holds `expected` (a dict of some of its entries, with kinds), both as
@@ -414,7 +426,9 @@ class ChangesAsRoot(Session):
         self.make_prefs(self.system_file(OLD_CONSOLE), {"AllowAudio": 1})
         run = self.as_root("AllowAudio")
         self.assert_stdout(run, "")
-        self.assert_stderr(run, "Unable to open teacher preference file.\n")
+        self.assert_failure(run, "Unable to open teacher preference file.\n",
+                            "^%s is not a property list: .+ at byte 0$" % re.escape(
+                                self.system_file(TEACHER)))
         self.assert_status(run, 1)
 
     def test_student_file_that_cannot_be_saved_fails_the_run(self):
@@ -437,7 +451,8 @@ class ChangesAsRoot(Session):
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
         run = Run(done.returncode, done.stdout, done.stderr)
         self.assert_stdout(run, "StealthMode = 1\n")
-        self.assert_stderr(run, "failed to save student settings.\n")
+        self.assert_failure(run, "failed to save student settings.\n",
+                            "^cannot write .*: File too large$")
         self.assert_status(run, 1)
         self.assert_stored(teacher, {"StealthMode": 1})
         self.assert_untouched(student, before)
@@ -451,7 +466,8 @@ class ChangesAsRoot(Session):
         console = self.make_prefs(self.system_file(OLD_CONSOLE), {})
         run = self.as_root("AllowAudio", "1")
         self.assert_stdout(run, "")
-        self.assert_stderr(run, "Unable to open teacher preference file.\n")
+        self.assert_failure(run, "Unable to open teacher preference file.\n",
+                            "^%s is not a property list: .+ at byte 34$" % re.escape(broken))
         self.assert_status(run, 1)
         self.assert_untouched(broken, b"<plist><dict><key>AllowAudio</key>")
         self.assert_stored(console, {"AllowAudio": 1})
@@ -565,10 +581,139 @@ class ChangesAsUser(Session):
         console = self.make_prefs(self.user_file(OLD_CONSOLE), {"logLevel": 0})
         run = self.as_user("logLevel", "1")
         self.assert_stdout(run, "")
-        self.assert_stderr(run, "Unable to save settings\n")
+        self.assert_failure(run, "Unable to save settings\n",
+                            "^cannot create a temporary file for %s: Permission denied$"
+                            % re.escape(target))
         self.assert_status(run, 1)
         self.assert_untouched(target, before)
         self.assert_stored(console, {"logLevel": 1})
+
+
+class OverlappingRuns(Session):
+    """Runs that overlap or are cut short: deployment scripts start several at once and
+    management agents kill runs that take too long."""
+
+    GLOBAL_CHANGES = [("AllowAudio", "1", 1), ("AllowDumpUploads", "1", 1), ("OneToOne", "1", 1),
+                      ("SecureMode", "1", 1), ("MaxThumbnailStudents", "77", 77),
+                      ("Authorization", "123456", 123456), ("StealthMode", "1", 1),
+                      ("AlertOnUpdate", "true", True)]
+    TEACHER_CHANGES = [("channel", "12", "12"), ("logLevel", "1", 1), ("transport", "2", 2),
+                       ("thumbnailDelay", "4000", 4000), ("limitTaskManager", "true", True),
+                       ("useSingleChannel", "true", True), ("showDualMonitors", "true", True),
+                       ("dynamicClassListPath", "/srv/lists", "/srv/lists")]
+    ROUNDS = 4
+
+    def start_tool(self, prefix, args, **options):
+        env = {"PATH": ARGS.killall_dir + ":/usr/sbin:/usr/bin:/sbin:/bin", "HOME": self.home,
+               "BRT_KILLALL_LOG": self.killall_log, "LC_ALL": "C"}
+        return subprocess.Popen(prefix + [ARGS.brtconfig] + list(args), env=env, cwd=self.tmp,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, **options)
+
+    def user_prefix(self):
+        return (["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups", "--"]
+                if self.root else [])
+
+    def filler(self, count):
+        return {"Filler%05d" % i: "value %d" % i for i in range(count)}
+
+    def temporary_files(self, folder):
+        return [name for name in os.listdir(folder) if name.startswith(".")]
+
+    def test_the_cause_of_a_file_that_cannot_be_opened_is_logged(self):
+        cases = [(OLD_TEACHER, b"<plist><array/></plist>", 0o644,
+                  "^%s: the top level is not a dictionary$"),
+                 (CONSOLE, b"", 0o000, "^cannot open %s: Permission denied$")]
+        for name, content, mode, reason in cases:
+            path = self.user_file(name)
+            with open(path, "wb") as f:
+                f.write(content)
+            os.chmod(path, mode)
+            if self.root:
+                os.chown(path, NOBODY, NOBODY)
+            run = self.as_user("logLevel", "1")
+            self.assert_failure(run, "Unable to open teacher preference file.\n",
+                                reason % re.escape(path))
+            self.assert_status(run, 1)
+            self.assert_untouched(path, content)
+            os.remove(path)
+
+    def test_a_change_gives_up_on_a_file_another_run_holds(self):
+        if not self.root:
+            self.skipTest("needs root")
+        held = self.make_prefs(self.system_file(TEACHER), {"StealthMode": 0})
+        console = self.make_prefs(self.system_file(OLD_CONSOLE), {})
+        student = self.make_prefs(self.system_file(STUDENT), {"StealthMode": 0})
+        before = {path: self.snapshot(path) for path in (held, student)}
+        with open(held, "rb") as holder, open(student, "rb") as student_holder:
+            fcntl.flock(holder, fcntl.LOCK_EX)
+            fcntl.flock(student_holder, fcntl.LOCK_EX)
+            change = self.start_tool([], ["StealthMode", "1"])
+            query = self.as_root("StealthMode")
+            self.assertIsNone(change.poll(), "the change did not wait for the lock")
+            self.assert_stdout(query, "StealthMode = 0\n")
+            self.assert_status(query, 0)
+            out, err = change.communicate(timeout=60)
+        self.assertEqual(out, b"")
+        self.assertEqual(change.returncode, 1, err)
+        busy = "^%s: another brtconfig run held the file for 5 seconds$"
+        lines = err.splitlines(keepends=True)
+        self.assertEqual(len(lines), 4, err)
+        self.assert_failure(Run(1, b"", b"".join(lines[:2])),
+                            "Unable to open teacher preference file.\n", busy % re.escape(held))
+        self.assert_failure(Run(1, b"", b"".join(lines[2:])),
+                            "failed to save student settings.\n", busy % re.escape(student))
+        for path, content in before.items():
+            self.assert_untouched(path, content)
+        self.assert_stored(console, {"StealthMode": 1})
+
+    def test_runs_cut_short_leave_a_whole_file_and_no_temporary_file(self):
+        if not self.root:
+            self.skipTest("needs root")
+        entries = 40000
+        path = self.make_prefs(self.system_file(TEACHER), self.filler(entries))
+        chance = random.Random(11)
+        for round_number, sig in enumerate([signal.SIGTERM, signal.SIGINT, signal.SIGHUP,
+                                            signal.SIGKILL] * 2):
+            run = self.start_tool([], ["AllowAudio", str(round_number % 2)])
+            time.sleep(chance.uniform(0.0, 0.08))
+            run.send_signal(sig)
+            run.communicate(timeout=60)
+            with open(path, "rb") as f:
+                stored = plistlib.load(f)
+            self.assertIn(len(stored), (entries, entries + 1), "round %d" % round_number)
+            if len(stored) > entries:
+                self.assertIn(stored["AllowAudio"], (0, 1))
+                entries += 1
+            if sig != signal.SIGKILL:
+                self.assertEqual(self.temporary_files(self.system), [], sig)
+        # What a run killed outright leaves, the next save removes: only names of the
+        # tool's own temporary files, not other hidden files beside them.
+        left = self.system_file("." + TEACHER + ".brtconfig-Ab3xZ9")
+        kept = self.system_file("." + TEACHER + ".backup")
+        for planted in (left, kept):
+            with open(planted, "wb") as f:
+                f.write(b"partial")
+        self.assert_status(self.as_root("AllowAudio", "1"), 0)
+        self.assertEqual(self.temporary_files(self.system), [os.path.basename(kept)])
+
+    def test_changes_started_together_all_hold(self):
+        sides = [("root", self.system_file(TEACHER), [], self.GLOBAL_CHANGES),
+                 ("user", self.user_file(TEACHER), self.user_prefix(), self.TEACHER_CHANGES)]
+        for side, path, prefix, changes in sides:
+            if side == "root" and not self.root:
+                continue
+            for round_number in range(self.ROUNDS):
+                filler = self.filler(2000)
+                self.make_prefs(path, dict(filler), fmt=plistlib.FMT_BINARY)
+                runs = [self.start_tool(prefix, [key, text]) for key, text, _ in changes]
+                for run in runs:
+                    out, err = run.communicate(timeout=60)
+                    self.assertEqual(run.returncode, 0, err)
+                with open(path, "rb") as f:
+                    stored = plistlib.load(f)
+                lost = [key for key, _, value in changes if stored.get(key) != value]
+                self.assertEqual(lost, [], "%s, round %d: changes lost" % (side, round_number))
+                self.assertEqual(stored, dict(filler, **{key: value for key, _, value in changes}))
 
 
 class ForAnotherUser(Session):
@@ -618,7 +763,9 @@ class ForAnotherUser(Session):
         os.lchown(self.user_file(TEACHER), NOBODY, NOBODY)
         run = self.for_teacher(TEACHER_NAME, "logLevel", "1")
         self.assert_stdout(run, "")
-        self.assert_stderr(run, "Unable to save settings\n")
+        self.assert_failure(run, "Unable to save settings\n",
+                            "^cannot create a temporary file for %s: Permission denied$"
+                            % re.escape(target))
         self.assert_status(run, 1)
         self.assert_untouched(target, before)
         self.assert_owned(target, 0, 0o644)
