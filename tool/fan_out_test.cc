@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -32,7 +33,14 @@ class WriteRecordingPlatform : public FakePlatform {
     return FakePlatform::writeFileAtomically(path, content, error);
   }
 
+  LockStatus lockFile(const std::string& path, unsigned waitMillis,
+                      std::unique_ptr<FileLock>* lock) override {
+    locks.push_back(path);
+    return FakePlatform::lockFile(path, waitMillis, lock);
+  }
+
   std::vector<std::string> writes;
+  std::vector<std::string> locks;
   std::set<std::string> failingWrites;
 };
 
@@ -226,7 +234,7 @@ TEST_F(FanOutTest, OnlyRootMirrorsWhileTheKillNeedsOnlyTheStudentsFlag) {
   EXPECT_TRUE(platform.programs.empty());  // Not a teacher-specific setting.
 }
 
-TEST_F(FanOutTest, ApplyWritesEachFileOnceAndTellsTheStudentDaemonOnce) {
+TEST_F(FanOutTest, ApplyLocksAndWritesEachFileOnceAndTellsTheStudentDaemonOnce) {
   MakeSystemFile(kTeacher);
   MakeSystemFile(kOldConsole);
   MakeSystemFile(kStudent, "<key>Kept</key><string>yes</string>");
@@ -239,12 +247,14 @@ TEST_F(FanOutTest, ApplyWritesEachFileOnceAndTellsTheStudentDaemonOnce) {
     brtconfig::Run run = MakeRun(&platform, system.path);
     run.options.dryRun = dryRun;
     platform.writes.clear();
+    platform.locks.clear();
     platform.shellCommands.clear();
     ::testing::internal::CaptureStdout();
     const int status = ApplyChanges(changes, ManagedPreferences(run), run);
     out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(status, 0);
     if (dryRun) {
+      EXPECT_TRUE(platform.locks.empty());  // A preview reads as a query does.
       EXPECT_TRUE(platform.writes.empty());
       EXPECT_TRUE(platform.shellCommands.empty());
       EXPECT_EQ(Stored(SystemFile(kTeacher), "StealthMode"), std::nullopt);
