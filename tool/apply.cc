@@ -186,14 +186,7 @@ int ApplyChanges(const std::vector<Change>& changes, const ManagedPreferences& m
     }
     anySaved = true;
     if (!printThis) continue;
-    for (const Change& change : changes) {
-      std::optional<std::string> value = settings.valueForKey(change.key);
-      if (value && !value->empty()) {
-        printf("%s = %s\n", change.key.c_str(), value->c_str());
-      } else {
-        printf("%s is not set.\n", change.key.c_str());
-      }
-    }
+    for (const Change& change : changes) PrintValue(change.key, settings.valueForKey(change.key));
   }
   if (anySaved && students && run.platform->realUserId() == 0) {
     if (!ApplyToStudentFile(changes, run, &shown)) ok = false;

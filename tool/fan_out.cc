@@ -37,6 +37,15 @@ void ReportFailure(const char* message, const PListFileSettings& settings, Platf
   platform->log(settings.error.reason);
 }
 
+void PrintValue(const std::string& key, const std::optional<std::string>& shown,
+                const std::string& suffix) {
+  if (shown && !shown->empty()) {
+    printf("%s = %s%s\n", key.c_str(), shown->c_str(), suffix.c_str());
+  } else {
+    printf("%s is not set.%s\n", key.c_str(), suffix.c_str());
+  }
+}
+
 std::vector<std::string> PreferenceFilePaths(const Run& run) {
   std::vector<std::string> paths;
   for (const char* name : kTeacherFileNames) {
@@ -93,16 +102,9 @@ bool ChangeValue(std::string_view key, const SettingValue* value, bool print,
     }
   }
 
-  if (print) {
-    // The store's display text covers every kind of value a file can hold, so kinds the
-    // tool never writes (dates, data, dictionaries) still print and the run goes on.
-    std::optional<std::string> shown = settings.valueForKey(key);
-    if (shown && !shown->empty()) {
-      printf("%s = %s\n", keyText.c_str(), shown->c_str());
-    } else {
-      printf("%s is not set.\n", keyText.c_str());
-    }
-  }
+  // The store's display text covers every kind of value a file can hold, so kinds the
+  // tool never writes (dates, data, dictionaries) still print and the run goes on.
+  if (print) PrintValue(keyText, settings.valueForKey(key));
   return ok;
 }
 

@@ -3,6 +3,7 @@
 #ifndef BRTCONFIG_TOOL_FAN_OUT_H_
 #define BRTCONFIG_TOOL_FAN_OUT_H_
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,12 @@ void TellDaemons(bool students, bool teacherSpecific, const Run& run);
 // Prints `message` on standard error, then the cause of the store's last failure as a
 // log line.
 void ReportFailure(const char* message, const PListFileSettings& settings, Platform* platform);
+
+// Prints a setting's value as a query does: "KEY = value" with the store's display text
+// `shown`, or "KEY is not set." when there is none or it is empty; then `suffix` and the
+// line end.
+void PrintValue(const std::string& key, const std::optional<std::string>& shown,
+                const std::string& suffix = "");
 
 // The per-file form: opens the file at `path`; for a change (`value` not null) puts
 // `*value` under `key` and saves it, then, when the setting concerns students and the

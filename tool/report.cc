@@ -160,15 +160,10 @@ void PrintJson(const Json& json) {
 
 // "KEY = value" or "KEY is not set.", as a query prints it, and what a profile forces.
 void PrintLine(const Entry& entry) {
-  const char* key = entry.setting->key;
-  const std::string shown = entry.value ? DisplayText(*entry.value) : std::string();
-  if (shown.empty()) {
-    printf("%s is not set.", key);
-  } else {
-    printf("%s = %s", key, shown.c_str());
-  }
-  if (entry.forced) printf("  [a profile forces %s]", entry.forced->shown.c_str());
-  printf("\n");
+  std::optional<std::string> shown;
+  if (entry.value) shown = DisplayText(*entry.value);
+  PrintValue(entry.setting->key, shown,
+             entry.forced ? "  [a profile forces " + entry.forced->shown + "]" : "");
 }
 
 int Finish(const ReadFiles& files, bool teacherSpecific, const Run& run) {
@@ -241,7 +236,9 @@ int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run
   request.side = side;
   request.identifier = run.options.identifier.value_or(DefaultProfileIdentifier(side));
   request.displayName = ProfileDisplayName(side);
+  // A domain is listed only with something to force.
   for (const char* name : kTeacherFileNames) {
+    if (typed.settingsDict->empty()) break;
     request.domains.push_back({PreferenceDomainOfFile(name), *typed.settingsDict});
   }
   plist::Dictionary studentSettings;
