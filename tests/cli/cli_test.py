@@ -753,6 +753,16 @@ class ForAnotherUser(Session):
         self.assertEqual(os.listdir(self.user_prefs), [OLD_TEACHER])
         self.assert_stdout(self.for_teacher(TEACHER_NAME, "thumbnailDelay"),
                            "thumbnailDelay = 5000\n")
+        # Several settings at once, from a file that only root can read.
+        settings = os.path.join(self.tmp, "teacher.json")
+        with open(settings, "w") as f:
+            f.write('{"logLevel": 1, "channels": [7, 8]}')
+        os.chmod(settings, 0o600)
+        run = self.for_teacher(TEACHER_NAME, "--apply", settings)
+        self.assert_stdout(run, "logLevel = 1\nchannels = 7 8 \n")
+        self.assert_status(run, 0)
+        self.assert_stored(prefs, {"thumbnailDelay": 5000, "logLevel": 1, "channels": ["7", "8"]})
+        self.assert_owned(prefs, NOBODY, 0o644)
 
     def test_a_link_planted_by_the_teacher_leaves_the_root_file_untouched(self):
         locked = os.path.join(self.tmp, "locked")
