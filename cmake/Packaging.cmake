@@ -26,11 +26,13 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
 
 # /usr/share/doc/brtconfig/copyright, where Debian keeps a package's licence; the macOS
-# installer shows the same text.
+# installer shows the same text, from a copy with the .txt ending it expects.
 set(BRT_COPYRIGHT_FILE ${PROJECT_BINARY_DIR}/packaging/copyright)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in ${BRT_COPYRIGHT_FILE} @ONLY)
 install(FILES ${BRT_COPYRIGHT_FILE} DESTINATION ${CMAKE_INSTALL_DOCDIR})
-set(CPACK_RESOURCE_FILE_LICENSE ${BRT_COPYRIGHT_FILE})
+configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in
+               ${PROJECT_BINARY_DIR}/packaging/licence.txt @ONLY)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_BINARY_DIR}/packaging/licence.txt)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/macos-readme.txt
                ${PROJECT_BINARY_DIR}/packaging/readme.txt @ONLY)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_BINARY_DIR}/packaging/readme.txt)
