@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -135,14 +136,34 @@ TEST_F(FanOutTest, UserLooksOnlyInOwnFolder) {
   EXPECT_EQ(PreferenceFilePaths(MakeRun(&platform, system.path)),
             std::vector<std::string>{prefs + "/" + kOldConsole});
 
-  // Without a home folder the bare names are looked up in the working folder.
+  // Without a home folder the bare names are looked up in the working folder. A child
+  // process changes into it, so that this one keeps its own: an unprivileged run cannot
+  // always enter that again by name (a build inside a folder only its owner may enter).
   platform.home = std::nullopt;
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(chdir(prefs.c_str()), 0);
-  std::vector<std::string> found = PreferenceFilePaths(MakeRun(&platform, system.path));
-  ASSERT_EQ(chdir(cwd), 0);
-  EXPECT_EQ(found, std::vector<std::string>{kOldConsole});
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::string names = "cannot enter " + prefs;
+    if (chdir(prefs.c_str()) == 0) {
+      names.clear();
+      for (const std::string& path : PreferenceFilePaths(MakeRun(&platform, system.path))) {
+        names += path + "\n";
+      }
+    }
+    const ssize_t written = write(fds[1], names.data(), names.size());
+    _exit(written == static_cast<ssize_t>(names.size()) ? 0 : 1);
+  }
+  close(fds[1]);
+  std::string found;
+  char buffer[256];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) found.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(found, std::string(kOldConsole) + "\n");
 }
 
 TEST_F(FanOutTest, FailingFirstFileSilencesThePrintButLaterFilesChange) {

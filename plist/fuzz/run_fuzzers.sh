@@ -6,9 +6,9 @@
 #
 # BUILD_DIR is configured with -DCMAKE_CXX_COMPILER=clang++ -DBRT_FUZZ=ON -DBRT_SANITIZE=ON.
 # The seed corpus is assembled under BUILD_DIR/fuzz/seeds from the sample files
-# (BRT_PLIST_SAMPLES, default: ../shared/testdata/plists beside the checkout) and two small
-# built-in documents, plus settings/fuzz/seeds for the reader of files to apply; each
-# target then runs for SECONDS, one after the other, growing its own corpus in
+# (BRT_PLIST_SAMPLES, default: plist/testdata) and two small built-in documents, plus
+# settings/fuzz/seeds for the reader of files to apply; each target then runs for
+# SECONDS, one after the other, growing its own corpus in
 # BUILD_DIR/fuzz/corpus/TARGET for the next run. Exits 1 when any target reports a
 # crash, sanitizer error, leak, timeout or memory blow-up; reproducers are written to
 # BUILD_DIR/fuzz/artifacts/ and logs to BUILD_DIR/fuzz/logs/.
@@ -21,7 +21,7 @@ fi
 build=$(cd "$1" && pwd)
 seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
-samples=${BRT_PLIST_SAMPLES:-$here/../../../shared/testdata/plists}
+samples=${BRT_PLIST_SAMPLES:-$here/../testdata}
 targets="xml_read_fuzzer binary_read_fuzzer round_trip_fuzzer apply_input_fuzzer"
 
 # shellcheck disable=SC2086
@@ -38,7 +38,7 @@ if [ -d "$samples" ]; then
     n=$((n + 1))
     if [ "$(head -c 7 "$file")" = "bplist0" ]; then kind=binary; else kind=xml; fi
     cp "$file" "$work/seeds/$kind/sample-$n-$(basename "$file")"
-  done < <(find "$samples" -type f ! -name 'README*' -print0)
+  done < <(find "$samples" -mindepth 2 -type f ! -name 'README*' ! -name 'LICENSE*' -print0)
 else
   echo "note: no sample files at $samples; using the built-in seeds only" >&2
 fi
