@@ -108,6 +108,10 @@ class Platform {
   // True where the system runs a per-user preference-cache daemon (cfprefsd) that must
   // be told to forget cached preferences after a change.
   virtual bool hasPrefsDaemon() = 0;
+
+  // Fills `size` bytes at `buffer` from the system's source of strong random bytes.
+  // Returns false with `*error` set when the source cannot be read.
+  virtual bool randomBytes(void* buffer, size_t size, std::string* error) = 0;
 };
 
 // The command that makes the preference-cache daemon of `userName` reread its files.

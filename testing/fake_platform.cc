@@ -47,4 +47,15 @@ void FakePlatform::runShellCommand(const std::string& commandLine) {
 
 void FakePlatform::log(const std::string& message) { logLines.push_back(message); }
 
+bool FakePlatform::randomBytes(void* buffer, size_t size, std::string* error) {
+  randomRequests.push_back(size);
+  if (failRandomBytes) {
+    if (error) *error = "cannot read random bytes: Function not implemented";
+    return false;
+  }
+  auto* out = static_cast<unsigned char*>(buffer);
+  for (size_t i = 0; i < size; ++i) out[i] = nextRandomByte++;
+  return true;
+}
+
 }  // namespace brtconfig

@@ -21,6 +21,9 @@ class FakePlatform : public Platform {
   bool prefsDaemon = false;
   bool failSetAttributes = false;  // setOwnerGroupMode then fails with an error.
   bool failRunProgram = false;     // runProgram then fails to start the program.
+  bool failRandomBytes = false;    // randomBytes then fails with an error.
+  // randomBytes hands out this byte and its successors (mod 256), one per byte asked.
+  unsigned char nextRandomByte = 0;
 
   // What was asked.
   struct AttributeCall {
@@ -31,6 +34,7 @@ class FakePlatform : public Platform {
   std::vector<std::vector<std::string>> programs;  // runProgram argv lists.
   std::vector<std::string> shellCommands;          // runShellCommand lines.
   std::vector<std::string> logLines;               // log messages, without prefix.
+  std::vector<size_t> randomRequests;              // randomBytes sizes.
 
   unsigned realUserId() override { return uid; }
   std::string userName() override { return name; }
@@ -49,6 +53,7 @@ class FakePlatform : public Platform {
   void runShellCommand(const std::string& commandLine) override;
   void log(const std::string& message) override;
   bool hasPrefsDaemon() override { return prefsDaemon; }
+  bool randomBytes(void* buffer, size_t size, std::string* error) override;
 };
 
 }  // namespace brtconfig

@@ -3,7 +3,10 @@
 #include <utf8proc.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <string>
 
 #include "text/unicode_class.h"
 #include "text/utf.h"
@@ -73,6 +76,16 @@ bool BoolValue(std::string_view utf8) {
   if (pos == utf8.size()) return false;
   const char c = utf8[pos];
   return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+}
+
+std::string ShortestRealText(double value, bool asFloat32) {
+  char text[40];
+  for (int precision = 1; precision <= 17; ++precision) {
+    std::snprintf(text, sizeof text, "%.*g", precision, value);
+    const double back = std::strtod(text, nullptr);
+    if (asFloat32 ? static_cast<float>(back) == static_cast<float>(value) : back == value) break;
+  }
+  return text;
 }
 
 }  // namespace text
