@@ -34,7 +34,9 @@ struct ApplyInputError {
   // A short English phrase, such as "not valid JSON: ..." or
   // "the key \"a\" appears twice in one object".
   std::string message;
-  // The byte offset in the input where the fault was found, when known.
+  // The byte offset in the input where the fault was found, when known. For an XML
+  // property list in UTF-16 or ISO-8859-1 it counts bytes of the text converted to UTF-8,
+  // as the property-list reader's offsets do.
   std::optional<size_t> offset;
   std::vector<InvalidApplyEntry> invalidEntries;
 };

@@ -35,7 +35,7 @@ TEST(ApplyInputTest, JsonXmlAndBinaryGiveTheSameEntriesInTheFilesOrder) {
       {"b.integer", plist::Value::integer(5000)},
       {"c.negative", plist::Value::integer(-7)},
       {"d.real", plist::Value::real(0.1)},
-      {"e.wholeReal", plist::Value::real(2.0)},
+      {"e.wholeReal", plist::Value::real(5000.0)},
       {"f.true", plist::Value(true)},
       {"g.false", plist::Value(false)},
       {"h.list", ListOf({plist::Value("10.0.0.0/8"), plist::Value::integer(3),
@@ -50,7 +50,7 @@ TEST(ApplyInputTest, JsonXmlAndBinaryGiveTheSameEntriesInTheFilesOrder) {
   const std::vector<ApplyEntry> expected = {
       {"a.string", {"Salle \xC3\xA9"}}, {"b.integer", {"5000"}},
       {"c.negative", {"-7"}},           {"d.real", {"0.1"}},
-      {"e.wholeReal", {"2"}},           {"f.true", {"true"}},
+      {"e.wholeReal", {"5000"}},        {"f.true", {"true"}},
       {"g.false", {"false"}},           {"h.list", {"10.0.0.0/8", "3", "2.5", "true"}},
       {"i.record", {"1", "2"}},
   };
@@ -59,7 +59,7 @@ TEST(ApplyInputTest, JsonXmlAndBinaryGiveTheSameEntriesInTheFilesOrder) {
   ASSERT_TRUE(plist::WriteBinary(tree, &binary, nullptr));
   const std::string json =
       "\xEF\xBB\xBF\n {\"a.string\": \"Salle \\u00e9\", \"b.integer\": 5000, \"c.negative\": -7,"
-      " \"d.real\": 0.1, \"e.wholeReal\": 2.0, \"f.true\": true, \"g.false\": false,"
+      " \"d.real\": 0.1, \"e.wholeReal\": 5e3, \"f.true\": true, \"g.false\": false,"
       " \"h.list\": [\"10.0.0.0/8\", 3, 2.5, true], \"gone\": null,"
       " \"i.record\": {\"forced\": false, \"kind\": \"list\", \"value\": [\"1\", \"2\"]},"
       " \"j.unset\": {\"kind\": \"string\", \"value\": null}}\n";

@@ -2,6 +2,7 @@
 
 #include <utf8proc.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,9 @@
 
 namespace text {
 namespace {
+
+// Whole reals below this many are written out in full by ShortestRealText.
+constexpr double kLargestPlainReal = 1e15;
 
 // White space as the platform's scanners skip it: space separators, line and paragraph
 // separators, and the controls tab to carriage return and NEL.
@@ -80,6 +84,11 @@ bool BoolValue(std::string_view utf8) {
 
 std::string ShortestRealText(double value, bool asFloat32) {
   char text[40];
+  // A whole number is written out, as it would be typed: "5000", not "5e+03".
+  if (std::fabs(value) < kLargestPlainReal && value == std::trunc(value)) {
+    std::snprintf(text, sizeof text, "%.0f", value);
+    return text;
+  }
   for (int precision = 1; precision <= 17; ++precision) {
     std::snprintf(text, sizeof text, "%.*g", precision, value);
     const double back = std::strtod(text, nullptr);

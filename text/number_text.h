@@ -19,9 +19,10 @@ int32_t IntValue(std::string_view utf8);
 // leading zeros, the first character is Y, y, T, t or a digit from 1 to 9 (ASCII).
 bool BoolValue(std::string_view utf8);
 
-// The shortest "%g" text of `value` that reads back as the same number: compared as a
-// 4-byte float when `asFloat32` (a real a binary file held at that width), else as a
-// double. "1", "0.1", "1e+100", "-0"; NaN and infinities as "nan", "inf", "-inf".
+// The shortest text of `value` that reads back as the same number: compared as a 4-byte
+// float when `asFloat32` (a real a binary file held at that width), else as a double.
+// Whole numbers below 10^15 are written out ("5000", "-0"), others take the shortest "%g"
+// form ("0.1", "1e+100"); NaN and infinities show as "nan", "inf", "-inf".
 std::string ShortestRealText(double value, bool asFloat32 = false);
 
 }  // namespace text

@@ -56,6 +56,9 @@ TEST(NumberTextTest, ShortestRealTextReadsBackTheSameNumberAtItsWidth) {
     bool asFloat32;
     const char* text;
   } cases[] = {{5000, false, "5000"},
+               {123456789012345.0, false, "123456789012345"},
+               {1e15, false, "1e+15"},
+               {-1e-7, false, "-1e-07"},
                {2.5, false, "2.5"},
                {0.1 + 0.2, false, "0.30000000000000004"},
                {1e100, false, "1e+100"},

@@ -8,8 +8,8 @@
 # The seed corpus is assembled under BUILD_DIR/fuzz/seeds from the sample files
 # (BRT_PLIST_SAMPLES, default: ../shared/testdata/plists beside the checkout) and two small
 # built-in documents, plus settings/fuzz/seeds for the reader of files to apply; each
-# target then runs for SECONDS, one after the other, growing its own
-# corpus in BUILD_DIR/fuzz/corpus/TARGET for the next run. Exits 1 when any target reports a
+# target then runs for SECONDS, one after the other, growing its own corpus in
+# BUILD_DIR/fuzz/corpus/TARGET for the next run. Exits 1 when any target reports a
 # crash, sanitizer error, leak, timeout or memory blow-up; reproducers are written to
 # BUILD_DIR/fuzz/artifacts/ and logs to BUILD_DIR/fuzz/logs/.
 set -euo pipefail
