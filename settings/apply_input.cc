@@ -233,11 +233,18 @@ class JsonEntries : public nlohmann::json_sax<Json> {
 
   bool parse_error(std::size_t position, const std::string& /*token*/,
                    const nlohmann::detail::exception& ex) override {
-    // "[json.exception.parse_error.101] parse error at line 1, column 7: ..." without the
-    // bracketed name.
+    // "[json.exception.parse_error.101] parse error at line 1, column 7: ...; last read:
+    // '...'; expected ..." without the bracketed name, nor the bytes last read: they are the
+    // input's, perhaps not even UTF-8, and the offset says where they are.
     std::string what = ex.what();
     const size_t close = what.find("] ");
     if (what.compare(0, 1, "[") == 0 && close != std::string::npos) what.erase(0, close + 2);
+    const size_t lastRead = what.find("; last read: '");
+    if (lastRead != std::string::npos) {
+      const size_t expected = what.find("'; expected ", lastRead);
+      what.erase(lastRead, expected == std::string::npos ? std::string::npos
+                                                         : expected + 1 - lastRead);
+    }
     // The position counts the bytes read, the faulty one included.
     return fail("not valid JSON: " + what, position > 0 ? position - 1 : 0);
   }
@@ -253,7 +260,6 @@ class JsonEntries : public nlohmann::json_sax<Json> {
   };
   struct Frame {
     Role role;
-    bool isObject;
     bool atValueMember = false;  // The object's current member is "value".
     std::set<std::string> keys;  // Ordered, so that chosen keys cannot force collisions.
   };
@@ -337,7 +343,7 @@ class JsonEntries : public nlohmann::json_sax<Json> {
     }
     pending = Role::kTop;
     if (!value(isObject ? Shape::kRecord : Shape::kList, std::string())) return false;
-    frames.push_back(Frame{pending, isObject, false, {}});
+    frames.push_back(Frame{pending, false, {}});
     return true;
   }
 

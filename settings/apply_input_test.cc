@@ -6,6 +6,7 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "plist/plist.h"
+#include "text/utf.h"
 
 namespace brtconfig {
 namespace {
@@ -176,6 +177,7 @@ TEST(ApplyInputTest, RefusesDamagedOrHostileInputSayingWhere) {
     EXPECT_FALSE(ParseApplyInput(c.bytes, &entries, &error)) << c.bytes;
     EXPECT_EQ(entries, kUntouched);
     EXPECT_THAT(error.message, StartsWith(c.message)) << c.bytes;
+    EXPECT_TRUE(text::IsValidUtf8(error.message)) << error.message;  // No raw input bytes.
     EXPECT_TRUE(error.invalidEntries.empty()) << c.bytes;
     EXPECT_EQ(error.offset, c.offset) << c.bytes;
   }
