@@ -185,6 +185,17 @@ class Session(unittest.TestCase):
             os.chown(path, NOBODY, NOBODY)
         return path
 
+    def link_to_a_root_file(self, name):
+        """A preference file of root's in a folder only root may write to, and a link to
+        it that the teacher planted in their folder under `name`. Returns the file's path
+        and its bytes."""
+        locked = os.path.join(self.tmp, "locked")
+        os.mkdir(locked, 0o755)
+        target = self.make_prefs(os.path.join(locked, name), {"logLevel": 0})
+        os.symlink(target, self.user_file(name))
+        os.lchown(self.user_file(name), NOBODY, NOBODY)
+        return target, self.snapshot(target)
+
     # ---- Checks, one per kind ----
 
     def assert_stdout(self, run, text):
@@ -210,6 +221,14 @@ class Session(unittest.TestCase):
         match = re.fullmatch(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \S+\[\d+\] (.*)\n", line)
         self.assertIsNotNone(match, line)
         self.assertRegex(match.group(1), as_bytes(reason))
+
+    def assert_save_refused(self, run, target):
+        """Nothing printed, the save refused because the run may not write beside `target`."""
+        self.assert_stdout(run, "")
+        self.assert_failure(run, "Unable to save settings\n",
+                            "^cannot create a temporary file for %s: Permission denied$"
+                            % re.escape(target))
+        self.assert_status(run, 1)
 
     def assert_stored(self, path, expected):
         """The file holds `expected` (a dict of some of its entries, with kinds), both as
@@ -573,18 +592,10 @@ class ChangesAsUser(Session):
     def test_unwritable_first_file_prints_nothing_while_later_files_change(self):
         if not self.root:
             self.skipTest("needs root to make a file the user cannot replace")
-        locked = os.path.join(self.tmp, "locked")
-        os.mkdir(locked, 0o755)
-        target = self.make_prefs(os.path.join(locked, TEACHER), {"logLevel": 0})
-        before = self.snapshot(target)
-        os.symlink(target, self.user_file(TEACHER))
+        target, before = self.link_to_a_root_file(TEACHER)
         console = self.make_prefs(self.user_file(OLD_CONSOLE), {"logLevel": 0})
         run = self.as_user("logLevel", "1")
-        self.assert_stdout(run, "")
-        self.assert_failure(run, "Unable to save settings\n",
-                            "^cannot create a temporary file for %s: Permission denied$"
-                            % re.escape(target))
-        self.assert_status(run, 1)
+        self.assert_save_refused(run, target)
         self.assert_untouched(target, before)
         self.assert_stored(console, {"logLevel": 1})
 
@@ -765,21 +776,12 @@ class ForAnotherUser(Session):
         self.assert_owned(prefs, NOBODY, 0o644)
 
     def test_a_link_planted_by_the_teacher_leaves_the_root_file_untouched(self):
-        locked = os.path.join(self.tmp, "locked")
-        os.mkdir(locked, 0o755)
-        target = self.make_prefs(os.path.join(locked, TEACHER), {"logLevel": 0})
-        before = self.snapshot(target)
-        os.symlink(target, self.user_file(TEACHER))
-        os.lchown(self.user_file(TEACHER), NOBODY, NOBODY)
+        target, before = self.link_to_a_root_file(TEACHER)
         run = self.for_teacher(TEACHER_NAME, "logLevel", "1")
-        self.assert_stdout(run, "")
-        self.assert_failure(run, "Unable to save settings\n",
-                            "^cannot create a temporary file for %s: Permission denied$"
-                            % re.escape(target))
-        self.assert_status(run, 1)
+        self.assert_save_refused(run, target)
         self.assert_untouched(target, before)
         self.assert_owned(target, 0, 0o644)
-        self.assertEqual(os.listdir(locked), [TEACHER])
+        self.assertEqual(os.listdir(os.path.dirname(target)), [TEACHER])
 
     def test_refusals_touch_nothing(self):
         prefs = self.make_prefs(self.user_file(TEACHER), {"logLevel": 0})
