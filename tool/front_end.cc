@@ -160,7 +160,7 @@ void OptionsUsage() {
       "\t--help                        Print this text.\n"
       "\t--user NAME                   As root: handle the teacher-specific settings\n"
       "\t                              of user NAME, acting as NAME (with a key, a\n"
-      "\t                              change, --list or --json).\n"
+      "\t                              change or the options below).\n"
       "\t--json <key>                  Show the setting as a JSON object.\n"
       "\t--list                        Show every setting of this side, one\n"
       "\t                              \"key = value\" line each.\n"
