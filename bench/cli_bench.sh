@@ -2,9 +2,11 @@
 # Whole-process benchmark of brtconfig on generated preference files (2.8 KB, 1 MB, 10 MB
 # and 200,000 keys, each as XML and as binary): as root (XML written) and as the ordinary
 # user 65534 (binary written), against cp of the same file and Python's plistlib doing
-# the same job, with the tool's peak memory. Prints one line per case and the targets.
+# the same job, with the tool's peak memory; then ten settings applied in one run
+# (--apply) against one change and against ten runs. Prints one line per case and the
+# targets.
 #
-# Usage, as root:  bench/cli_bench.sh [BUILD_DIR]
+# Usage, as root:  bench/cli_bench.sh [BUILD_DIR] [--apply-only]
 # BUILD_DIR (default ./build) must hold tool/brtconfig_testsys, the build of the tool
 # whose system-wide folder lies inside the build tree (configured with BRT_TESTS=ON), so
 # the real system folder is never touched. Do not run it while that tree's tests run.
@@ -35,4 +37,4 @@ chmod -R a+rX "$work/files"
 echo "brtconfig: $binary"
 echo "files: $(cd "$work/files" && ls -l | awk 'NR > 1 {printf "%s %s B, ", $9, $5}')"
 /usr/bin/python3 "$here/time_cli.py" --binary "$binary" --system-folder "$system" \
-  --files "$work/files" --work "$work"
+  --files "$work/files" --work "$work" ${2:+"$2"}

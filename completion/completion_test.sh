@@ -46,6 +46,22 @@ suite() {
   offers 'brtconfig EnableChannelSelect true '  # one value only
   offers 'brtconfig enablechannelselect '
   offers 'brtconfig version '
+  # Options come before the key; the key and its value follow them.
+  offers 'brtconfig --' --help --user --json --list --plist --apply --dry-run \
+    --export-profile --identifier --uuid
+  offers 'brtconfig --e' --export-profile
+  offers 'brtconfig --apply /nonexistent/brt-' # a file name, not a setting
+  offers 'brtconfig --apply x.json '
+  offers 'brtconfig --export-profile --uuid '
+  offers 'brtconfig --dry-run AlertOnUpdate ' true false
+  offers 'brtconfig --l' --list
+  offers 'brtconfig --json Stealth' StealthMode
+  offers 'brtconfig --json ver'
+  offers 'brtconfig --json AlertOnUpdate '  # --json shows, it does not change
+  offers 'brtconfig --list '
+  offers 'brtconfig --user root limitD' limitDottedDecimal
+  offers 'brtconfig --user root --json logLevel '
+  offers 'brtconfig --user root useSingleChannel ' true false
   # Only the true/false settings take true or false; the others have no fixed words.
   local key want=() count=0
   for key in $all_settings; do

@@ -14,12 +14,14 @@ fi
 typeset -a offered
 _describe() { offered+=(${${(P)argv[-1]}%%:*}) }  # names only, hints dropped
 compadd() { [[ $1 == -- ]] && shift; offered+=("$@") }
+_users() { offered+=(USERS) }
+_files() { offered+=(FILES) }
 functions[_brtconfig]=$(<$script)
 
 # complete LINE: what completing at the end of LINE offers, in `offered`.
 complete() {
   words=("${(@s: :)1}")
-  CURRENT=$#words offered=()
+  CURRENT=$#words offered=() PREFIX=${words[-1]}
   _brtconfig
 }
 
@@ -41,6 +43,22 @@ offers 'brtconfig channels '
 offers 'brtconfig version '
 offers 'brtconfig enablechannelselect '
 offers 'brtconfig AlertOnUpdate true '
+# Options come before the key; the key and its value follow them.
+offers 'brtconfig --' --help --user --json --list --plist --apply --dry-run --export-profile \
+  --identifier --uuid
+offers 'brtconfig --apply ' FILES
+offers 'brtconfig --apply x.json '
+offers 'brtconfig --export-profile --uuid '
+offers 'brtconfig --dry-run AlertOnUpdate ' true false
+offers 'brtconfig --user ' USERS
+offers 'brtconfig --user bob --json AlertOnUpdate '
+offers 'brtconfig --list '
+offers 'brtconfig --user bob useSingleChannel ' true false
+complete 'brtconfig --json '
+if (( $#offered != 32 )) || (( ${offered[(Ie)version]} )); then
+  print -r "FAIL: after an option the key offers ${#offered} names: ${offered}"
+  (( failures++ ))
+fi
 
 # The first word: every setting in catalogue order, then version.
 complete 'brtconfig '

@@ -3,7 +3,8 @@
 #   -DGENERATOR=path of gen_reference
 #   -DTEMPLATE=the .in file   -DOUTPUT=the file to write
 #   -DFILL=VAR:mode,VAR:mode  each @VAR@ becomes what `gen_reference mode` prints
-#   any further -D variables (PROJECT_VERSION, BRT_SYSTEM_PREFS_DIR) are substituted as well
+#   any further -D variables (PROJECT_VERSION, BRT_SYSTEM_PREFS_DIR, BRT_MANAGED_PREFS_DIR)
+#   are substituted as well
 foreach(required GENERATOR TEMPLATE OUTPUT FILL)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "fill_template.cmake needs -D${required}=...")

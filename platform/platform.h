@@ -25,6 +25,14 @@ using FileContent = std::function<bool(const ByteWriter& write)>;
 // The content `bytes`, which must outlive its use.
 FileContent ContentOf(std::string_view bytes);
 
+// One entry of the password database.
+struct UserAccount {
+  std::string name;
+  unsigned uid = 0;
+  unsigned gid = 0;  // The primary group.
+  std::string home;  // As the database holds it; may be empty.
+};
+
 // An exclusive advisory lock on one file, held until the object is destroyed (or the
 // process ends, however it ends).
 class FileLock {
@@ -56,6 +64,17 @@ class Platform {
   // password database's entry for the real user id; nothing when neither is known.
   virtual std::optional<std::string> homeFolder() = 0;
 
+  // The password database's entry for the login name `name`, or nothing when it has
+  // none. The environment ($HOME) is never consulted.
+  virtual std::optional<UserAccount> lookUpUser(const std::string& name) = 0;
+
+  // Gives up root for good and becomes `account`: its supplementary groups (initgroups),
+  // its group and its user id, real, effective and saved. Answers true only when the
+  // process then runs as exactly that user and group and cannot become root again;
+  // otherwise false with `*error` set (the process may then be half changed and must
+  // touch no file).
+  virtual bool becomeUser(const UserAccount& account, std::string* error) = 0;
+
   // True when anything (file, folder, other) exists at `path`; links are followed.
   virtual bool exists(const std::string& path) = 0;
 
@@ -64,6 +83,10 @@ class Platform {
   // `maxBytes` (then `*error` says why).
   virtual ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                               std::string* error) = 0;
+
+  // Reads all of standard input into `*bytes`, at most `maxBytes` (kError beyond, with
+  // `*error` set). Never kNotFound.
+  virtual ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) = 0;
 
   // Replaces the file at `path` atomically with what `content` makes: a temporary file
   // in the same folder is written as the content comes, flushed and renamed over the
@@ -108,6 +131,10 @@ class Platform {
   // True where the system runs a per-user preference-cache daemon (cfprefsd) that must
   // be told to forget cached preferences after a change.
   virtual bool hasPrefsDaemon() = 0;
+
+  // Fills `size` bytes at `buffer` from the system's source of strong random bytes.
+  // Returns false with `*error` set when the source cannot be read.
+  virtual bool randomBytes(void* buffer, size_t size, std::string* error) = 0;
 };
 
 // The command that makes the preference-cache daemon of `userName` reread its files.

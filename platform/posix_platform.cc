@@ -1,12 +1,15 @@
 // The real Platform: POSIX calls, with the few macOS differences kept in this file.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <dirent.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#if defined(__linux__)
+#include <sys/random.h>
+#endif
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -27,6 +30,13 @@ extern char** environ;
 
 namespace brtconfig {
 namespace {
+
+// initgroups takes the group as an int on macOS and as a gid_t elsewhere.
+#if defined(__APPLE__)
+using InitGroupsId = int;
+#else
+using InitGroupsId = gid_t;
+#endif
 
 // Symbolic links followed at most this many times, as the kernel's own limit does.
 constexpr int kMaxLinkHops = 40;
@@ -51,9 +61,7 @@ bool Fail(std::string* error, std::string text) {
 constexpr char kTemporaryMark[] = ".brtconfig-";
 constexpr size_t kTemporaryRandomChars = 6;
 
-std::string TemporaryPrefix(const std::string& baseName) {
-  return "." + baseName + kTemporaryMark;
-}
+std::string TemporaryPrefix(const std::string& baseName) { return "." + baseName + kTemporaryMark; }
 
 bool IsTemporaryName(const std::string& name, const std::string& prefix) {
   if (name.size() != prefix.size() + kTemporaryRandomChars) return false;
@@ -315,6 +323,44 @@ class PosixPlatform : public Platform {
     return folder;
   }
 
+  std::optional<UserAccount> lookUpUser(const std::string& name) override {
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+    struct passwd pw;
+    struct passwd* result = nullptr;
+    while (getpwnam_r(name.c_str(), &pw, buffer.data(), buffer.size(), &result) == ERANGE) {
+      buffer.resize(buffer.size() * 2);
+    }
+    if (!result) return std::nullopt;
+    UserAccount account;
+    account.name = pw.pw_name;
+    account.uid = pw.pw_uid;
+    account.gid = pw.pw_gid;
+    account.home = pw.pw_dir ? pw.pw_dir : "";
+    return account;
+  }
+
+  bool becomeUser(const UserAccount& account, std::string* error) override {
+    const uid_t uid = static_cast<uid_t>(account.uid);
+    const gid_t gid = static_cast<gid_t>(account.gid);
+    // Groups first, while root may still set them; setuid as root then sets the real,
+    // effective and saved user ids alike, which is what makes the change permanent.
+    if (initgroups(account.name.c_str(), static_cast<InitGroupsId>(gid)) != 0) {
+      return Fail(error, ErrnoText("cannot take the groups of", account.name, errno));
+    }
+    if (setgid(gid) != 0)
+      return Fail(error, ErrnoText("cannot take the group of", account.name, errno));
+    if (setuid(uid) != 0) return Fail(error, ErrnoText("cannot become", account.name, errno));
+    if (getuid() != uid || geteuid() != uid || getgid() != gid || getegid() != gid) {
+      return Fail(error, "the user and group ids of " + account.name + " did not take");
+    }
+    // A drop that could be undone is no drop.
+    if (uid != 0 && (setuid(0) == 0 || seteuid(0) == 0)) {
+      return Fail(error, "root could be regained after becoming " + account.name);
+    }
+    return true;
+  }
+
   bool exists(const std::string& path) override {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
@@ -336,6 +382,28 @@ class PosixPlatform : public Platform {
     close(fd);
     if (status == ReadStatus::kOk) *bytes = std::move(text);
     return status;
+  }
+
+  ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) override {
+    // A pipe or a terminal has no size to read up to: read pieces until the end.
+    std::string text;
+    char piece[65536];
+    for (;;) {
+      const ssize_t n = read(STDIN_FILENO, piece, sizeof piece);
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        Fail(error, ErrnoText("cannot read", "standard input", errno));
+        return ReadStatus::kError;
+      }
+      if (static_cast<size_t>(n) > maxBytes - text.size()) {
+        Fail(error, "standard input is too large");
+        return ReadStatus::kError;
+      }
+      text.append(piece, static_cast<size_t>(n));
+    }
+    *bytes = std::move(text);
+    return ReadStatus::kOk;
   }
 
   bool writeFileAtomically(const std::string& path, const FileContent& content,
@@ -502,6 +570,43 @@ class PosixPlatform : public Platform {
     return true;
 #else
     return false;
+#endif
+  }
+
+  bool randomBytes(void* buffer, size_t size, std::string* error) override {
+#if defined(__APPLE__)
+    arc4random_buf(buffer, size);
+    return true;
+#else
+    auto* out = static_cast<unsigned char*>(buffer);
+#if defined(__linux__)
+    // Blocks only until the kernel's pool is first seeded, early in boot.
+    while (size > 0) {
+      const ssize_t n = getrandom(out, size, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == ENOSYS) break;  // Kernels before 3.17: the device below.
+      if (n < 0) return Fail(error, ErrnoText("cannot read", "random bytes", errno));
+      out += n;
+      size -= static_cast<size_t>(n);
+    }
+    if (size == 0) return true;
+#endif
+    const char device[] = "/dev/urandom";
+    const int fd = open(device, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail(error, ErrnoText("cannot open", device, errno));
+    while (size > 0) {
+      const ssize_t n = read(fd, out, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        const int err = n < 0 ? errno : EIO;
+        close(fd);
+        return Fail(error, ErrnoText("cannot read", device, err));
+      }
+      out += n;
+      size -= static_cast<size_t>(n);
+    }
+    close(fd);
+    return true;
 #endif
   }
 };

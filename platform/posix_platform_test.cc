@@ -233,5 +233,15 @@ TEST(PosixPlatformTest, LogLineHasStampProgramPidAndText) {
                                       std::to_string(getpid()) + "\\] hello there\n"));
 }
 
+TEST(PosixPlatformTest, RandomBytesFillTheWholeBufferWithFreshBytes) {
+  // 64 bytes drawn twice: equal draws, or a zero tail left unfilled, have odds of 2^-512.
+  unsigned char a[64] = {}, b[64] = {};
+  std::string error;
+  ASSERT_TRUE(os->randomBytes(a, sizeof a, &error)) << error;
+  ASSERT_TRUE(os->randomBytes(b, sizeof b, &error)) << error;
+  EXPECT_NE(std::string(a, a + sizeof a), std::string(b, b + sizeof b));
+  EXPECT_NE(std::string(a + 32, a + sizeof a), std::string(32, '\0'));
+}
+
 }  // namespace
 }  // namespace brtconfig

@@ -45,6 +45,13 @@ struct StoreError {
 // True when `text` is not empty and every UTF-16 code unit of it is a decimal digit.
 bool isStringANumber(std::string_view text);
 
+// The display text of a value stored under a setting key, as valueForKey gives it.
+std::string DisplayText(const plist::Value& value);
+// How a value shows inside a list or another container: numbers in full, booleans as
+// 1/0, dates as "2001-01-01 00:00:00 +0000", data as "<0a1b2c3d 4e>", lists as "(a, b)",
+// dictionaries as "{k = v; k2 = v2}", UIDs as their number.
+std::string ElementText(const plist::Value& value);
+
 class PListFileSettings {
  public:
   // ---- The catalogue. Keys match exactly: case-sensitive, nothing trimmed. ----
@@ -114,6 +121,8 @@ class PListFileSettings {
   // Makes the current user's preference-cache daemon reread its files, where the system
   // has one. Prints "restartPrefsDaemonForUser excptn: ..." when the command cannot start.
   static void restartPrefsDaemonForCurrentUser(Platform* platform = nullptr);
+  // The same for the daemon of the user named `userName`, who is named to the command.
+  static void restartPrefsDaemonForUser(const std::string& userName, Platform* platform = nullptr);
 
   // The path of the preference file; set at creation.
   std::string settingsFile;

@@ -87,9 +87,10 @@ std::string DataText(const plist::Data& data) {
   return text + ">";
 }
 
-// How a value shows inside a list or another container, as the platform's description
-// of it would: numbers in decimal at full width, booleans as 1 and 0, strings as their
-// text, containers on one line: "(a, b)" and "{key = value; key2 = value2}".
+}  // namespace
+
+// Numbers in decimal at full width, booleans as 1 and 0, strings as their text,
+// containers on one line, as the platform's description of a value would show them.
 std::string ElementText(const plist::Value& value) {
   switch (value.kind()) {
     case plist::Kind::kString:
@@ -127,7 +128,6 @@ std::string ElementText(const plist::Value& value) {
   return std::string();
 }
 
-// The display text of a value stored under a key.
 std::string DisplayText(const plist::Value& value) {
   switch (value.kind()) {
     case plist::Kind::kBoolean:
@@ -146,6 +146,8 @@ std::string DisplayText(const plist::Value& value) {
       return ElementText(value);
   }
 }
+
+namespace {
 
 // Converts a new value to the kind the file keeps for `valueType`. Values from the
 // command line are text; a number is also taken, as the file holds it. Any other kind
@@ -305,10 +307,17 @@ bool PListFileSettings::setFilePermissions(const std::string& path, const std::s
 
 void PListFileSettings::restartPrefsDaemonForCurrentUser(Platform* system) {
   if (!system) system = Platform::Default();
-  // Elsewhere no daemon caches preference files, so there is nothing to restart.
+  // Elsewhere no daemon caches preference files, so there is nothing to restart (and the
+  // name need not be looked up).
+  if (!system->hasPrefsDaemon()) return;
+  restartPrefsDaemonForUser(system->userName(), system);
+}
+
+void PListFileSettings::restartPrefsDaemonForUser(const std::string& userName, Platform* system) {
+  if (!system) system = Platform::Default();
   if (!system->hasPrefsDaemon()) return;
   std::string error;
-  if (!system->runProgram(PrefsDaemonRestartCommand(system->userName()), &error)) {
+  if (!system->runProgram(PrefsDaemonRestartCommand(userName), &error)) {
     std::fprintf(stderr, "restartPrefsDaemonForUser excptn: %s", error.c_str());
   }
 }

@@ -2,12 +2,42 @@
 
 namespace brtconfig {
 
+std::optional<UserAccount> FakePlatform::lookUpUser(const std::string& userName) {
+  auto found = accounts.find(userName);
+  if (found == accounts.end()) return std::nullopt;
+  return found->second;
+}
+
+bool FakePlatform::becomeUser(const UserAccount& account, std::string* error) {
+  becomeCalls.push_back({account.name, filesAsked.size()});
+  if (failBecomeUser) {
+    if (error) *error = "cannot become " + account.name + ": Operation not permitted";
+    return false;
+  }
+  uid = account.uid;
+  return true;
+}
+
 // Files are real: tests work in temporary folders and look at the bytes on disk.
-bool FakePlatform::exists(const std::string& path) { return Default()->exists(path); }
+bool FakePlatform::exists(const std::string& path) {
+  filesAsked.push_back(path);
+  return Default()->exists(path);
+}
 
 ReadStatus FakePlatform::readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                                   std::string* error) {
+  filesAsked.push_back(path);
   return Default()->readFile(path, maxBytes, bytes, error);
+}
+
+ReadStatus FakePlatform::readStandardInput(size_t maxBytes, std::string* bytes,
+                                           std::string* error) {
+  if (standardInput.size() > maxBytes) {
+    if (error) *error = "standard input is too large";
+    return ReadStatus::kError;
+  }
+  *bytes = standardInput;
+  return ReadStatus::kOk;
 }
 
 bool FakePlatform::writeFileAtomically(const std::string& path, const FileContent& content,
@@ -46,5 +76,16 @@ void FakePlatform::runShellCommand(const std::string& commandLine) {
 }
 
 void FakePlatform::log(const std::string& message) { logLines.push_back(message); }
+
+bool FakePlatform::randomBytes(void* buffer, size_t size, std::string* error) {
+  randomRequests.push_back(size);
+  if (failRandomBytes) {
+    if (error) *error = "cannot read random bytes: Function not implemented";
+    return false;
+  }
+  auto* out = static_cast<unsigned char*>(buffer);
+  for (size_t i = 0; i < size; ++i) out[i] = nextRandomByte++;
+  return true;
+}
 
 }  // namespace brtconfig

@@ -4,6 +4,7 @@
 #ifndef BRTCONFIG_TESTING_FAKE_PLATFORM_H_
 #define BRTCONFIG_TESTING_FAKE_PLATFORM_H_
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,8 +20,14 @@ class FakePlatform : public Platform {
   std::string name = "teacher";
   std::optional<std::string> home;
   bool prefsDaemon = false;
-  bool failSetAttributes = false;  // setOwnerGroupMode then fails with an error.
-  bool failRunProgram = false;     // runProgram then fails to start the program.
+  bool failSetAttributes = false;               // setOwnerGroupMode then fails with an error.
+  bool failRunProgram = false;                  // runProgram then fails to start the program.
+  std::map<std::string, UserAccount> accounts;  // The password database, by name.
+  bool failBecomeUser = false;                  // becomeUser then fails.
+  bool failRandomBytes = false;                 // randomBytes then fails with an error.
+  // randomBytes hands out this byte and its successors (mod 256), one per byte asked.
+  unsigned char nextRandomByte = 0;
+  std::string standardInput;  // What readStandardInput hands out.
 
   // What was asked.
   struct AttributeCall {
@@ -31,13 +38,27 @@ class FakePlatform : public Platform {
   std::vector<std::vector<std::string>> programs;  // runProgram argv lists.
   std::vector<std::string> shellCommands;          // runShellCommand lines.
   std::vector<std::string> logLines;               // log messages, without prefix.
+  std::vector<size_t> randomRequests;              // randomBytes sizes.
+  std::vector<std::string> filesAsked;             // Paths of exists and readFile calls, in order.
+  // The names becomeUser was asked for, each with how many entries `filesAsked` had
+  // then, so tests can see which files were looked at before the change of user.
+  struct BecomeCall {
+    std::string name;
+    size_t filesAskedBefore;
+  };
+  std::vector<BecomeCall> becomeCalls;
 
   unsigned realUserId() override { return uid; }
   std::string userName() override { return name; }
   std::optional<std::string> homeFolder() override { return home; }
+  std::optional<UserAccount> lookUpUser(const std::string& userName) override;
+  // Records the call; on success the fake's uid becomes the account's (its name stays,
+  // as the database's first name for a uid need not be the account's).
+  bool becomeUser(const UserAccount& account, std::string* error) override;
   bool exists(const std::string& path) override;
   ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                       std::string* error) override;
+  ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) override;
   bool writeFileAtomically(const std::string& path, const FileContent& content,
                            std::string* error) override;
   LockStatus lockFile(const std::string& path, unsigned waitMillis,
@@ -49,6 +70,7 @@ class FakePlatform : public Platform {
   void runShellCommand(const std::string& commandLine) override;
   void log(const std::string& message) override;
   bool hasPrefsDaemon() override { return prefsDaemon; }
+  bool randomBytes(void* buffer, size_t size, std::string* error) override;
 };
 
 }  // namespace brtconfig

@@ -2,14 +2,21 @@
 
 #include <utf8proc.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <string>
 
 #include "text/unicode_class.h"
 #include "text/utf.h"
 
 namespace text {
 namespace {
+
+// Whole reals below this many are written out in full by ShortestRealText.
+constexpr double kLargestPlainReal = 1e15;
 
 // White space as the platform's scanners skip it: space separators, line and paragraph
 // separators, and the controls tab to carriage return and NEL.
@@ -73,6 +80,21 @@ bool BoolValue(std::string_view utf8) {
   if (pos == utf8.size()) return false;
   const char c = utf8[pos];
   return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+}
+
+std::string ShortestRealText(double value, bool asFloat32) {
+  char text[40];
+  // A whole number is written out, as it would be typed: "5000", not "5e+03".
+  if (std::fabs(value) < kLargestPlainReal && value == std::trunc(value)) {
+    std::snprintf(text, sizeof text, "%.0f", value);
+    return text;
+  }
+  for (int precision = 1; precision <= 17; ++precision) {
+    std::snprintf(text, sizeof text, "%.*g", precision, value);
+    const double back = std::strtod(text, nullptr);
+    if (asFloat32 ? static_cast<float>(back) == static_cast<float>(value) : back == value) break;
+  }
+  return text;
 }
 
 }  // namespace text

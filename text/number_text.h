@@ -1,8 +1,9 @@
-// The platform's conversions of text to numbers and truth values.
+// The platform's conversions of text to numbers and truth values, and of reals to text.
 #ifndef BRTCONFIG_TEXT_NUMBER_TEXT_H_
 #define BRTCONFIG_TEXT_NUMBER_TEXT_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace text {
@@ -17,6 +18,12 @@ int32_t IntValue(std::string_view utf8);
 // True when, after leading white space (as IntValue skips it), an optional sign and
 // leading zeros, the first character is Y, y, T, t or a digit from 1 to 9 (ASCII).
 bool BoolValue(std::string_view utf8);
+
+// The shortest text of `value` that reads back as the same number: compared as a 4-byte
+// float when `asFloat32` (a real a binary file held at that width), else as a double.
+// Whole numbers below 10^15 are written out ("5000", "-0"), others take the shortest "%g"
+// form ("0.1", "1e+100"); NaN and infinities show as "nan", "inf", "-inf".
+std::string ShortestRealText(double value, bool asFloat32 = false);
 
 }  // namespace text
 

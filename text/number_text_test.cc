@@ -50,5 +50,24 @@ TEST(NumberTextTest, BoolValueLooksAtTheFirstSignificantCharacter) {
   }
 }
 
+TEST(NumberTextTest, ShortestRealTextReadsBackTheSameNumberAtItsWidth) {
+  const struct {
+    double value;
+    bool asFloat32;
+    const char* text;
+  } cases[] = {{5000, false, "5000"},
+               {123456789012345.0, false, "123456789012345"},
+               {1e15, false, "1e+15"},
+               {-1e-7, false, "-1e-07"},
+               {2.5, false, "2.5"},
+               {0.1 + 0.2, false, "0.30000000000000004"},
+               {1e100, false, "1e+100"},
+               {-0.0, false, "-0"},
+               // A float widened to a double shows as the float it was, unless read as a double.
+               {static_cast<double>(0.1f), true, "0.1"},
+               {static_cast<double>(0.1f), false, "0.10000000149011612"}};
+  for (const auto& c : cases) EXPECT_EQ(ShortestRealText(c.value, c.asFloat32), c.text) << c.text;
+}
+
 }  // namespace
 }  // namespace text

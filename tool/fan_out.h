@@ -3,48 +3,70 @@
 #ifndef BRTCONFIG_TOOL_FAN_OUT_H_
 #define BRTCONFIG_TOOL_FAN_OUT_H_
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
 #include "settings/setting.h"
+#include "tool/run.h"
 
 namespace brtconfig {
 
-// The folder of the system-wide preference files, fixed when the tool is built.
-extern const char kSystemPrefsFolder[];
+class PListFileSettings;
 
-// The current user's preferences folder, "Library/Preferences" inside the home folder,
-// or "" when the home folder is unknown.
-std::string UserPrefsFolder(Platform* platform = Platform::Default());
+// The names of the teacher-side preference files, in the order they are handled and
+// printed from.
+inline constexpr const char* kTeacherFileNames[] = {
+    "com.brellan.teacher.plist",
+    "com.tovrika.teacher.plist",
+    "com.brellan.techconsole.plist",
+    "com.tovrika.techconsole.plist",
+};
 
-// The teacher-side preference files that exist for this run, in their fixed order: the
-// four candidates in `systemFolder` when run as root, otherwise the same names in the
-// user's preferences folder (bare names, looked up in the working folder, when that
-// folder is unknown). May be empty.
-std::vector<std::string> PreferenceFilePaths(Platform* platform = Platform::Default(),
-                                             const std::string& systemFolder = kSystemPrefsFolder);
+// The names of the student settings file, the first preferred when both exist.
+inline constexpr const char* kStudentFileNames[] = {
+    "com.brellan.student.settings.plist",
+    "com.tovrika.student.settings.plist",
+};
 
-// The per-file form: opens the file at `path`; when `update` is set puts `*value` under
-// `key` and saves it, then, when `students` is set and the user is root, mirrors the
-// change into the student settings file of `systemFolder` (never created). When `print`
-// is set, prints the key's value as the file now holds it. Failures are reported on
-// standard error. Returns false when the file could not be opened, updated or saved, or
-// the student settings file could not be saved.
-bool ChangeValue(std::string_view key, const SettingValue* value, bool update, bool students,
-                 bool print, const std::string& path, Platform* platform = Platform::Default(),
-                 const std::string& systemFolder = kSystemPrefsFolder);
+// The teacher-side preference files that exist for the run, in their fixed order: the
+// four candidate names in the run's preferences folder. May be empty.
+std::vector<std::string> PreferenceFilePaths(const Run& run);
+
+// The student settings file of the run's system folder that exists (the newer name
+// preferred), or "" when there is none.
+std::string StudentFilePath(const Run& run);
+
+// Kills the student daemon when `students` is set and then makes the teacher's
+// preference-cache daemon reread its files when `teacherSpecific` is set.
+void TellDaemons(bool students, bool teacherSpecific, const Run& run);
+
+// Prints `message` on standard error, then the cause of the store's last failure as a
+// log line.
+void ReportFailure(const char* message, const PListFileSettings& settings, Platform* platform);
+
+// Prints a setting's value as a query does: "KEY = value" with the store's display text
+// `shown`, or "KEY is not set." when there is none or it is empty; then `suffix` and the
+// line end.
+void PrintValue(const std::string& key, const std::optional<std::string>& shown,
+                const std::string& suffix = "");
+
+// The per-file form: opens the file at `path`; for a change (`value` not null) puts
+// `*value` under `key` and saves it, then, when the setting concerns students and the
+// user is root, mirrors the change into the student settings file (never created). When
+// `print` is set, prints the key's value as the file now holds it. Failures are reported
+// on standard error. Returns false when the file could not be opened, updated or saved,
+// or the student settings file could not be saved.
+bool ChangeValue(std::string_view key, const SettingValue* value, bool print,
+                 const std::string& path, const Run& run);
 
 // The fan-out form: the per-file form over every path of PreferenceFilePaths, printing
-// from the first only; then kills the student daemon ("killall brdaemon") when `students`
-// is set, and makes the
-// preference-cache daemon reread its files when `key` is teacher-specific. `value` is
-// null for a query. Returns false when any file failed as above; true also when there is
-// no file at all.
-bool ChangeValue(std::string_view key, const SettingValue* value, bool update, bool students,
-                 Platform* platform = Platform::Default(),
-                 const std::string& systemFolder = kSystemPrefsFolder);
+// from the first only; then, for a change of a setting that concerns students, kills the
+// student daemon ("killall brdaemon"), and makes the preference-cache daemon reread its
+// files when `key` is teacher-specific. `value` is null for a query. Returns false when
+// any file failed as above; true also when there is no file at all.
+bool ChangeValue(std::string_view key, const SettingValue* value, const Run& run);
 
 }  // namespace brtconfig
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -14,6 +15,8 @@
 #include "settings/plist_file_settings.h"
 #include "testing/fake_platform.h"
 #include "testing/temp_dir.h"
+#include "tool/apply.h"
+#include "tool/managed.h"
 
 namespace brtconfig {
 namespace {
@@ -31,7 +34,14 @@ class WriteRecordingPlatform : public FakePlatform {
     return FakePlatform::writeFileAtomically(path, content, error);
   }
 
+  LockStatus lockFile(const std::string& path, unsigned waitMillis,
+                      std::unique_ptr<FileLock>* lock) override {
+    locks.push_back(path);
+    return FakePlatform::lockFile(path, waitMillis, lock);
+  }
+
   std::vector<std::string> writes;
+  std::vector<std::string> locks;
   std::set<std::string> failingWrites;
 };
 
@@ -71,10 +81,10 @@ class FanOutTest : public ::testing::Test {
   }
 
   // Runs the fan-out and keeps what it printed; returns its result.
-  bool FanOut(const char* key, const SettingValue* value, bool update, bool students) {
+  bool FanOut(const char* key, const SettingValue* value) {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    bool ok = ChangeValue(key, value, update, students, &platform, system.path);
+    bool ok = ChangeValue(key, value, MakeRun(&platform, system.path));
     out = ::testing::internal::GetCapturedStdout();
     err = ::testing::internal::GetCapturedStderr();
     return ok;
@@ -105,11 +115,11 @@ TEST_F(FanOutTest, RootFindsSystemFilesInCandidateOrder) {
   MakeSystemFile(kOldConsole);
   MakeSystemFile(kOldTeacher);
   MakeSystemFile(kStudent);
-  EXPECT_EQ(PreferenceFilePaths(&platform, system.path),
+  EXPECT_EQ(PreferenceFilePaths(MakeRun(&platform, system.path)),
             (std::vector<std::string>{SystemFile(kOldTeacher), SystemFile(kOldConsole)}));
   MakeSystemFile(kConsole);
   MakeSystemFile(kTeacher);
-  EXPECT_EQ(PreferenceFilePaths(&platform, system.path),
+  EXPECT_EQ(PreferenceFilePaths(MakeRun(&platform, system.path)),
             (std::vector<std::string>{SystemFile(kTeacher), SystemFile(kOldTeacher),
                                       SystemFile(kConsole), SystemFile(kOldConsole)}));
 }
@@ -117,13 +127,13 @@ TEST_F(FanOutTest, RootFindsSystemFilesInCandidateOrder) {
 TEST_F(FanOutTest, UserLooksOnlyInOwnFolder) {
   for (const char* name : {kTeacher, kOldTeacher, kConsole, kOldConsole}) MakeSystemFile(name);
   platform.uid = 501;
-  EXPECT_TRUE(PreferenceFilePaths(&platform, system.path).empty());
+  EXPECT_TRUE(PreferenceFilePaths(MakeRun(&platform, system.path)).empty());
 
   std::string prefs = home.path + "/Library/Preferences";
   ASSERT_EQ(mkdir((home.path + "/Library").c_str(), 0755), 0);
   ASSERT_EQ(mkdir(prefs.c_str(), 0755), 0);
   ASSERT_TRUE(TempDir::writeFile(prefs + "/" + kOldConsole, PlistWith("")));
-  EXPECT_EQ(PreferenceFilePaths(&platform, system.path),
+  EXPECT_EQ(PreferenceFilePaths(MakeRun(&platform, system.path)),
             std::vector<std::string>{prefs + "/" + kOldConsole});
 
   // Without a home folder the bare names are looked up in the working folder. A child
@@ -138,7 +148,7 @@ TEST_F(FanOutTest, UserLooksOnlyInOwnFolder) {
     std::string names = "cannot enter " + prefs;
     if (chdir(prefs.c_str()) == 0) {
       names.clear();
-      for (const std::string& path : PreferenceFilePaths(&platform, system.path)) {
+      for (const std::string& path : PreferenceFilePaths(MakeRun(&platform, system.path))) {
         names += path + "\n";
       }
     }
@@ -160,7 +170,7 @@ TEST_F(FanOutTest, FailingFirstFileSilencesThePrintButLaterFilesChange) {
   ASSERT_TRUE(TempDir::writeFile(SystemFile(kTeacher), "not a property list"));
   MakeSystemFile(kOldConsole);
   SettingValue value("true");
-  EXPECT_FALSE(FanOut("AlertOnUpdate", &value, true, false));
+  EXPECT_FALSE(FanOut("AlertOnUpdate", &value));
   EXPECT_EQ(out, "");
   EXPECT_EQ(err, "Unable to open teacher preference file.\n");
   EXPECT_EQ(TempDir::readFile(SystemFile(kTeacher)), "not a property list");
@@ -170,14 +180,14 @@ TEST_F(FanOutTest, FailingFirstFileSilencesThePrintButLaterFilesChange) {
   MakeSystemFile(kTeacher);
   platform.failingWrites.insert(SystemFile(kTeacher));
   value = SettingValue("false");
-  EXPECT_FALSE(FanOut("AlertOnUpdate", &value, true, false));
+  EXPECT_FALSE(FanOut("AlertOnUpdate", &value));
   EXPECT_EQ(out, "");
   EXPECT_EQ(err, "Unable to save settings\n");
   EXPECT_EQ(Stored(SystemFile(kOldConsole), "AlertOnUpdate"), "false");
 
   // A later file failing still prints from the first.
   platform.failingWrites = {SystemFile(kOldConsole)};
-  EXPECT_FALSE(FanOut("AlertOnUpdate", &value, true, false));
+  EXPECT_FALSE(FanOut("AlertOnUpdate", &value));
   EXPECT_EQ(out, "AlertOnUpdate = false\n");
   EXPECT_EQ(err, "Unable to save settings\n");
 }
@@ -205,7 +215,7 @@ TEST_F(FanOutTest, RootMirrorsIntoTheExistingStudentFileOnly) {
     platform.writes.clear();
     platform.shellCommands.clear();
 
-    EXPECT_TRUE(FanOut("StealthMode", &value, true, true));
+    EXPECT_TRUE(FanOut("StealthMode", &value));
     EXPECT_EQ(out, "StealthMode = 1\n");
     std::vector<std::string> writes = {SystemFile(kTeacher), SystemFile(kOldConsole)};
     if (c.written) {
@@ -227,7 +237,7 @@ TEST_F(FanOutTest, StudentSaveFailureIsReportedAfterEachTeacherFile) {
   MakeSystemFile(kStudent);
   platform.failingWrites.insert(SystemFile(kStudent));
   SettingValue value("0");
-  EXPECT_FALSE(FanOut("SecureMode", &value, true, true));
+  EXPECT_FALSE(FanOut("SecureMode", &value));
   EXPECT_EQ(out, "SecureMode = 0\n");
   EXPECT_EQ(err, "failed to save student settings.\nfailed to save student settings.\n");
   EXPECT_EQ(Stored(SystemFile(kOldTeacher), "SecureMode"), "0");
@@ -238,11 +248,50 @@ TEST_F(FanOutTest, OnlyRootMirrorsWhileTheKillNeedsOnlyTheStudentsFlag) {
   platform.uid = 501;
   platform.prefsDaemon = true;
   SettingValue value("1");
-  EXPECT_TRUE(FanOut("StealthMode", &value, true, true));
+  EXPECT_TRUE(FanOut("StealthMode", &value));
   EXPECT_EQ(out, "");  // No teacher-side file of this user: nothing printed.
   EXPECT_TRUE(platform.writes.empty());
   EXPECT_EQ(platform.shellCommands, std::vector<std::string>{"killall brdaemon 2> /dev/null"});
   EXPECT_TRUE(platform.programs.empty());  // Not a teacher-specific setting.
+}
+
+TEST_F(FanOutTest, ApplyLocksAndWritesEachFileOnceAndTellsTheStudentDaemonOnce) {
+  MakeSystemFile(kTeacher);
+  MakeSystemFile(kOldConsole);
+  MakeSystemFile(kStudent, "<key>Kept</key><string>yes</string>");
+  const std::vector<Change> changes = {
+      {"StealthMode", SettingValue("1")},
+      {"AlertOnUpdate", SettingValue("true")},
+      {"ClassroomServerAddress", SettingValue("10.1.1.1:8080")},
+  };
+  for (bool dryRun : {true, false}) {
+    brtconfig::Run run = MakeRun(&platform, system.path);
+    run.options.dryRun = dryRun;
+    platform.writes.clear();
+    platform.locks.clear();
+    platform.shellCommands.clear();
+    ::testing::internal::CaptureStdout();
+    const int status = ApplyChanges(changes, ManagedPreferences(run), run);
+    out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 0);
+    if (dryRun) {
+      EXPECT_TRUE(platform.locks.empty());  // A preview reads as a query does.
+      EXPECT_TRUE(platform.writes.empty());
+      EXPECT_TRUE(platform.shellCommands.empty());
+      EXPECT_EQ(Stored(SystemFile(kTeacher), "StealthMode"), std::nullopt);
+      continue;
+    }
+    EXPECT_EQ(out,
+              "StealthMode = 1\nAlertOnUpdate = true\nClassroomServerAddress = 10.1.1.1:8080\n");
+    EXPECT_EQ(platform.writes,
+              (std::vector<std::string>{SystemFile(kTeacher), SystemFile(kOldConsole),
+                                        SystemFile(kStudent)}));
+    EXPECT_EQ(platform.shellCommands, std::vector<std::string>{"killall brdaemon 2> /dev/null"});
+    EXPECT_EQ(Stored(SystemFile(kOldConsole), "AlertOnUpdate"), "true");
+    EXPECT_EQ(Stored(SystemFile(kStudent), "StealthMode"), "1");
+    EXPECT_EQ(Stored(SystemFile(kStudent), "AlertOnUpdate"), std::nullopt);  // Not a student's.
+    EXPECT_EQ(Stored(SystemFile(kStudent), "Kept"), "yes");
+  }
 }
 
 }  // namespace

@@ -1,33 +1,121 @@
 #include "tool/front_end.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "plist/value.h"
 #include "settings/plist_file_settings.h"
+#include "settings/profile.h"
 #include "text/unicode_class.h"
 #include "text/utf.h"
+#include "tool/apply.h"
+#include "tool/checks.h"
+#include "tool/fan_out.h"
+#include "tool/managed.h"
+#include "tool/report.h"
 
 namespace brtconfig {
 
 namespace {
 
-// The two key checks shared by a query and a change, in their fixed order: the key must
-// be in the catalogue before the user's right to it is looked at. Prints the refusal and
-// returns false when the key cannot be used.
-bool KeyIsUsable(const std::string& key, Platform* platform) {
-  if (!PListFileSettings::isValidSetting(key)) {
-    fprintf(stderr, "%s is not a valid setting.\n", key.c_str());
-    return false;
+// Checks --user: only root may act for another user, who must be in the password
+// database with a home folder, and not be root. Prints the refusal.
+std::optional<UserAccount> AccountForUser(const std::string& name, Platform* platform) {
+  if (platform->realUserId() != 0) {
+    fprintf(stderr, "--user can only be used as root.\n");
+    return std::nullopt;
   }
-  if (!PListFileSettings::canSetSetting(key, platform)) {
-    if (platform->realUserId() != 0) {
-      fprintf(stderr, "%s is a global setting.  Try again with sudo.\n", key.c_str());
-    } else {
-      fprintf(stderr, "%s is a user-specific setting.  Try again without sudo.\n", key.c_str());
+  std::optional<UserAccount> account = platform->lookUpUser(name);
+  if (!account) {
+    fprintf(stderr, "%s is not a user of this computer.\n", name.c_str());
+    return std::nullopt;
+  }
+  if (account->uid == 0) {
+    fprintf(stderr, "%s is root: --user takes an ordinary user.\n", name.c_str());
+    return std::nullopt;
+  }
+  if (account->home.empty() || account->home[0] != '/') {
+    fprintf(stderr, "%s has no home folder.\n", name.c_str());
+    return std::nullopt;
+  }
+  return account;
+}
+
+// A change through the fan-out, then the warning when a profile forces the setting.
+int ChangeWithWarning(const std::string& key, const SettingValue& value,
+                      const ManagedPreferences& managed, const Run& run) {
+  const bool ok = ChangeValue(key, &value, run);
+  if (!managed.empty()) {
+    // The files the fan-out handled, looked up again: it does not hand them back.
+    std::optional<ForcedValue> forced = managed.forcedValue(key, PreferenceFilePaths(run));
+    if (forced) WarnForced(key, *forced);
+  }
+  return ok ? 0 : 1;
+}
+
+// A run whose first argument is an option.
+int RunWithOptions(const std::vector<std::string>& args, Run run) {
+  std::vector<std::string> rest;
+  if (!ParseOptions(args, &run.options, &rest)) return 1;
+  if (run.options.help) {
+    Usage();
+    OptionsUsage();
+    return 0;
+  }
+  if (rest.size() + 1 > kMaxArguments) {
+    fprintf(stderr, "Too many parameters.\n");
+    return 1;
+  }
+
+  std::optional<UserAccount> account;
+  if (run.options.user) {
+    account = AccountForUser(*run.options.user, run.platform);
+    if (!account) return 1;
+    run.teacherSide = true;
+    run.prefsFolder = JoinPath(JoinPath(account->home, "Library"), "Preferences");
+    run.userName = account->name;
+  }
+
+  if (run.options.uuid && !NormalizeUuid(*run.options.uuid)) {
+    fprintf(stderr, "%s is not a valid UUID.\n", run.options.uuid->c_str());
+    return 1;
+  }
+  // The changes of --apply, or of the key and values; the input is read as the caller.
+  std::optional<std::vector<Change>> changes;
+  if (run.options.apply) {
+    changes = ReadChanges(*run.options.apply, run);
+    if (!changes) return 1;
+  } else if (!rest.empty()) {
+    if (!KeyIsUsable(rest[0], run)) return 1;
+    if (rest.size() > 1) {
+      std::optional<SettingValue> value =
+          ValidValue(rest[0], std::vector<std::string>(rest.begin() + 1, rest.end()));
+      if (!value) return 1;
+      changes = std::vector<Change>{{rest[0], std::move(*value)}};
     }
-    return false;
   }
-  return true;
+
+  // Everything that needs root is done: the managed preferences are read. From here on
+  // a run for another user acts as that user, for good, before any of their files.
+  const ManagedPreferences managed(run);
+  if (account) {
+    std::string error;
+    if (!run.platform->becomeUser(*account, &error)) {
+      fprintf(stderr, "Unable to act as %s: %s\n", account->name.c_str(), error.c_str());
+      return 1;
+    }
+  }
+
+  if (run.options.exportProfile) return ExportProfile(changes, run);
+  if (run.options.list) return ListSettings(managed, run);
+  if (run.options.json) return ShowSettingAsJson(rest[0], managed, run);
+  // A single change goes through the fan-out as without options; a preview, like
+  // several changes, reads each file once.
+  if (changes && (run.options.apply || run.options.dryRun)) {
+    return ApplyChanges(*changes, managed, run);
+  }
+  if (changes) return ChangeWithWarning(rest[0], changes->front().value, managed, run);
+  return ChangeValue(rest[0], nullptr, run) ? 0 : 1;
 }
 
 }  // namespace
@@ -66,6 +154,32 @@ void Usage() {
       "\n");
 }
 
+void OptionsUsage() {
+  printf(
+      "Options, given before the key:\n\n"
+      "\t--help                        Print this text.\n"
+      "\t--user NAME                   As root: handle the teacher-specific settings\n"
+      "\t                              of user NAME, acting as NAME (with a key, a\n"
+      "\t                              change or the options below).\n"
+      "\t--json <key>                  Show the setting as a JSON object.\n"
+      "\t--list                        Show every setting of this side, one\n"
+      "\t                              \"key = value\" line each.\n"
+      "\t--list --json                 The same as one JSON object.\n"
+      "\t--list --plist                The same as an XML property list.\n"
+      "\t--apply FILE                  Apply every setting in FILE (a property list or a\n"
+      "\t                              JSON object; - for standard input) in one run,\n"
+      "\t                              all of them or, when one is refused, none.\n"
+      "\t--dry-run                     With a change or --apply: show what would\n"
+      "\t                              change, and change nothing.\n"
+      "\t--export-profile              Print a configuration profile that enforces the\n"
+      "\t                              settings of this side (with --apply, those of\n"
+      "\t                              FILE).\n"
+      "\t--identifier PREFIX           The profile's identifier (--export-profile).\n"
+      "\t--uuid UUID                   The profile's UUID (--export-profile).\n"
+      "\nWhen a configuration profile forces a setting, a change is still made and a\n"
+      "warning names the profile's value, which takes precedence.\n");
+}
+
 std::string TrimValuePunctuation(std::string_view text) {
   if (!text::IsValidUtf8(text)) return std::string(text);
   size_t pos = 0;
@@ -98,7 +212,10 @@ SettingValue MakeSettingValue(std::string_view key, const std::vector<std::strin
 }
 
 int RunMain(const std::vector<std::string>& args, Platform* platform,
-            const std::string& systemFolder) {
+            const std::string& systemFolder, const std::string& managedFolder) {
+  Run run = MakeRun(platform, systemFolder, managedFolder);
+  if (args.size() >= 2 && IsOption(args[1])) return RunWithOptions(args, std::move(run));
+
   // The count is checked before anything else, the key included.
   if (args.size() > kMaxArguments) {
     fprintf(stderr, "Too many parameters.\n");
@@ -115,21 +232,13 @@ int RunMain(const std::vector<std::string>& args, Platform* platform,
   if (args.empty()) return 0;
 
   const std::string& key = args[1];
-  if (!KeyIsUsable(key, platform)) return 1;
+  if (!KeyIsUsable(key, run)) return 1;
+  if (args.size() == 2) return ChangeValue(key, nullptr, run) ? 0 : 1;
 
-  if (args.size() == 2) {
-    return ChangeValue(key, nullptr, false, false, platform, systemFolder) ? 0 : 1;
-  }
-
-  SettingValue value =
-      MakeSettingValue(key, std::vector<std::string>(args.begin() + 2, args.end()));
-  if (!PListFileSettings::isValidValueForSetting(&value, key)) {
-    fprintf(stderr, "invalid value type for %s.    Hint: %s\n", key.c_str(),
-            PListFileSettings::stringForSetting(key).c_str());
-    return 1;
-  }
-  bool students = PListFileSettings::settingAppliesToStudents(key);
-  return ChangeValue(key, &value, true, students, platform, systemFolder) ? 0 : 1;
+  std::optional<SettingValue> value =
+      ValidValue(key, std::vector<std::string>(args.begin() + 2, args.end()));
+  if (!value) return 1;
+  return ChangeWithWarning(key, *value, ManagedPreferences(run), run);
 }
 
 }  // namespace brtconfig

@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 #include "settings/setting.h"
-#include "tool/fan_out.h"
+#include "tool/run.h"
 
 namespace brtconfig {
 
@@ -18,6 +18,9 @@ inline constexpr size_t kMaxArguments = 66;
 
 // Writes the usage text, with the catalogue's two listings, to standard output.
 void Usage();
+
+// Writes the section on the options that --help adds after the usage text.
+void OptionsUsage();
 
 // The new value for `key` built from the arguments that follow it (`values`, at least
 // one). One value gives a string, trimmed of punctuation at both ends unless `key` is a
@@ -33,9 +36,11 @@ std::string TrimValuePunctuation(std::string_view text);
 // 0 when the usage, the version, a query or a change was carried out, 1 for a refusal or
 // when a teacher-side preference file (or the student settings file) could not be
 // handled. Messages go to standard output and standard error. `systemFolder` is the
-// folder of the system-wide preference files.
+// folder of the system-wide preference files, `managedFolder` that of the managed
+// preferences. Options (arguments beginning with "--") are read only before the key.
 int RunMain(const std::vector<std::string>& args, Platform* platform = Platform::Default(),
-            const std::string& systemFolder = kSystemPrefsFolder);
+            const std::string& systemFolder = kSystemPrefsFolder,
+            const std::string& managedFolder = kManagedPrefsFolder);
 
 }  // namespace brtconfig
 

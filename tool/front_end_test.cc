@@ -1,6 +1,7 @@
 #include "tool/front_end.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -86,6 +87,126 @@ TEST(RunMainTest, DaemonsAreToldOnlyWhenTheSettingConcernsThem) {
         << c.args[0];
     EXPECT_EQ(platform.programs.size(), c.restartsPrefsDaemon ? 1u : 0u) << c.args[0];
   }
+}
+
+// Runs the tool in-process on `args` (without the program's name) and keeps its output.
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+Outcome RunTool(std::vector<std::string> args, FakePlatform* platform, const TempDir& system,
+                const std::string& managed = "/nonexistent/managed") {
+  args.insert(args.begin(), "brtconfig");
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  const int status = RunMain(args, platform, system.path, managed);
+  std::string out = ::testing::internal::GetCapturedStdout();
+  return {status, out, ::testing::internal::GetCapturedStderr()};
+}
+
+class ForUserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform.uid = 0;
+    platform.name = "root";
+    platform.home = "/root-home";  // Never to be used for another user.
+    platform.prefsDaemon = true;
+    platform.accounts["bob"] = UserAccount{"bob", 1001, 20, bobHome.path};
+    platform.accounts["toor"] = UserAccount{"toor", 0, 0, "/var/toor"};
+    platform.accounts["nohome"] = UserAccount{"nohome", 1002, 20, ""};
+    prefs = bobHome.path + "/Library/Preferences";
+  }
+
+  // True when no file in bob's home was looked at before the tool became bob.
+  bool NothingOfBobBeforeTheChange() const {
+    if (platform.becomeCalls.size() != 1) return false;
+    for (size_t i = 0; i < platform.becomeCalls[0].filesAskedBefore; ++i) {
+      if (platform.filesAsked[i].compare(0, bobHome.path.size(), bobHome.path) == 0) return false;
+    }
+    return true;
+  }
+
+  TempDir bobHome;
+  TempDir system;
+  FakePlatform platform;
+  std::string prefs;
+};
+
+TEST_F(ForUserTest, ActsAsTheUserBeforeTouchingTheirFilesAndRestartsTheirDaemon) {
+  ASSERT_EQ(mkdir((bobHome.path + "/Library").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(prefs.c_str(), 0755), 0);
+  ASSERT_TRUE(TempDir::writeFile(prefs + "/com.tovrika.teacher.plist",
+                                 "<plist><dict><key>logLevel</key><integer>0</integer>"
+                                 "</dict></plist>"));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--user", "bob", "logLevel", "1"},
+        std::vector<std::string>{"--user", "bob", "--list"}}) {
+    platform.uid = 0;
+    platform.becomeCalls.clear();
+    platform.filesAsked.clear();
+    platform.programs.clear();
+    Outcome run = RunTool(args, &platform, system);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(NothingOfBobBeforeTheChange()) << args[2];
+    EXPECT_EQ(platform.uid, 1001u);
+    EXPECT_EQ(platform.programs,
+              std::vector<std::vector<std::string>>{PrefsDaemonRestartCommand("bob")});
+  }
+  EXPECT_EQ(TempDir::readFile(prefs + "/com.tovrika.teacher.plist").compare(0, 8, "bplist00"), 0);
+}
+
+struct RefusalCase {
+  unsigned uid;
+  std::vector<std::string> args;
+  const char* message;
+};
+
+TEST_F(ForUserTest, RefusalsTouchNothing) {
+  const RefusalCase cases[] = {
+      {501, {"--user", "bob", "logLevel", "1"}, "--user can only be used as root.\n"},
+      {0, {"--user", "alice", "logLevel"}, "alice is not a user of this computer.\n"},
+      {0, {"--user", "toor", "logLevel"}, "toor is root: --user takes an ordinary user.\n"},
+      {0, {"--user", "nohome", "logLevel"}, "nohome has no home folder.\n"},
+      {0,
+       {"--user", "bob", "StealthMode", "1"},
+       "StealthMode is a global setting and cannot be used with --user.\n"},
+      {0, {"--user", "bob", "logLevel", "7"}, "invalid value type for logLevel.    Hint: 0/1\n"},
+      {0, {"--user", "bob", "nokey"}, "nokey is not a valid setting.\n"},
+      {0, {"--user"}, "--user needs a user name.\n"},
+      {0, {"--user", "--json", "logLevel"}, "--user needs a user name.\n"},
+      {0, {"--user", "bob", "--user", "bob", "logLevel"}, "--user is given twice.\n"},
+      {0,
+       {"--frobnicate", "logLevel"},
+       "--frobnicate is not a valid option.  Try brtconfig --help.\n"},
+      {0, {"--list", "StealthMode"}, "--list cannot be used with a setting.\n"},
+      {0, {"--json", "StealthMode", "1"}, "--json cannot be used with a change.\n"},
+      {0, {"--json"}, "--json needs a setting or --list.\n"},
+      {0, {"--user", "bob"}, "--user needs a setting, --list, --apply or --export-profile.\n"},
+      {501, {"--json", "StealthMode"}, "StealthMode is a global setting.  Try again with sudo.\n"},
+  };
+  for (const RefusalCase& c : cases) {
+    platform.uid = c.uid;
+    platform.filesAsked.clear();
+    Outcome run = RunTool(c.args, &platform, system);
+    EXPECT_EQ(run.status, 1) << c.message;
+    EXPECT_EQ(run.err, c.message);
+    EXPECT_EQ(run.out, "") << c.message;
+    EXPECT_TRUE(platform.filesAsked.empty()) << c.message;
+  }
+  EXPECT_TRUE(platform.becomeCalls.empty());
+  EXPECT_TRUE(platform.programs.empty());
+}
+
+TEST_F(ForUserTest, AFailedChangeOfUserTouchesNoFileOfTheirs) {
+  platform.failBecomeUser = true;
+  Outcome run = RunTool({"--user", "bob", "logLevel", "1"}, &platform, system);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Unable to act as bob: cannot become bob: Operation not permitted\n");
+  ASSERT_EQ(platform.becomeCalls.size(), 1u);
+  EXPECT_EQ(platform.filesAsked.size(), platform.becomeCalls[0].filesAskedBefore);
+  EXPECT_TRUE(NothingOfBobBeforeTheChange());
+  EXPECT_TRUE(platform.programs.empty());
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Fuzzes the property-list readers and writers for a bounded time.
+# Fuzzes the property-list readers and writers, and the reader of files to apply (JSON or
+# property lists, settings/fuzz), for a bounded time.
 #
 #   plist/fuzz/run_fuzzers.sh BUILD_DIR SECONDS
 #
 # BUILD_DIR is configured with -DCMAKE_CXX_COMPILER=clang++ -DBRT_FUZZ=ON -DBRT_SANITIZE=ON.
 # The seed corpus is assembled under BUILD_DIR/fuzz/seeds from the sample files
-# (BRT_PLIST_SAMPLES, default: plist/testdata) and two small built-in documents; each target
-# then runs for SECONDS, one after the other, growing its own corpus in
+# (BRT_PLIST_SAMPLES, default: plist/testdata) and two small built-in documents, plus
+# settings/fuzz/seeds for the reader of files to apply; each target then runs for
+# SECONDS, one after the other, growing its own corpus in
 # BUILD_DIR/fuzz/corpus/TARGET for the next run. Exits 1 when any target reports a
 # crash, sanitizer error, leak, timeout or memory blow-up; reproducers are written to
 # BUILD_DIR/fuzz/artifacts/ and logs to BUILD_DIR/fuzz/logs/.
@@ -20,7 +22,7 @@ build=$(cd "$1" && pwd)
 seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
 samples=${BRT_PLIST_SAMPLES:-$here/../testdata}
-targets="xml_read_fuzzer binary_read_fuzzer round_trip_fuzzer"
+targets="xml_read_fuzzer binary_read_fuzzer round_trip_fuzzer apply_input_fuzzer"
 
 # shellcheck disable=SC2086
 cmake --build "$build" --target $targets
@@ -85,18 +87,23 @@ XML
 
 status=0
 for target in $targets; do
+  program=$build/plist/fuzz/$target
+  dict=("-dict=$here/plist.dict")
   case $target in
     xml_read_fuzzer) seeds=("$work/seeds/xml") ;;
-    binary_read_fuzzer) seeds=("$work/seeds/binary") ;;
+    binary_read_fuzzer) seeds=("$work/seeds/binary") dict=() ;;
+    apply_input_fuzzer)
+      program=$build/settings/fuzz/$target
+      seeds=("$here/../../settings/fuzz/seeds" "$work/seeds/xml" "$work/seeds/binary")
+      dict=("-dict=$here/../../settings/fuzz/apply_input.dict")
+      ;;
     *) seeds=("$work/seeds/xml" "$work/seeds/binary") ;;
   esac
-  dict=()
-  [ "$target" != binary_read_fuzzer ] && dict=("-dict=$here/plist.dict")
   corpus=$work/corpus/$target
   mkdir -p "$corpus"
   log=$work/logs/$target.log
   echo "== $target for ${seconds}s"
-  if "$build/plist/fuzz/$target" "$corpus" "${seeds[@]}" "${dict[@]}" \
+  if "$program" "$corpus" "${seeds[@]}" "${dict[@]}" \
       -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -timeout=10 \
       -print_final_stats=1 -artifact_prefix="$work/artifacts/$target-" >"$log" 2>&1; then
     grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units)' "$log" || true

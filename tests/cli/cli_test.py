@@ -13,6 +13,7 @@ import argparse
 import collections
 import datetime
 import fcntl
+import json
 import os
 import plistlib
 import random
@@ -37,6 +38,7 @@ OLD_CONSOLE = "com.tovrika.techconsole.plist"
 STUDENT = "com.brellan.student.settings.plist"
 OLD_STUDENT = "com.tovrika.student.settings.plist"
 KILL_STUDENT_DAEMON = "brdaemon"  # What the stand-in killall records.
+TEACHER_NAME = "brtteacher"  # The teacher of --user runs, in a private password file.
 
 GLOBAL_SETTINGS = [
     ("AlertOnUpdate", "true/false"),
@@ -183,6 +185,17 @@ class Session(unittest.TestCase):
             os.chown(path, NOBODY, NOBODY)
         return path
 
+    def link_to_a_root_file(self, name):
+        """A preference file of root's in a folder only root may write to, and a link to
+        it that the teacher planted in their folder under `name`. Returns the file's path
+        and its bytes."""
+        locked = os.path.join(self.tmp, "locked")
+        os.mkdir(locked, 0o755)
+        target = self.make_prefs(os.path.join(locked, name), {"logLevel": 0})
+        os.symlink(target, self.user_file(name))
+        os.lchown(self.user_file(name), NOBODY, NOBODY)
+        return target, self.snapshot(target)
+
     # ---- Checks, one per kind ----
 
     def assert_stdout(self, run, text):
@@ -208,6 +221,14 @@ class Session(unittest.TestCase):
         match = re.fullmatch(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \S+\[\d+\] (.*)\n", line)
         self.assertIsNotNone(match, line)
         self.assertRegex(match.group(1), as_bytes(reason))
+
+    def assert_save_refused(self, run, target):
+        """Nothing printed, the save refused because the run may not write beside `target`."""
+        self.assert_stdout(run, "")
+        self.assert_failure(run, "Unable to save settings\n",
+                            "^cannot create a temporary file for %s: Permission denied$"
+                            % re.escape(target))
+        self.assert_status(run, 1)
 
     def assert_stored(self, path, expected):
         """The file holds `expected` (a dict of some of its entries, with kinds), both as
@@ -571,18 +592,10 @@ class ChangesAsUser(Session):
     def test_unwritable_first_file_prints_nothing_while_later_files_change(self):
         if not self.root:
             self.skipTest("needs root to make a file the user cannot replace")
-        locked = os.path.join(self.tmp, "locked")
-        os.mkdir(locked, 0o755)
-        target = self.make_prefs(os.path.join(locked, TEACHER), {"logLevel": 0})
-        before = self.snapshot(target)
-        os.symlink(target, self.user_file(TEACHER))
+        target, before = self.link_to_a_root_file(TEACHER)
         console = self.make_prefs(self.user_file(OLD_CONSOLE), {"logLevel": 0})
         run = self.as_user("logLevel", "1")
-        self.assert_stdout(run, "")
-        self.assert_failure(run, "Unable to save settings\n",
-                            "^cannot create a temporary file for %s: Permission denied$"
-                            % re.escape(target))
-        self.assert_status(run, 1)
+        self.assert_save_refused(run, target)
         self.assert_untouched(target, before)
         self.assert_stored(console, {"logLevel": 1})
 
@@ -714,14 +727,360 @@ class OverlappingRuns(Session):
                 self.assertEqual(stored, dict(filler, **{key: value for key, _, value in changes}))
 
 
+class ForAnotherUser(Session):
+    """Root acting for a teacher with --user. The teacher, TEACHER_NAME, exists only in a
+    password file that a private mount namespace lays over /etc/passwd for the run."""
+
+    def setUp(self):
+        super().setUp()
+        if not self.root:
+            self.skipTest("needs root")
+        probe = subprocess.run(["unshare", "--mount", "true"], stderr=subprocess.DEVNULL)
+        if probe.returncode != 0:
+            self.skipTest("needs a private mount namespace (unshare --mount)")
+        self.passwd = os.path.join(self.tmp, "passwd")
+        with open("/etc/passwd") as real, open(self.passwd, "w") as private:
+            private.write(real.read())
+            private.write("%s:x:%d:%d:Teacher:%s:/bin/sh\n" % (TEACHER_NAME, NOBODY, NOBODY,
+                                                                self.home))
+
+    def for_teacher(self, *args):
+        script = 'mount --bind "$0" /etc/passwd && exec "$@"'
+        return self.run_tool(["unshare", "--mount", "--", "sh", "-c", script, self.passwd],
+                             ("--user",) + args)
+
+    def test_changes_exactly_the_teachers_file_in_binary_owned_by_them(self):
+        prefs = self.make_prefs(self.user_file(OLD_TEACHER), {"thumbnailDelay": 1, "x": "y"})
+        system_copy = self.make_prefs(self.system_file(OLD_TEACHER), {"thumbnailDelay": 1})
+        system_before = self.snapshot(system_copy)
+        run = self.for_teacher(TEACHER_NAME, "thumbnailDelay", "5000")
+        self.assert_stdout(run, "thumbnailDelay = 5000\n")
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        self.assert_stored(prefs, {"thumbnailDelay": 5000, "x": "y"})
+        self.assert_format(prefs, plistlib.FMT_BINARY)
+        self.assert_owned(prefs, NOBODY, 0o644)
+        self.assert_untouched(system_copy, system_before)
+        self.assertEqual(os.listdir(self.user_prefs), [OLD_TEACHER])
+        self.assert_stdout(self.for_teacher(TEACHER_NAME, "thumbnailDelay"),
+                           "thumbnailDelay = 5000\n")
+        # Several settings at once, from a file that only root can read.
+        settings = os.path.join(self.tmp, "teacher.json")
+        with open(settings, "w") as f:
+            f.write('{"logLevel": 1, "channels": [7, 8]}')
+        os.chmod(settings, 0o600)
+        run = self.for_teacher(TEACHER_NAME, "--apply", settings)
+        self.assert_stdout(run, "logLevel = 1\nchannels = 7 8 \n")
+        self.assert_status(run, 0)
+        self.assert_stored(prefs, {"thumbnailDelay": 5000, "logLevel": 1, "channels": ["7", "8"]})
+        self.assert_owned(prefs, NOBODY, 0o644)
+
+    def test_a_link_planted_by_the_teacher_leaves_the_root_file_untouched(self):
+        target, before = self.link_to_a_root_file(TEACHER)
+        run = self.for_teacher(TEACHER_NAME, "logLevel", "1")
+        self.assert_save_refused(run, target)
+        self.assert_untouched(target, before)
+        self.assert_owned(target, 0, 0o644)
+        self.assertEqual(os.listdir(os.path.dirname(target)), [TEACHER])
+
+    def test_refusals_touch_nothing(self):
+        prefs = self.make_prefs(self.user_file(TEACHER), {"logLevel": 0})
+        before = self.snapshot(prefs)
+        for run, message in [
+            (self.as_user("--user", TEACHER_NAME, "logLevel", "1"),
+             "--user can only be used as root.\n"),
+            (self.for_teacher("no-such-user-brt", "logLevel", "1"),
+             "no-such-user-brt is not a user of this computer.\n"),
+            (self.for_teacher(TEACHER_NAME, "StealthMode", "1"),
+             "StealthMode is a global setting and cannot be used with --user.\n"),
+            (self.for_teacher(TEACHER_NAME, "--frob", "logLevel"),
+             "--frob is not a valid option.  Try brtconfig --help.\n"),
+        ]:
+            self.assert_refused(run, message)
+        self.assert_untouched(prefs, before)
+
+
+class SettingsAsData(Session):
+    """--json, --list and what configuration profiles force."""
+
+    def tearDown(self):
+        shutil.rmtree(ARGS.managed_folder, ignore_errors=True)
+        super().tearDown()
+
+    def managed_file(self, name, values, user=None):
+        folder = os.path.join(ARGS.managed_folder, user) if user else ARGS.managed_folder
+        os.makedirs(folder, exist_ok=True)
+        return self.make_prefs(os.path.join(folder, name), values)
+
+    def json_of(self, run):
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        return json.loads(run.stdout, object_pairs_hook=collections.OrderedDict)
+
+    def test_json_gives_each_value_typed_as_in_the_file(self):
+        prefs = self.make_prefs(self.system_file(OLD_TEACHER), {
+            "AlertOnUpdate": True, "AllowAudio": 1, "CleverURL": "http://x/\u00e9\"",
+            "RelayServerAddress": ["a", "b"], "MaxThumbnailStudents": 2.5,
+            "ClassroomServerAddress": datetime.datetime(2020, 1, 2, 3, 4, 5),
+            "Authorization": b"\x00\x01",
+        })
+        self.make_prefs(self.system_file(OLD_CONSOLE), {"SecureMode": 1})
+        for key, value, kind in [
+            ("AlertOnUpdate", True, "boolean"), ("AllowAudio", 1, "integer"),
+            ("CleverURL", "http://x/\u00e9\"", "string"),
+            ("RelayServerAddress", ["a", "b"], "string"),
+            ("MaxThumbnailStudents", 2.5, "integer"),
+            ("ClassroomServerAddress", "2020-01-02 03:04:05 +0000", "string"),
+            ("Authorization", "<0001>", "integer"),
+            ("SecureMode", None, "integer"),  # Set in a later file only.
+        ]:
+            got = self.json_of(self.as_root("--json", key))
+            self.assertEqual(list(got.items()), [("key", key), ("value", value), ("kind", kind),
+                                                 ("file", prefs), ("forced", False)])
+        teacher = self.json_of(self.as_user("--json", "channels"))
+        self.assertEqual(teacher, {"key": "channels", "value": None, "kind": "list",
+                                   "file": None, "forced": False})
+
+    def test_list_shows_every_setting_of_the_side_in_catalogue_order(self):
+        self.make_prefs(self.user_file(CONSOLE), {
+            "channels": ["1", "2"], "thumbnailDelay": 5000, "useSingleChannel": False,
+            "dynamicClassListPath": "", "Other": 1})
+        run = self.as_user("--list")
+        lines = ["channels = 1 2 ", "thumbnailDelay = 5000", "useSingleChannel = false"]
+        expected = "".join(
+            next((line + "\n" for line in lines if line.startswith(key + " = ")),
+                 key + " is not set.\n")
+            for key, _ in TEACHER_SETTINGS)
+        self.assert_stdout(run, expected)
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        listing = self.json_of(self.as_user("--list", "--json"))
+        self.assertEqual(list(listing), [key for key, _ in TEACHER_SETTINGS])
+        self.assertEqual(listing["channels"], {"value": ["1", "2"], "kind": "list",
+                                               "file": self.user_file(CONSOLE),
+                                               "forced": False})
+        self.assertEqual(listing["dynamicClassListPath"]["value"], "")
+        self.assertIsNone(listing["logLevel"]["value"])
+        root_listing = self.json_of(self.as_root("--list", "--json"))
+        self.assertEqual(list(root_listing), [key for key, _ in GLOBAL_SETTINGS])
+
+    def test_a_forced_setting_is_changed_warned_about_and_reported(self):
+        prefs = self.make_prefs(self.system_file(TEACHER), {"AllowAudio": 1})
+        self.managed_file(TEACHER, {"AllowAudio": 0, "StealthMode": 1})
+        self.managed_file(OLD_TEACHER, {"CleverURL": "unrelated domain"})
+        run = self.as_root("AllowAudio", "1")
+        self.assert_stdout(run, "AllowAudio = 1\n")
+        self.assert_stderr(run, "Warning: a configuration profile sets AllowAudio = 0; the "
+                                "profile's value takes precedence until the profile is "
+                                "removed.\n")
+        self.assert_status(run, 0)
+        self.assert_stored(prefs, {"AllowAudio": 1})
+        got = self.json_of(self.as_root("--json", "AllowAudio"))
+        self.assertEqual((got["value"], got["forced"], got["forcedValue"]), (1, True, 0))
+        listing = self.as_root("--list").stdout.decode().splitlines()
+        self.assertIn("AllowAudio = 1  [a profile forces 0]", listing)
+        self.assertIn("StealthMode is not set.  [a profile forces 1]", listing)
+        self.assertIn("CleverURL is not set.", listing)  # Its domain is not handled here.
+        # The teacher's own profile counts for a teacher-specific setting.
+        user_prefs = self.make_prefs(self.user_file(TEACHER), {})
+        self.managed_file(TEACHER, {"thumbnailDelay": 2000}, user="nobody")
+        run = self.as_user("thumbnailDelay", "5000")
+        self.assert_stdout(run, "thumbnailDelay = 5000\n")
+        self.assert_stderr(run, "Warning: a configuration profile sets thumbnailDelay = 2000; "
+                                "the profile's value takes precedence until the profile is "
+                                "removed.\n")
+        self.assert_stored(user_prefs, {"thumbnailDelay": 5000})
+
+
+class FleetRuns(Session):
+    """Several settings in one run (--apply), previews (--dry-run), the round trip through
+    --list, and configuration profiles (--export-profile)."""
+
+    SETTINGS = {"AllowAudio": 0, "StealthMode": 1, "AlertOnUpdate": True,
+                "ClassroomServerAddress": "10.1.1.1:8080", "MaxThumbnailStudents": 40}
+
+    def input_file(self, name, data):
+        path = os.path.join(self.tmp, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def machine(self):
+        """A fresh machine: two teacher-side files and the student settings file."""
+        self.empty_system_folder()
+        return [self.make_prefs(self.system_file(name), {"AllowAudio": 1, "Other": [1]})
+                for name in (TEACHER, OLD_CONSOLE)] + [
+                    self.make_prefs(self.system_file(STUDENT), {"Kept": "yes"})]
+
+    def test_apply_from_json_xml_and_binary_changes_every_file_alike(self):
+        results = []
+        for data in (json.dumps(self.SETTINGS).encode(),
+                     plistlib.dumps(self.SETTINGS, sort_keys=False),
+                     plistlib.dumps(self.SETTINGS, fmt=plistlib.FMT_BINARY, sort_keys=False)):
+            teacher, console, student = self.machine()
+            if os.path.exists(self.killall_log):
+                os.remove(self.killall_log)
+            run = self.as_root("--apply", self.input_file("in", data))
+            self.assert_stdout(run, "AllowAudio = 0\nStealthMode = 1\nAlertOnUpdate = true\n"
+                                    "ClassroomServerAddress = 10.1.1.1:8080\n"
+                                    "MaxThumbnailStudents = 40\n")
+            self.assert_stderr(run, "")
+            self.assert_status(run, 0)
+            for path in (teacher, console):
+                self.assert_stored(path, dict(self.SETTINGS, Other=[1]))
+            self.assert_stored(student, {"StealthMode": 1, "Kept": "yes",
+                                         "ClassroomServerAddress": "10.1.1.1:8080"})
+            self.assertNotIn("AllowAudio", self.assert_stored(student, {}))
+            self.assert_student_daemon_kills(1)
+            results.append([self.snapshot(p) for p in (teacher, console, student)])
+        self.assertEqual(results[0], results[1])
+        self.assertEqual(results[0], results[2])
+        # Standard input, as a teacher.
+        prefs = self.make_prefs(self.user_file(TEACHER), {})
+        done = subprocess.run(
+            ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups", "--",
+             ARGS.brtconfig, "--apply", "-"], input=b'{"channels": [3, 4], "logLevel": 1}',
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env={"HOME": self.home})
+        self.assertEqual((done.returncode, done.stdout, done.stderr),
+                         (0, b"channels = 3 4 \nlogLevel = 1\n", b""))
+        self.assert_stored(prefs, {"channels": ["3", "4"], "logLevel": 1})
+
+    def test_bad_entries_or_a_damaged_input_touch_nothing(self):
+        files = self.machine()
+        before = [self.snapshot(p) for p in files]
+        bad = {"AllowAudio": 7, "StealthMode": 1, "Nope": 1, "logLevel": 1,
+               "AlertOnUpdate": "yes"}
+        for data, message in [
+            (json.dumps(bad).encode(),
+             "invalid value type for AllowAudio.    Hint: 0/1\n"
+             "Nope is not a valid setting.\n"
+             "logLevel is a user-specific setting.  Try again without sudo.\n"
+             "invalid value type for AlertOnUpdate.    Hint: true/false\n"),
+            (b'{"StealthMode": 1, "channel": []}',
+             "invalid entry channel in %s: the list is empty.\n"),
+            (b'{"StealthMode": 1, "AllowAudio": ',
+             "Unable to apply %s: not valid JSON: "),
+            (plistlib.dumps(self.SETTINGS, fmt=plistlib.FMT_BINARY)[:-9],
+             "Unable to apply %s: not a valid property list: "),
+            (plistlib.dumps([1]), "Unable to apply %s: the property list's top level is a "
+                                  "list, not a dictionary\n"),
+        ]:
+            path = self.input_file("in", data)
+            run = self.as_root("--apply", path)
+            self.assert_stdout(run, "")
+            self.assert_status(run, 1)
+            message = message.replace("%s", path)
+            if message.endswith("\n"):
+                self.assert_stderr(run, message)
+            else:
+                self.assertTrue(run.stderr.startswith(message.encode()), run.stderr)
+                self.assertEqual(run.stderr.count(b"\n"), 1, run.stderr)
+        self.assert_refused(self.as_root("--apply", os.path.join(self.tmp, "missing")),
+                            "Unable to apply %s: no such file\n"
+                            % os.path.join(self.tmp, "missing"))
+        for path, data in zip(files, before):
+            self.assert_untouched(path, data)
+        self.assert_student_daemon_kills(0)
+
+    def test_dry_run_shows_before_and_after_and_leaves_every_file_alone(self):
+        files = self.machine()
+        before = [(self.snapshot(p), os.stat(p).st_mtime_ns) for p in files]
+        path = self.input_file("in.json", json.dumps(
+            {"AllowAudio": 1, "StealthMode": 1, "AlertOnUpdate": True}).encode())
+        run = self.as_root("--dry-run", "--apply", path)
+        changes = ("  AllowAudio: 1 (stays the same)\n  StealthMode: not set -> 1\n"
+                   "  AlertOnUpdate: not set -> true\n")
+        self.assert_stdout(run, "%s would change:\n%s%s would change:\n%s"
+                                "%s would change:\n  StealthMode: not set -> 1\n"
+                           % (files[0], changes, files[1], changes, files[2]))
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        run = self.as_root("--dry-run", "AllowAudio", "1")
+        self.assert_stdout(run, "Nothing would change.\n")
+        self.assert_status(run, 0)
+        self.assert_refused(self.as_root("--dry-run", "AllowAudio", "2"),
+                            "invalid value type for AllowAudio.    Hint: 0/1\n")
+        for p, (data, mtime) in zip(files, before):
+            self.assert_untouched(p, data)
+            self.assertEqual(os.stat(p).st_mtime_ns, mtime, p)
+        self.assert_student_daemon_kills(0)
+
+    def test_a_listing_applied_to_a_fresh_machine_reproduces_the_settings(self):
+        reference = dict(self.SETTINGS, CleverURL="http://x/\u00e9", DisableClassLists=False)
+        for option in ("--json", "--plist"):
+            self.empty_system_folder()
+            self.make_prefs(self.system_file(TEACHER), dict(reference, Other="kept here"))
+            exported = self.as_root("--list", option)
+            self.assert_status(exported, 0)
+            self.empty_system_folder()
+            fresh = self.make_prefs(self.system_file(OLD_TEACHER), {})
+            run = self.as_root("--apply", self.input_file("listing", exported.stdout))
+            self.assert_stderr(run, "")
+            self.assert_status(run, 0)
+            self.assertEqual(self.assert_stored(fresh, reference), reference)
+
+    def test_exported_profile_enforces_the_settings_in_every_domain(self):
+        uuid_re = re.compile(r"^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-"
+                             r"[0-9A-F]{12}$")
+        path = self.input_file("in.json", json.dumps(self.SETTINGS).encode())
+        given = "12345678-90ab-4cde-8f01-234567890abc"
+        runs = [self.as_root("--export-profile", "--apply", path, "--uuid", given,
+                             "--identifier", "org.school.lab") for _ in range(2)]
+        self.assertEqual(runs[0], runs[1])  # The same options give the same bytes.
+        self.assert_status(runs[0], 0)
+        relaid = subprocess.run([ARGS.plist_tool, "convert", "xml"], input=runs[0].stdout,
+                                stdout=subprocess.PIPE, check=True)
+        self.assertEqual(relaid.stdout, runs[0].stdout, "not laid out as the project writes")
+        profile = plistlib.loads(runs[0].stdout)
+        self.assertEqual({k: v for k, v in profile.items() if k != "PayloadContent"}, {
+            "PayloadType": "Configuration", "PayloadVersion": 1, "PayloadUUID": given.upper(),
+            "PayloadIdentifier": "org.school.lab", "PayloadScope": "System",
+            "PayloadDisplayName": profile["PayloadDisplayName"]})
+        self.assertIsInstance(profile["PayloadDisplayName"], str)
+        [payload] = profile["PayloadContent"]
+        self.assertEqual(payload["PayloadType"], "com.apple.ManagedClient.preferences")
+        self.assertEqual(payload["PayloadIdentifier"], "org.school.lab.preferences")
+        self.assertEqual(payload["PayloadVersion"], 1)
+        self.assertRegex(payload["PayloadUUID"], uuid_re)
+        self.assertNotEqual(payload["PayloadUUID"], given.upper())
+        students = {"StealthMode": 1, "ClassroomServerAddress": "10.1.1.1:8080"}
+        expected = {TEACHER: self.SETTINGS, OLD_TEACHER: self.SETTINGS,
+                    CONSOLE: self.SETTINGS, OLD_CONSOLE: self.SETTINGS,
+                    STUDENT: students, OLD_STUDENT: students}
+        self.assertEqual(payload["PayloadContent"], {
+            name[:-len(".plist")]: {"Forced": [{"mcx_preference_settings": values}]}
+            for name, values in expected.items()})
+        for value in payload["PayloadContent"][TEACHER[:-6]]["Forced"][0][
+                "mcx_preference_settings"].values():
+            self.assertIn(type(value), (bool, int, str))
+        # From the teacher's own settings: scope User, random UUIDs that differ per run.
+        self.make_prefs(self.user_file(TEACHER), {"thumbnailDelay": 2000, "logLevel": 9})
+        teacher = [plistlib.loads(self.as_user("--export-profile").stdout) for _ in range(2)]
+        self.assertEqual(teacher[0]["PayloadScope"], "User")
+        self.assertEqual(teacher[0]["PayloadIdentifier"], "com.brellan.brtconfig.teacher")
+        self.assertEqual(teacher[0]["PayloadContent"][0]["PayloadContent"][TEACHER[:-6]],
+                         {"Forced": [{"mcx_preference_settings": {"thumbnailDelay": 2000}}]})
+        uuids = [p["PayloadUUID"] for p in teacher] + [
+            p["PayloadContent"][0]["PayloadUUID"] for p in teacher]
+        for uuid in uuids:
+            self.assertRegex(uuid, uuid_re)
+        self.assertEqual(len(set(uuids)), 4)
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--brtconfig", required=True, help="the binary under test")
     parser.add_argument("--system-folder", required=True,
                         help="the system-wide preference folder built into that binary")
+    parser.add_argument("--managed-folder", required=True,
+                        help="the managed preferences folder built into that binary")
     parser.add_argument("--plist-cat", required=True, help="the project's plist reader helper")
+    parser.add_argument("--plist-tool", required=True,
+                        help="the project's plist converter (plist_tool)")
     parser.add_argument("--killall-dir", required=True, help="folder of the stand-in killall")
     ARGS, rest = parser.parse_known_args()
-    if not ARGS.system_folder.startswith(os.path.dirname(os.path.dirname(ARGS.brtconfig))):
-        sys.exit("refusing to use a system folder outside the build tree")
+    build_tree = os.path.dirname(os.path.dirname(ARGS.brtconfig))
+    for folder in (ARGS.system_folder, ARGS.managed_folder):
+        if not folder.startswith(build_tree):
+            sys.exit("refusing to use a system folder outside the build tree")
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

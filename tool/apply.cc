@@ -1,0 +1,208 @@
+#include "tool/apply.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "plist/plist.h"
+#include "settings/apply_input.h"
+#include "settings/plist_file_settings.h"
+#include "tool/checks.h"
+#include "tool/fan_out.h"
+
+namespace brtconfig {
+namespace {
+
+// A value as a preview shows it: its display text, without the blank that follows the
+// last element of a list.
+std::string PreviewText(const plist::Value* value) {
+  if (!value) return "not set";
+  std::string text = DisplayText(*value);
+  if (value->isArray() && !text.empty()) text.pop_back();
+  return text;
+}
+
+// Gives the store every change; at the first that it refuses, reports it and answers
+// false (the file is then neither saved nor shown).
+bool UpdateAll(PListFileSettings* settings, const std::vector<Change>& changes,
+               Platform* platform) {
+  for (const Change& change : changes) {
+    if (!settings->updateValueForKey(change.value, change.key)) {
+      ReportFailure(("Unable to update " + change.key + "\n").c_str(), *settings, platform);
+      return false;
+    }
+  }
+  return true;
+}
+
+// The changes of one file in a preview: every key with its current and new value, under
+// the file's path, when anything in it would change.
+void PrintPreview(const std::string& path, const plist::Dictionary& before,
+                  const PListFileSettings& after, const std::vector<Change>& changes,
+                  bool (*wanted)(const Change&)) {
+  if (*after.settingsDict == before) return;
+  printf("%s would change:\n", path.c_str());
+  for (const Change& change : changes) {
+    if (!wanted(change)) continue;
+    const plist::Value* old = before.find(change.key);
+    const plist::Value* now = after.settingsDict->find(change.key);
+    if (old && now && *old == *now) {
+      printf("  %s: %s (stays the same)\n", change.key.c_str(), PreviewText(old).c_str());
+    } else {
+      printf("  %s: %s -> %s\n", change.key.c_str(), PreviewText(old).c_str(),
+             PreviewText(now).c_str());
+    }
+  }
+}
+
+bool EveryChange(const Change&) { return true; }
+bool ConcernsStudents(const Change& change) {
+  return PListFileSettings::settingAppliesToStudents(change.key);
+}
+
+// The student settings file, once for all changes that concern students. Returns false
+// only when it was there but could not be saved.
+bool ApplyToStudentFile(const std::vector<Change>& changes, const Run& run, bool* shown) {
+  const std::string path = StudentFilePath(run);
+  if (path.empty()) return true;
+  PListFileSettings student(path, run.platform);
+  const bool dryRun = run.options.dryRun;
+  // As for a single change: a file the student agent cannot read either is left alone;
+  // one that another run kept busy would lose these changes, so that is reported.
+  if (!(dryRun ? student.open() : student.openForChange()) &&
+      student.error.kind != StoreError::Kind::kBusy) {
+    return true;
+  }
+  if (!student.settingsDict) {
+    ReportFailure("failed to save student settings.\n", student, run.platform);
+    return false;
+  }
+  const plist::Dictionary before = dryRun ? *student.settingsDict : plist::Dictionary();
+  // A refused update still saves, as for a single change.
+  for (const Change& change : changes) {
+    if (ConcernsStudents(change)) student.updateValueForKey(change.value, change.key);
+  }
+  if (dryRun) {
+    if (*student.settingsDict != before) *shown = true;
+    PrintPreview(path, before, student, changes, ConcernsStudents);
+    return true;
+  }
+  if (!student.save()) {
+    ReportFailure("failed to save student settings.\n", student, run.platform);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<Change>> ReadChanges(const std::string& file, const Run& run) {
+  const bool standardInput = file == "-";
+  const std::string name = standardInput ? "standard input" : file;
+  std::string bytes, error;
+  const ReadStatus status =
+      standardInput ? run.platform->readStandardInput(plist::kMaxInputBytes, &bytes, &error)
+                    : run.platform->readFile(file, plist::kMaxInputBytes, &bytes, &error);
+  if (status != ReadStatus::kOk) {
+    if (status == ReadStatus::kNotFound) error = "no such file";
+    fprintf(stderr, "Unable to apply %s: %s\n", name.c_str(), error.c_str());
+    return std::nullopt;
+  }
+
+  std::vector<ApplyEntry> entries;
+  ApplyInputError fault;
+  if (!ParseApplyInput(bytes, &entries, &fault)) {
+    if (!fault.message.empty()) {
+      if (fault.offset) {
+        fprintf(stderr, "Unable to apply %s: %s at byte %zu\n", name.c_str(), fault.message.c_str(),
+                *fault.offset);
+      } else {
+        fprintf(stderr, "Unable to apply %s: %s\n", name.c_str(), fault.message.c_str());
+      }
+    }
+    for (const InvalidApplyEntry& entry : fault.invalidEntries) {
+      fprintf(stderr, "invalid entry %s in %s: %s.\n", entry.key.c_str(), name.c_str(),
+              entry.reason.c_str());
+    }
+    return std::nullopt;
+  }
+
+  // Every entry is checked, so that every one at fault is reported.
+  std::vector<Change> changes;
+  bool ok = true;
+  for (const ApplyEntry& entry : entries) {
+    if (!KeyIsUsable(entry.key, run)) {
+      ok = false;
+      continue;
+    }
+    std::optional<SettingValue> value = ValidValue(entry.key, entry.texts);
+    if (!value) {
+      ok = false;
+      continue;
+    }
+    changes.push_back({entry.key, std::move(*value)});
+  }
+  if (!ok) return std::nullopt;
+  return changes;
+}
+
+int ApplyChanges(const std::vector<Change>& changes, const ManagedPreferences& managed,
+                 const Run& run) {
+  const bool dryRun = run.options.dryRun;
+  bool students = false, teacherSpecific = false;
+  for (const Change& change : changes) {
+    students = students || ConcernsStudents(change);
+    teacherSpecific = teacherSpecific || PListFileSettings::isUserSetting(change.key);
+  }
+
+  const std::vector<std::string> paths =
+      changes.empty() ? std::vector<std::string>() : PreferenceFilePaths(run);
+  bool ok = true, print = true, anySaved = false, shown = false;
+  for (const std::string& path : paths) {
+    const bool printThis = print;
+    print = false;  // Only the first file prints, even when it fails.
+    // The lock of each file is held from its read to its save, over all the changes; a
+    // preview only reads.
+    PListFileSettings settings(path, run.platform);
+    if (!(dryRun ? settings.open() : settings.openForChange())) {
+      ReportFailure("Unable to open teacher preference file.\n", settings, run.platform);
+      ok = false;
+      continue;
+    }
+    const plist::Dictionary before = dryRun ? *settings.settingsDict : plist::Dictionary();
+    if (!UpdateAll(&settings, changes, run.platform)) {
+      ok = false;
+      continue;
+    }
+    if (dryRun) {
+      if (*settings.settingsDict != before) shown = true;
+      PrintPreview(path, before, settings, changes, EveryChange);
+      anySaved = true;
+      continue;
+    }
+    if (!settings.save()) {
+      ReportFailure("Unable to save settings\n", settings, run.platform);
+      ok = false;
+      continue;
+    }
+    anySaved = true;
+    if (!printThis) continue;
+    for (const Change& change : changes) PrintValue(change.key, settings.valueForKey(change.key));
+  }
+  if (anySaved && students && run.platform->realUserId() == 0) {
+    if (!ApplyToStudentFile(changes, run, &shown)) ok = false;
+  }
+
+  if (dryRun) {
+    if (!shown) printf("Nothing would change.\n");
+    return 0;
+  }
+  if (!changes.empty()) TellDaemons(students, teacherSpecific, run);
+  if (!managed.empty()) {
+    for (const Change& change : changes) {
+      if (auto forced = managed.forcedValue(change.key, paths)) WarnForced(change.key, *forced);
+    }
+  }
+  return ok ? 0 : 1;
+}
+
+}  // namespace brtconfig

@@ -1,0 +1,50 @@
+#include "tool/managed.h"
+
+#include <cstdio>
+
+#include "settings/plist_file_settings.h"
+#include "tool/fan_out.h"
+
+namespace brtconfig {
+
+ManagedPreferences::ManagedPreferences(const Run& run) {
+  // Most machines have no profile at all; then nothing else is looked up.
+  if (!run.platform->exists(run.managedFolder)) return;
+  std::vector<std::string> folders;
+  if (run.teacherSide) {
+    const std::string user = run.userName.empty() ? run.platform->userName() : run.userName;
+    if (!user.empty()) folders.push_back(JoinPath(run.managedFolder, user));
+  }
+  folders.push_back(run.managedFolder);
+  for (const char* name : kTeacherFileNames) {
+    for (const std::string& folder : folders) {
+      PListFileSettings managed(JoinPath(folder, name), run.platform);
+      if (managed.open() && !managed.settingsDict->empty()) {
+        files.push_back({name, std::move(*managed.settingsDict)});
+      }
+    }
+  }
+}
+
+std::optional<ForcedValue> ManagedPreferences::forcedValue(
+    std::string_view key, const std::vector<std::string>& paths) const {
+  for (const std::string& path : paths) {
+    const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+    for (const File& file : files) {
+      if (file.name != name) continue;
+      if (const plist::Value* value = file.settings.find(key)) {
+        return ForcedValue{*value, DisplayText(*value)};
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+void WarnForced(std::string_view key, const ForcedValue& forced) {
+  fprintf(stderr,
+          "Warning: a configuration profile sets %.*s = %s; the profile's value takes "
+          "precedence until the profile is removed.\n",
+          static_cast<int>(key.size()), key.data(), forced.shown.c_str());
+}
+
+}  // namespace brtconfig

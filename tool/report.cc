@@ -1,0 +1,280 @@
+#include "tool/report.h"
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "plist/plist.h"
+#include "settings/plist_file_settings.h"
+#include "settings/profile.h"
+#include "tool/fan_out.h"
+#include "tool/managed.h"
+
+namespace brtconfig {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// One setting as read for a report.
+struct Entry {
+  const Setting* setting;
+  const plist::Value* value;  // Null when the key is not set.
+  std::optional<ForcedValue> forced;
+};
+
+// The preference files of a run, read: values come from the first.
+struct ReadFiles {
+  std::vector<std::string> paths;
+  std::unique_ptr<PListFileSettings> first;  // Null without files or when it failed.
+  bool ok = true;
+};
+
+// Opens every teacher-side file of the run, as a query does, reporting each that cannot
+// be read.
+ReadFiles ReadAll(const Run& run) {
+  ReadFiles files;
+  files.paths = PreferenceFilePaths(run);
+  for (size_t i = 0; i < files.paths.size(); ++i) {
+    auto settings = std::make_unique<PListFileSettings>(files.paths[i], run.platform);
+    if (!settings->open()) {
+      ReportFailure("Unable to open teacher preference file.\n", *settings, run.platform);
+      files.ok = false;
+      continue;
+    }
+    if (i == 0) files.first = std::move(settings);
+  }
+  return files;
+}
+
+Entry EntryFor(const Setting& setting, const ReadFiles& files, const ManagedPreferences& managed) {
+  Entry entry{&setting, nullptr, managed.forcedValue(setting.key, files.paths)};
+  if (files.first) entry.value = files.first->settingsDict->find(setting.key);
+  return entry;
+}
+
+const char* KindName(const Setting& setting) {
+  const std::string_view type = setting.valueType;
+  if (type == kBoolType) return "boolean";
+  if (type == kIntType) return "integer";
+  if (type == kArrayType) return "list";
+  return "string";
+}
+
+// A value as JSON, typed as in the file; kinds JSON has no place for (dates, data,
+// UIDs, numbers that are not finite) as their display text.
+Json ToJson(const plist::Value& value) {
+  switch (value.kind()) {
+    case plist::Kind::kString:
+      return Json(std::string(value.string()));
+    case plist::Kind::kInteger:
+      if (value.integer().isUnsigned) return Json(value.integer().bits);
+      return Json(value.integer().asSigned());
+    case plist::Kind::kReal:
+      if (!std::isfinite(value.real().value)) return Json(ElementText(value));
+      return Json(value.real().value);
+    case plist::Kind::kBoolean:
+      return Json(value.boolean());
+    case plist::Kind::kArray: {
+      Json list = Json::array();
+      for (const plist::Value& element : value.array()) list.push_back(ToJson(element));
+      return list;
+    }
+    case plist::Kind::kDictionary: {
+      Json object = Json::object();
+      const plist::Dictionary& dict = value.dictionary();
+      for (size_t i = 0; i < dict.size(); ++i) {
+        object[std::string(dict.keyAt(i))] = ToJson(dict.valueAt(i));
+      }
+      return object;
+    }
+    default:
+      return Json(ElementText(value));
+  }
+}
+
+// The members of one setting's object, after "key" where there is one.
+void AddMembers(const Entry& entry, const ReadFiles& files, Json* object) {
+  (*object)["value"] = entry.value ? ToJson(*entry.value) : Json(nullptr);
+  (*object)["kind"] = KindName(*entry.setting);
+  (*object)["file"] = files.first ? Json(files.first->settingsFile) : Json(nullptr);
+  (*object)["forced"] = entry.forced.has_value();
+  if (entry.forced) (*object)["forcedValue"] = ToJson(entry.forced->value);
+}
+
+// A value for a property-list listing: as in the file, except for the kinds that the
+// JSON listing shows as text (dates, data, UIDs), so that both carry the same content.
+plist::Value ForListing(const plist::Value& value) {
+  switch (value.kind()) {
+    case plist::Kind::kDate:
+    case plist::Kind::kData:
+    case plist::Kind::kUid:
+      return plist::Value(ElementText(value));
+    case plist::Kind::kArray: {
+      plist::Array list;
+      for (const plist::Value& element : value.array()) list.push_back(ForListing(element));
+      return plist::Value(std::move(list));
+    }
+    case plist::Kind::kDictionary: {
+      plist::Dictionary dict;
+      const plist::Dictionary& from = value.dictionary();
+      for (size_t i = 0; i < from.size(); ++i) {
+        dict.append(from.keyAt(i), ForListing(from.valueAt(i)));
+      }
+      return plist::Value(std::move(dict));
+    }
+    default:
+      return value;
+  }
+}
+
+// The members of AddMembers for a property list, which has no null: a value that is not
+// set, or a file that does not exist, has no member.
+plist::Value ListingEntry(const Entry& entry, const ReadFiles& files) {
+  plist::Dictionary members;
+  if (entry.value) members.append("value", ForListing(*entry.value));
+  members.append("kind", KindName(*entry.setting));
+  if (files.first) members.append("file", files.first->settingsFile);
+  members.append("forced", entry.forced.has_value());
+  if (entry.forced) members.append("forcedValue", ForListing(entry.forced->value));
+  return plist::Value(std::move(members));
+}
+
+// Writes `value` to standard output as an XML property list.
+bool PrintXml(const plist::Value& value) {
+  std::string text;
+  if (!plist::WriteXml(value, &text, nullptr)) return false;
+  fwrite(text.data(), 1, text.size(), stdout);
+  return true;
+}
+
+void PrintJson(const Json& json) {
+  // Text that is not UTF-8 cannot reach here from the readers, but is replaced rather
+  // than thrown about should it ever.
+  const std::string text = json.dump(2, ' ', false, Json::error_handler_t::replace);
+  printf("%s\n", text.c_str());
+}
+
+// "KEY = value" or "KEY is not set.", as a query prints it, and what a profile forces.
+void PrintLine(const Entry& entry) {
+  std::optional<std::string> shown;
+  if (entry.value) shown = DisplayText(*entry.value);
+  PrintValue(entry.setting->key, shown,
+             entry.forced ? "  [a profile forces " + entry.forced->shown + "]" : "");
+}
+
+int Finish(const ReadFiles& files, bool teacherSpecific, const Run& run) {
+  TellDaemons(false, teacherSpecific, run);
+  return files.ok ? 0 : 1;
+}
+
+}  // namespace
+
+int ShowSettingAsJson(const std::string& key, const ManagedPreferences& managed, const Run& run) {
+  const ReadFiles files = ReadAll(run);
+  // As a query, a first file that cannot be read prints nothing.
+  if (files.first || files.paths.empty()) {
+    Json object = Json::object();
+    object["key"] = key;
+    AddMembers(EntryFor(*PListFileSettings::settingFromKey(key), files, managed), files, &object);
+    PrintJson(object);
+  }
+  return Finish(files, PListFileSettings::isUserSetting(key), run);
+}
+
+int ListSettings(const ManagedPreferences& managed, const Run& run) {
+  const ReadFiles files = ReadAll(run);
+  if (files.first || files.paths.empty()) {
+    const int8_t side = run.teacherSide ? UserSetting : GlobalSetting;
+    Json all = Json::object();
+    plist::Dictionary listing;
+    for (const Setting& setting : PListFileSettings::allSettings()) {
+      if (setting.settingType != side) continue;
+      const Entry entry = EntryFor(setting, files, managed);
+      if (run.options.json) {
+        AddMembers(entry, files, &all[setting.key]);
+      } else if (run.options.plist) {
+        listing.append(setting.key, ListingEntry(entry, files));
+      } else {
+        PrintLine(entry);
+      }
+    }
+    if (run.options.json) PrintJson(all);
+    if (run.options.plist) PrintXml(plist::Value(std::move(listing)));
+  }
+  return Finish(files, run.teacherSide, run);
+}
+
+int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run& run) {
+  const int8_t side = run.teacherSide ? UserSetting : GlobalSetting;
+  std::vector<Change> changes;
+  ReadFiles files;
+  if (fromApply) {
+    changes = *fromApply;
+  } else {
+    files = ReadAll(run);
+    if (!files.first && !files.paths.empty()) return 1;
+    // Only values that a change could set go in: a file may hold anything.
+    for (const Setting& setting : PListFileSettings::allSettings()) {
+      if (setting.settingType != side || !files.first) continue;
+      const plist::Value* value = files.first->settingsDict->find(setting.key);
+      if (value && PListFileSettings::isValidValueForSetting(value, setting.key)) {
+        changes.push_back({setting.key, *value});
+      }
+    }
+  }
+
+  // The values typed as the store would write them, made by the store itself.
+  PListFileSettings typed("", run.platform);
+  typed.settingsDict.emplace();
+  for (const Change& change : changes) typed.updateValueForKey(change.value, change.key);
+
+  ProfileRequest request;
+  request.side = side;
+  request.identifier = run.options.identifier.value_or(DefaultProfileIdentifier(side));
+  request.displayName = ProfileDisplayName(side);
+  // A domain is listed only with something to force.
+  for (const char* name : kTeacherFileNames) {
+    if (typed.settingsDict->empty()) break;
+    request.domains.push_back({PreferenceDomainOfFile(name), *typed.settingsDict});
+  }
+  plist::Dictionary studentSettings;
+  for (size_t i = 0; i < typed.settingsDict->size(); ++i) {
+    const std::string_view key = typed.settingsDict->keyAt(i);
+    if (PListFileSettings::settingAppliesToStudents(key)) {
+      studentSettings.append(key, typed.settingsDict->valueAt(i));
+    }
+  }
+  if (!studentSettings.empty()) {
+    for (const char* name : kStudentFileNames) {
+      request.domains.push_back({PreferenceDomainOfFile(name), studentSettings});
+    }
+  }
+
+  std::string error;
+  if (run.options.uuid) {
+    // Checked when the options were read.
+    request.uuid = *NormalizeUuid(*run.options.uuid);
+    request.payloadUuid = DerivePayloadUuid(request.uuid);
+  } else {
+    std::optional<std::string> uuid = RandomUuid(run.platform, &error);
+    std::optional<std::string> payloadUuid;
+    if (uuid) payloadUuid = RandomUuid(run.platform, &error);
+    if (!payloadUuid) {
+      fprintf(stderr, "Unable to make a UUID: %s\n", error.c_str());
+      return 1;
+    }
+    request.uuid = *uuid;
+    request.payloadUuid = *payloadUuid;
+  }
+  if (!PrintXml(MakeProfile(request))) {
+    fprintf(stderr, "Unable to write the profile.\n");
+    return 1;
+  }
+  return files.ok ? 0 : 1;
+}
+
+}  // namespace brtconfig

@@ -1,0 +1,147 @@
+#include "tool/run.h"
+
+#include <cstdio>
+
+#ifndef BRT_SYSTEM_PREFS_DIR
+#error "BRT_SYSTEM_PREFS_DIR must name the folder of the system-wide preference files"
+#endif
+#ifndef BRT_MANAGED_PREFS_DIR
+#error "BRT_MANAGED_PREFS_DIR must name the folder of the managed preferences"
+#endif
+
+namespace brtconfig {
+
+const char kSystemPrefsFolder[] = BRT_SYSTEM_PREFS_DIR;
+const char kManagedPrefsFolder[] = BRT_MANAGED_PREFS_DIR;
+
+namespace {
+
+// What the value of an option that takes one is called in messages.
+struct OptionWithValue {
+  const char* name;
+  const char* value;
+  std::optional<std::string> Options::*field;
+};
+
+constexpr OptionWithValue kOptionsWithValue[] = {
+    {"--user", "a user name", &Options::user},
+    {"--apply", "a file name (- for standard input)", &Options::apply},
+    {"--identifier", "an identifier", &Options::identifier},
+    {"--uuid", "a UUID", &Options::uuid},
+};
+
+struct Flag {
+  const char* name;
+  bool Options::*field;
+};
+
+constexpr Flag kFlags[] = {
+    {"--help", &Options::help},      {"--json", &Options::json},
+    {"--list", &Options::list},      {"--plist", &Options::plist},
+    {"--dry-run", &Options::dryRun}, {"--export-profile", &Options::exportProfile},
+};
+
+// Refusals of options that cannot go together, in the form "%s needs %s." or
+// "%s cannot be used with %s.".
+bool Needs(const char* option, const char* what) {
+  fprintf(stderr, "%s needs %s.\n", option, what);
+  return false;
+}
+
+bool CannotBeUsedWith(const char* option, const char* what) {
+  fprintf(stderr, "%s cannot be used with %s.\n", option, what);
+  return false;
+}
+
+// The first option given, for a message about the run as a whole.
+const char* FirstOption(const std::vector<std::string>& args) { return args[1].c_str(); }
+
+}  // namespace
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  if (folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+std::string UserPrefsFolder(Platform* platform) {
+  std::optional<std::string> home = platform->homeFolder();
+  if (!home || home->empty()) return "";
+  return JoinPath(JoinPath(*home, "Library"), "Preferences");
+}
+
+Run MakeRun(Platform* platform, const std::string& systemFolder, const std::string& managedFolder) {
+  Run run;
+  run.platform = platform;
+  run.systemFolder = systemFolder;
+  run.managedFolder = managedFolder;
+  // Root acts on the system-wide files only and a user on their own only, never both.
+  run.teacherSide = platform->realUserId() != 0;
+  run.prefsFolder = run.teacherSide ? UserPrefsFolder(platform) : systemFolder;
+  return run;
+}
+
+bool IsOption(const std::string& argument) { return argument.compare(0, 2, "--") == 0; }
+
+bool ParseOptions(const std::vector<std::string>& args, Options* options,
+                  std::vector<std::string>* rest) {
+  size_t next = 1;
+  while (next < args.size() && IsOption(args[next])) {
+    const std::string& name = args[next++];
+    bool known = false;
+    for (const Flag& flag : kFlags) {
+      if (name != flag.name) continue;
+      if (options->*flag.field) {
+        fprintf(stderr, "%s is given twice.\n", name.c_str());
+        return false;
+      }
+      options->*flag.field = true;
+      known = true;
+    }
+    for (const OptionWithValue& option : kOptionsWithValue) {
+      if (name != option.name) continue;
+      if (options->*option.field) {
+        fprintf(stderr, "%s is given twice.\n", name.c_str());
+        return false;
+      }
+      if (next == args.size() || IsOption(args[next])) return Needs(option.name, option.value);
+      options->*option.field = args[next++];
+      known = true;
+    }
+    if (!known) {
+      fprintf(stderr, "%s is not a valid option.  Try brtconfig --help.\n", name.c_str());
+      return false;
+    }
+  }
+  rest->assign(args.begin() + static_cast<std::ptrdiff_t>(next), args.end());
+  if (options->help) return true;
+
+  // What a run does is chosen by the first of these that applies: --export-profile
+  // (from --apply or the current settings), --apply (or its --dry-run), --list, a key.
+  const Options& o = *options;
+  const bool hasKey = !rest->empty();
+  const bool change = rest->size() > 1;
+  if (o.list && hasKey) return CannotBeUsedWith("--list", "a setting");
+  if (o.apply && hasKey) return CannotBeUsedWith("--apply", "a setting");
+  if (o.exportProfile && hasKey) return CannotBeUsedWith("--export-profile", "a setting");
+  if (o.list && (o.apply || o.exportProfile)) {
+    return CannotBeUsedWith("--list", o.apply ? "--apply" : "--export-profile");
+  }
+  if (o.json && (o.apply || o.exportProfile)) {
+    return CannotBeUsedWith("--json", o.apply ? "--apply" : "--export-profile");
+  }
+  if (o.json && change) return CannotBeUsedWith("--json", "a change");
+  if (o.json && o.plist) return CannotBeUsedWith("--plist", "--json");
+  if (o.plist && !o.list) return Needs("--plist", "--list");
+  if (o.dryRun && o.exportProfile) return CannotBeUsedWith("--dry-run", "--export-profile");
+  if (o.dryRun && !change && !o.apply) return Needs("--dry-run", "a change or --apply");
+  if (o.identifier && !o.exportProfile) return Needs("--identifier", "--export-profile");
+  if (o.uuid && !o.exportProfile) return Needs("--uuid", "--export-profile");
+  if (o.json && !hasKey && !o.list) return Needs("--json", "a setting or --list");
+  if (!hasKey && !o.list && !o.apply && !o.exportProfile) {
+    return Needs(FirstOption(args), "a setting, --list, --apply or --export-profile");
+  }
+  return true;
+}
+
+}  // namespace brtconfig
