@@ -425,12 +425,9 @@ bool ParseApplyInput(std::string_view bytes, std::vector<ApplyEntry>* entries,
                       ? ParseJson(bytes, FirstSignificantByte(bytes), &found, &invalid, &fault)
                       : ParsePlist(bytes, &found, &invalid, &fault);
   if (!ok) return false;
-  if (!invalid.empty()) {
-    fault.invalidEntries = std::move(invalid);
-    return false;
-  }
   *entries = std::move(found);
-  return true;
+  fault.invalidEntries = std::move(invalid);
+  return fault.invalidEntries.empty();
 }
 
 }  // namespace brtconfig

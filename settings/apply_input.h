@@ -63,8 +63,10 @@ constexpr size_t kMaxApplyJsonDepth = 16;
 // A JSON object, at any depth, may not repeat a key; a property list's dictionary keeps
 // the last of repeated keys, as the property-list reader does.
 //
-// On success fills `*entries` and returns true. On failure returns false, fills `*error`
-// (when not null) and leaves `*entries` unchanged. `*format` (when not null) receives the
+// On success fills `*entries` and returns true. On failure returns false and fills
+// `*error` (when not null); when only some entries are invalid, `*entries` still receives
+// the valid ones, so that a caller can check those too and report every fault at once;
+// after a fault of the whole input it is left unchanged. `*format` (when not null) receives the
 // format the input was read as, also on failure.
 bool ParseApplyInput(std::string_view bytes, std::vector<ApplyEntry>* entries,
                      ApplyInputError* error, ApplyInputFormat* format = nullptr);

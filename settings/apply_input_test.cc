@@ -90,7 +90,7 @@ TEST(ApplyInputTest, JsonXmlAndBinaryGiveTheSameEntriesInTheFilesOrder) {
   EXPECT_EQ(entries, (std::vector<ApplyEntry>{{"z", {"0.1"}}, {"a", {"1"}}}));
 }
 
-TEST(ApplyInputTest, ReportsEveryInvalidEntryInOrderAndNoEntries) {
+TEST(ApplyInputTest, ReportsEveryInvalidEntryInOrderBesideTheValidOnes) {
   const std::string json =
       "{\"z\": [], \"ok\": 1, \"y\": [[1]], \"x\": [1, {\"a\": 1}], \"w\": [null],"
       " \"v\": {\"value\": {\"a\": 1}}, \"u\": {\"value\": []}, \"ok2\": {\"value\": [\"a\"]}}";
@@ -107,6 +107,7 @@ TEST(ApplyInputTest, ReportsEveryInvalidEntryInOrderAndNoEntries) {
   const struct {
     const std::string& bytes;
     std::vector<std::pair<std::string, std::string>> invalid;
+    std::vector<ApplyEntry> valid;
   } cases[] = {
       {json,
        {{"z", "the list is empty"},
@@ -114,20 +115,22 @@ TEST(ApplyInputTest, ReportsEveryInvalidEntryInOrderAndNoEntries) {
         {"x", "a list element is an object"},
         {"w", "a list element is null"},
         {"v", "the \"value\" member is an object"},
-        {"u", "the list is empty"}}},
+        {"u", "the list is empty"}},
+       {{"ok", {"1"}}, {"ok2", {"a"}}}},
       {binary,
        {{"date", "the value is a date"},
         {"data", "the value is data"},
         {"uid", "the value is a UID"},
         {"listed", "a list element is a date"},
         {"nested", "the \"value\" member is a dictionary"},
-        {"empty", "the list is empty"}}},
+        {"empty", "the list is empty"}},
+       {{"ok", {"fine"}}}},
   };
   for (const auto& c : cases) {
     std::vector<ApplyEntry> entries = kUntouched;
     ApplyInputError error;
     EXPECT_FALSE(ParseApplyInput(c.bytes, &entries, &error));
-    EXPECT_EQ(entries, kUntouched);
+    EXPECT_EQ(entries, c.valid) << c.bytes;
     EXPECT_EQ(error.message, "");
     std::vector<std::pair<std::string, std::string>> invalid;
     for (const InvalidApplyEntry& entry : error.invalidEntries) {

@@ -110,25 +110,23 @@ std::optional<std::vector<Change>> ReadChanges(const std::string& file, const Ru
 
   std::vector<ApplyEntry> entries;
   ApplyInputError fault;
-  if (!ParseApplyInput(bytes, &entries, &fault)) {
-    if (!fault.message.empty()) {
-      if (fault.offset) {
-        fprintf(stderr, "Unable to apply %s: %s at byte %zu\n", name.c_str(), fault.message.c_str(),
-                *fault.offset);
-      } else {
-        fprintf(stderr, "Unable to apply %s: %s\n", name.c_str(), fault.message.c_str());
-      }
-    }
-    for (const InvalidApplyEntry& entry : fault.invalidEntries) {
-      fprintf(stderr, "invalid entry %s in %s: %s.\n", entry.key.c_str(), name.c_str(),
-              entry.reason.c_str());
+  bool ok = ParseApplyInput(bytes, &entries, &fault);
+  if (!fault.message.empty()) {
+    if (fault.offset) {
+      fprintf(stderr, "Unable to apply %s: %s at byte %zu\n", name.c_str(), fault.message.c_str(),
+              *fault.offset);
+    } else {
+      fprintf(stderr, "Unable to apply %s: %s\n", name.c_str(), fault.message.c_str());
     }
     return std::nullopt;
   }
+  for (const InvalidApplyEntry& entry : fault.invalidEntries) {
+    fprintf(stderr, "invalid entry %s in %s: %s.\n", entry.key.c_str(), name.c_str(),
+            entry.reason.c_str());
+  }
 
-  // Every entry is checked, so that every one at fault is reported.
+  // Every other entry is checked too, so that every one at fault is reported.
   std::vector<Change> changes;
-  bool ok = true;
   for (const ApplyEntry& entry : entries) {
     if (!KeyIsUsable(entry.key, run)) {
       ok = false;

@@ -956,8 +956,9 @@ class FleetRuns(Session):
              "Nope is not a valid setting.\n"
              "logLevel is a user-specific setting.  Try again without sudo.\n"
              "invalid value type for AlertOnUpdate.    Hint: true/false\n"),
-            (b'{"StealthMode": 1, "channel": []}',
-             "invalid entry channel in %s: the list is empty.\n"),
+            (b'{"StealthMode": 1, "channel": [], "Nope": true}',
+             "invalid entry channel in %s: the list is empty.\n"
+             "Nope is not a valid setting.\n"),
             (b'{"StealthMode": 1, "AllowAudio": ',
              "Unable to apply %s: not valid JSON: "),
             (plistlib.dumps(self.SETTINGS, fmt=plistlib.FMT_BINARY)[:-9],
