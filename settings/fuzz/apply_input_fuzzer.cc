@@ -21,13 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   brtconfig::ApplyInputError error;
   brtconfig::ApplyInputFormat format = brtconfig::ApplyInputFormat::kJson;
   const bool ok = brtconfig::ParseApplyInput(bytes, &entries, &error, &format);
+  // Valid entries come back also beside invalid ones, never after a fault of the whole.
+  for (const brtconfig::ApplyEntry& entry : entries) {
+    Require(!entry.texts.empty(), "an entry without a text");
+  }
   if (ok) {
     Require(error.message.empty() && error.invalidEntries.empty(), "success with an error");
-    for (const brtconfig::ApplyEntry& entry : entries) {
-      Require(!entry.texts.empty(), "an entry without a text");
-    }
   } else {
-    Require(entries.empty(), "entries changed on failure");
+    Require(error.message.empty() || entries.empty(), "entries beside a fault of the whole");
     Require(error.message.empty() != error.invalidEntries.empty(),
             "a failure must be a whole-input fault or invalid entries, not both");
     // XML in UTF-16 or ISO-8859-1 is placed in its UTF-8 form, at most twice as long.
