@@ -351,23 +351,13 @@ class BinaryReader {
     return true;
   }
 
-  // Writers store each key once and refer to it from every dictionary that has it, so
-  // the keys read last are kept by object, and a key read again is copied from there.
   bool readKey(ByteCursor* refs, String* key) {
     uint64_t index = 0;
     if (!readRef(refs, &index)) return false;
     const uint64_t offset = offsets[index] & ~kOnPath;
-    KnownKey& known = knownKeys[index % kKnownKeys];
-    if (known.object == index + 1) {
-      *key = known.key;
-      return countValues(1, offset) && countPayload(known.payload, offset);
-    }
     const uint8_t type = data[offset] >> 4;
     if (type != 0x5 && type != 0x6) return fail(ErrorCode::kBadKey, offset, "key not a string");
-    const uint64_t payloadBefore = payload;
-    if (!countValues(1, offset) || !readString(offset, key)) return false;
-    known = KnownKey{index + 1, payload - payloadBefore, *key};
-    return true;
+    return countValues(1, offset) && readString(offset, key);
   }
 
   // Keys are read first, in order; a key equal to an earlier one is dropped with its
@@ -427,14 +417,6 @@ class BinaryReader {
   static constexpr uint32_t kOnPath = uint32_t{1} << 31;
   std::vector<uint32_t> offsets;
   std::string utf8;  // Scratch for decoding UTF-16 strings.
-  // Keys read lately, by object index (see readKey).
-  struct KnownKey {
-    uint64_t object = 0;   // Index + 1; 0 for none.
-    uint64_t payload = 0;  // What reading the key counted against the payload budget.
-    String key;
-  };
-  static constexpr size_t kKnownKeys = 64;
-  KnownKey knownKeys[kKnownKeys];
   std::vector<KeyRank> keyOrder;  // Scratch for finding repeated keys.
   uint64_t valueBudget = 0;
   uint64_t payloadBudget = 0;
