@@ -35,7 +35,9 @@ with open(sys.argv[1], "rb") as f:
 with open("/dev/null", "wb") as f:
     plistlib.dump(value, f, fmt=getattr(plistlib, sys.argv[2]), sort_keys=False)
 """
-# Targets for plist_tool on the mixed documents: how many times faster than each peer.
+# Targets for plist_tool on the mixed documents: how many times faster than each peer, on
+# conversions to the file's own format; for plistutil, which copies those, on conversions
+# to the other format.
 MIN_OVER = {"plistutil": 1.5, "plistlib": 20.0}
 
 
@@ -110,8 +112,9 @@ def main():
                                                                 else ""), flush=True)
             ratios = ["%s/%s %.2f" % (n, ours, ms[n] / ms[ours]) for n in names if n != ours]
             print("%28s%s" % ("", "  ".join(ratios)))
+            same = target == FORMATS[os.path.splitext(path)[1]]
             for peer, limit in MIN_OVER.items():
-                if "mixed" in path and not (peer == "plistutil" and copy):
+                if "mixed" in path and same == (peer == "plistlib"):
                     if ms[peer] / ms[ours] < limit:
                         missed.append("%s to %s: %.2fx faster than %s (target %.1fx)"
                                       % (os.path.basename(path), target, ms[peer] / ms[ours],

@@ -28,12 +28,25 @@ inline uint32_t FloatBits(float f) {
 
 // The unsigned number in the `width` (1 to 8) bytes at `p`, most significant first.
 inline uint64_t ReadBigEndian(const uint8_t* p, uint64_t width) {
-  // References and offsets, read once per object, are mostly one or two bytes wide.
-  if (width == 1) return p[0];
-  if (width == 2) return (uint64_t{p[0]} << 8) | p[1];
-  uint64_t v = 0;
-  for (uint64_t i = 0; i < width; ++i) v = (v << 8) | p[i];
-  return v;
+  // The common widths get straight-line code: references, offsets and numbers are read
+  // once per object.
+  switch (width) {
+    case 1:
+      return p[0];
+    case 2:
+      return (uint64_t{p[0]} << 8) | p[1];
+    case 4:
+      return (uint64_t{p[0]} << 24) | (uint64_t{p[1]} << 16) | (uint64_t{p[2]} << 8) | p[3];
+    case 8:
+      return (uint64_t{p[0]} << 56) | (uint64_t{p[1]} << 48) | (uint64_t{p[2]} << 40) |
+             (uint64_t{p[3]} << 32) | (uint64_t{p[4]} << 24) | (uint64_t{p[5]} << 16) |
+             (uint64_t{p[6]} << 8) | p[7];
+    default: {
+      uint64_t v = 0;
+      for (uint64_t i = 0; i < width; ++i) v = (v << 8) | p[i];
+      return v;
+    }
+  }
 }
 
 // Stores the low `width` bytes of `value` at `p`, most significant first; returns the end.
