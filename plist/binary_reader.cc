@@ -1,7 +1,8 @@
-// Reader for binary property lists ("bplist00"). The file is untrusted: every field is
-// range-checked before use, counts are checked against the bytes that could hold them
-// before anything is allocated, and the tree is built into a local value that reaches the
-// caller only when the whole file has been read.
+// Reader for binary property lists ("bplist00"). The file is untrusted: every byte is
+// taken through a ByteCursor that stops at the end of its area (the trailer, the offset
+// table, an object), every field is range-checked before use, counts are checked against
+// the bytes that could hold them before anything is allocated, and the tree is built
+// into a local value that reaches the caller only when the whole file has been read.
 
 #include <algorithm>
 #include <cstdint>
