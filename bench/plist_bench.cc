@@ -57,24 +57,24 @@ plist::Value Domain(Rng* rng) {
   for (uint64_t i = 0, n = rng->below(8); i < n; ++i) items.push_back(Word(rng));
   toolbar.append("Items", std::move(items));
   toolbar.append("Visible", rng->chance(70));
-  toolbar.append("IconSize", plist::Value::integer(static_cast<int64_t>(16 + rng->below(48))));
+  toolbar.append("IconSize", plist::Value::fromInteger(static_cast<int64_t>(16 + rng->below(48))));
 
   plist::Array recent;
   for (uint64_t i = 0, n = rng->below(9); i < n; ++i) recent.push_back(Path(rng));
 
   plist::Dictionary domain;
   domain.append("Enabled", rng->chance(50));
-  domain.append("LaunchCount", plist::Value::integer(static_cast<int64_t>(rng->below(100000))));
+  domain.append("LaunchCount", plist::Value::fromInteger(static_cast<int64_t>(rng->below(100000))));
   domain.append("LastOpened", plist::Date{6e8 + static_cast<double>(rng->below(200000000))});
   domain.append("DisplayName", Word(rng) + " " + std::to_string(rng->below(100)));
   domain.append("WindowFrame", "{{" + std::to_string(rng->below(1000)) + ", " +
                                    std::to_string(rng->below(800)) + "}, {1280, 800}}");
-  domain.append("Scale", plist::Value::real(static_cast<double>(rng->below(400)) / 100.0));
+  domain.append("Scale", plist::Value::fromReal(static_cast<double>(rng->below(400)) / 100.0));
   domain.append("RecentDocuments", std::move(recent));
   domain.append("Bookmark", Bytes(rng, 16 + rng->below(180)));
   domain.append("Toolbar", std::move(toolbar));
   if (rng->chance(10))
-    domain.append("Offset", plist::Value::integer(-static_cast<int64_t>(rng->below(1000))));
+    domain.append("Offset", plist::Value::fromInteger(-static_cast<int64_t>(rng->below(1000))));
   return domain;
 }
 
@@ -95,7 +95,7 @@ plist::Value Wide(size_t keys) {
     std::string key = "k" + std::to_string(i);
     switch (i % 3) {
       case 0:
-        root.append(std::move(key), plist::Value::integer(static_cast<int64_t>(i)));
+        root.append(std::move(key), plist::Value::fromInteger(static_cast<int64_t>(i)));
         break;
       case 1:
         root.append(std::move(key), i % 2 == 0);

@@ -1,7 +1,8 @@
-// Reader for binary property lists ("bplist00"). The file is untrusted: every field is
-// range-checked before use, counts are checked against the bytes that could hold them
-// before anything is allocated, and the tree is built into a local value that reaches the
-// caller only when the whole file has been read.
+// Reader for binary property lists ("bplist00"). The file is untrusted: every byte is
+// taken through a ByteCursor that stops at the end of its area (the trailer, the offset
+// table, an object), every field is range-checked before use, counts are checked against
+// the bytes that could hold them before anything is allocated, and the tree is built
+// into a local value that reaches the caller only when the whole file has been read.
 
 #include <algorithm>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "plist/binary_format.h"
 #include "plist/key_order.h"
 #include "plist/plist.h"
 #include "text/utf.h"
@@ -17,10 +19,8 @@
 namespace plist {
 namespace {
 
-constexpr std::string_view kMagic = "bplist0";  // The eighth byte is a version nobody checks.
 constexpr uint64_t kHeaderSize = 8;
-constexpr uint64_t kTrailerSize = 32;
-constexpr uint64_t kMinFileSize = kHeaderSize + 1 + 1 + kTrailerSize;  // One object, one offset.
+constexpr uint64_t kMinFileSize = kHeaderSize + 1 + 1 + kBinaryTrailerSize;  // One object.
 
 // Shared references let a small file describe a tree far larger than itself, so the
 // values and the string/data bytes materialised are budgeted. The value budget admits
@@ -30,39 +30,6 @@ constexpr uint64_t kMinFileSize = kHeaderSize + 1 + 1 + kTrailerSize;  // One ob
 constexpr uint64_t kMinValueBudget = 1000000;
 constexpr uint64_t kMinPayloadBudget = 64u << 20;
 constexpr uint64_t kPayloadBytesPerInputByte = 8;
-
-// Dictionaries up to this size look for duplicate keys by comparing with every earlier
-// key; larger ones check that their keys ascend, or else sort them.
-constexpr uint64_t kLinearKeyScanLimit = 16;
-
-uint64_t ReadBigEndian(const uint8_t* p, uint64_t width) {
-  // The common widths get straight-line code: references and offsets are read per object.
-  switch (width) {
-    case 1:
-      return p[0];
-    case 2:
-      return (uint64_t{p[0]} << 8) | p[1];
-    case 3:
-      return (uint64_t{p[0]} << 16) | (uint64_t{p[1]} << 8) | p[2];
-    case 4:
-      return (uint64_t{p[0]} << 24) | (uint64_t{p[1]} << 16) | (uint64_t{p[2]} << 8) | p[3];
-    case 8:
-      return (uint64_t{p[0]} << 56) | (uint64_t{p[1]} << 48) | (uint64_t{p[2]} << 40) |
-             (uint64_t{p[3]} << 32) | (uint64_t{p[4]} << 24) | (uint64_t{p[5]} << 16) |
-             (uint64_t{p[6]} << 8) | p[7];
-    default: {
-      uint64_t v = 0;
-      for (uint64_t i = 0; i < width; ++i) v = (v << 8) | p[i];
-      return v;
-    }
-  }
-}
-
-double DoubleFromBits(uint64_t bits) {
-  double d;
-  std::memcpy(&d, &bits, sizeof d);
-  return d;
-}
 
 // Widens a float32 bit pattern. NaNs are widened by hand because the hardware conversion
 // quiets a signalling NaN, and the writer must be able to give back the same four bytes.
@@ -93,24 +60,25 @@ class BinaryReader {
 
  private:
   bool fail(ErrorCode code, uint64_t offset, const char* detail) {
-    if (error) *error = Error{code, static_cast<size_t>(offset), detail};
-    return false;
+    return Fail(error, code, static_cast<size_t>(offset), detail);
   }
 
   bool readTrailer() {
-    const size_t magicLength = std::min<size_t>(size, kMagic.size());
+    const size_t magicLength = std::min<size_t>(size, kBinaryMagic.size());
     if (std::string_view(reinterpret_cast<const char*>(data), magicLength) !=
-        kMagic.substr(0, magicLength)) {
+        kBinaryMagic.substr(0, magicLength)) {
       return fail(ErrorCode::kBadHeader, 0, "not a binary property list");
     }
     if (size < kMinFileSize) return fail(ErrorCode::kTruncated, size, "file too short");
-    const uint64_t trailer = size - kTrailerSize;
-    const uint8_t* t = data + trailer;
-    offsetSize = t[6];
-    refSize = t[7];
-    const uint64_t count = ReadBigEndian(t + 8, 8);
-    topObject = ReadBigEndian(t + 16, 8);
-    tableOffset = ReadBigEndian(t + 24, 8);
+    const uint64_t trailer = size - kBinaryTrailerSize;
+    // Five unused bytes and the sort version come first.
+    ByteCursor fields(data, trailer + 6, size);
+    uint64_t count = 0;
+    if (!fields.readNumber(1, &offsetSize) || !fields.readNumber(1, &refSize) ||
+        !fields.readNumber(8, &count) || !fields.readNumber(8, &topObject) ||
+        !fields.readNumber(8, &tableOffset)) {
+      return fail(ErrorCode::kTruncated, size, "trailer cut short");
+    }
     if (offsetSize < 1 || offsetSize > 8) {
       return fail(ErrorCode::kBadTrailer, trailer + 6, "offset size not 1 to 8");
     }
@@ -141,9 +109,12 @@ class BinaryReader {
   // object area, whether or not it is used.
   bool readOffsetTable() {
     offsets.resize(numObjects);
-    const uint8_t* p = data + tableOffset;
-    for (uint64_t i = 0; i < numObjects; ++i, p += offsetSize) {
-      const uint64_t offset = ReadBigEndian(p, offsetSize);
+    ByteCursor table(data, tableOffset, size - kBinaryTrailerSize);
+    for (uint64_t i = 0; i < numObjects; ++i) {
+      uint64_t offset = 0;
+      if (!table.readNumber(offsetSize, &offset)) {
+        return fail(ErrorCode::kBadTrailer, table.position(), "offset table cut short");
+      }
       if (offset < kHeaderSize || offset >= tableOffset) {
         return fail(ErrorCode::kBadOffset, tableOffset + i * offsetSize,
                     "object offset outside the object area");
@@ -153,10 +124,8 @@ class BinaryReader {
     return true;
   }
 
-  // True when `length` bytes from `offset` end before the offset table.
-  bool fits(uint64_t offset, uint64_t length) const {
-    return offset <= tableOffset && length <= tableOffset - offset;
-  }
+  // A cursor over the object at `offset`, which may take bytes up to the offset table.
+  ByteCursor objectAt(uint64_t offset) const { return ByteCursor(data, offset, tableOffset); }
 
   bool countValues(uint64_t n, uint64_t offset) {
     if (n > valueBudget - values) {
@@ -174,42 +143,49 @@ class BinaryReader {
     return true;
   }
 
-  // Reads the element count of the object at `offset` and checks that `count` elements of
-  // `unit` bytes fit in the object area; `*start` receives where they begin.
-  bool readCount(uint64_t offset, uint64_t unit, uint64_t* count, uint64_t* start) {
-    const uint8_t nibble = data[offset] & 0x0F;
-    uint64_t pos = offset + 1;
-    if (nibble != 0x0F) {
-      *count = nibble;
-    } else {
-      if (!fits(pos, 1)) return fail(ErrorCode::kTruncated, pos, "count marker missing");
-      const uint8_t marker = data[pos];
-      if ((marker & 0xF0) != 0x10 || (marker & 0x0F) > 3) {
-        return fail(ErrorCode::kBadMarker, pos, "count is not a 1 to 8 byte integer");
+  // Reads the element count that follows `marker` (just read from `*object`, which starts
+  // at `offset`) and takes `count` elements of `unit` bytes; `*start` receives the first.
+  bool readCount(ByteCursor* object, uint64_t offset, uint8_t marker, uint64_t unit,
+                 uint64_t* count, const uint8_t** start) {
+    *count = marker & 0x0F;
+    if (*count == 0x0F) {
+      uint8_t countMarker = 0;
+      if (!object->readByte(&countMarker)) {
+        return fail(ErrorCode::kTruncated, object->position(), "count marker missing");
       }
-      const uint64_t width = uint64_t{1} << (marker & 0x0F);
-      if (!fits(pos + 1, width)) return fail(ErrorCode::kTruncated, pos, "count cut short");
-      *count = ReadBigEndian(data + pos + 1, width);
-      pos += 1 + width;
+      if ((countMarker & 0xF0) != 0x10 || (countMarker & 0x0F) > 3) {
+        return fail(ErrorCode::kBadMarker, object->position() - 1,
+                    "count is not a 1 to 8 byte integer");
+      }
+      if (!object->readNumber(uint64_t{1} << (countMarker & 0x0F), count)) {
+        return fail(ErrorCode::kTruncated, object->position() - 1, "count cut short");
+      }
     }
-    if (pos > tableOffset || *count > (tableOffset - pos) / unit) {
+    if (!object->take(*count, unit, start)) {
       return fail(ErrorCode::kBadCount, offset, "count exceeds the object area");
     }
-    *start = pos;
     return true;
   }
 
-  bool readRef(uint64_t pos, uint64_t* index) {
-    *index = ReadBigEndian(data + pos, refSize);
+  // Reads a reference from `*refs` (known to hold it: its count was checked).
+  bool readRef(ByteCursor* refs, uint64_t* index) {
+    const uint64_t pos = refs->position();
+    if (!refs->readNumber(refSize, index)) {
+      return fail(ErrorCode::kTruncated, pos, "reference cut short");
+    }
     if (*index >= numObjects) return fail(ErrorCode::kBadOffset, pos, "reference out of range");
     return true;
   }
 
   bool readString(uint64_t offset, String* out) {
-    const bool utf16 = (data[offset] >> 4) == 0x6;
-    uint64_t count, start;
-    if (!readCount(offset, utf16 ? 2 : 1, &count, &start)) return false;
-    const uint8_t* p = data + start;
+    ByteCursor object = objectAt(offset);
+    uint8_t marker = 0;
+    object.readByte(&marker);
+    const bool utf16 = (marker >> 4) == 0x6;
+    uint64_t count = 0;
+    const uint8_t* p = nullptr;
+    if (!readCount(&object, offset, marker, utf16 ? 2 : 1, &count, &p)) return false;
+    const uint64_t start = static_cast<uint64_t>(p - data);
     if (!utf16) {
       if (!text::IsAscii(std::string_view(reinterpret_cast<const char*>(p), count))) {
         return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
@@ -220,9 +196,7 @@ class BinaryReader {
     }
     // Three UTF-8 bytes at most per UTF-16 unit.
     if (!countPayload(3 * count, offset)) return false;
-    // Decoded in a reused buffer, so that the string kept is no larger than its text. The
-    // bytes are stored through a pointer into room made beforehand, ASCII first, rather than
-    // appended one by one.
+    // Decoded in a reused buffer, so that the string kept is no larger than its text.
     if (utf8.size() < 3 * count) utf8.resize(3 * count);
     char* const begin = &utf8[0];
     char* q = begin;
@@ -248,9 +222,11 @@ class BinaryReader {
   }
 
   bool readScalar(uint64_t offset, Value* out) {
-    const uint8_t marker = data[offset];
+    ByteCursor object = objectAt(offset);
+    uint8_t marker = 0;
+    object.readByte(&marker);
     const uint8_t nibble = marker & 0x0F;
-    const uint64_t pos = offset + 1;
+    uint64_t bits = 0;
     switch (marker >> 4) {
       case 0x0:
         if (marker != 0x08 && marker != 0x09) break;
@@ -259,45 +235,52 @@ class BinaryReader {
       case 0x1: {
         if (nibble > 4) break;
         const uint64_t width = uint64_t{1} << nibble;
-        if (!fits(pos, width)) return fail(ErrorCode::kTruncated, offset, "integer cut short");
-        if (width < 8) {
-          *out = Value(Integer::fromUnsigned(ReadBigEndian(data + pos, width)));
-        } else if (width == 8) {
-          *out = Value(Integer::fromSigned(static_cast<int64_t>(ReadBigEndian(data + pos, 8))));
-        } else {
-          // A signed 128-bit number; only -2^63 ... 2^64-1 fits the model.
-          const uint64_t high = ReadBigEndian(data + pos, 8);
-          const uint64_t low = ReadBigEndian(data + pos + 8, 8);
-          if (high == 0) {
-            *out = Value(Integer::fromUnsigned(low));
-          } else if (high == ~uint64_t{0} && (low >> 63) != 0) {
-            *out = Value(Integer::fromSigned(static_cast<int64_t>(low)));
-          } else {
-            return fail(ErrorCode::kBadInteger, offset, "16-byte integer out of range");
+        if (width <= 8) {
+          if (!object.readNumber(width, &bits)) {
+            return fail(ErrorCode::kTruncated, offset, "integer cut short");
           }
+          // The 8-byte form is signed, the shorter ones unsigned.
+          *out = Value(width < 8 ? Integer::fromUnsigned(bits)
+                                 : Integer::fromSigned(static_cast<int64_t>(bits)));
+          return true;
+        }
+        // A signed 128-bit number; only -2^63 ... 2^64-1 fits the model.
+        uint64_t high = 0;
+        if (!object.readNumber(8, &high) || !object.readNumber(8, &bits)) {
+          return fail(ErrorCode::kTruncated, offset, "integer cut short");
+        }
+        if (high == 0) {
+          *out = Value(Integer::fromUnsigned(bits));
+        } else if (high == ~uint64_t{0} && (bits >> 63) != 0) {
+          *out = Value(Integer::fromSigned(static_cast<int64_t>(bits)));
+        } else {
+          return fail(ErrorCode::kBadInteger, offset, "16-byte integer out of range");
         }
         return true;
       }
       case 0x2:
         if (nibble != 2 && nibble != 3) break;
-        if (!fits(pos, nibble == 2 ? 4 : 8)) {
+        if (!object.readNumber(nibble == 2 ? 4 : 8, &bits)) {
           return fail(ErrorCode::kTruncated, offset, "real cut short");
         }
-        if (nibble == 2) {
-          *out = Value(Real{WidenFloat(static_cast<uint32_t>(ReadBigEndian(data + pos, 4))), true});
-        } else {
-          *out = Value(Real{DoubleFromBits(ReadBigEndian(data + pos, 8)), false});
-        }
+        *out = nibble == 2 ? Value(Real{WidenFloat(static_cast<uint32_t>(bits)), true})
+                           : Value(Real{DoubleFromBits(bits), false});
         return true;
       case 0x3:
         if (nibble != 3) break;
-        if (!fits(pos, 8)) return fail(ErrorCode::kTruncated, offset, "date cut short");
-        *out = Value(Date{DoubleFromBits(ReadBigEndian(data + pos, 8))});
+        if (!object.readNumber(8, &bits)) {
+          return fail(ErrorCode::kTruncated, offset, "date cut short");
+        }
+        *out = Value(Date{DoubleFromBits(bits)});
         return true;
       case 0x4: {
-        uint64_t count, start;
-        if (!readCount(offset, 1, &count, &start) || !countPayload(count, offset)) return false;
-        *out = Value(Data(data + start, data + start + count));
+        uint64_t count = 0;
+        const uint8_t* bytes = nullptr;
+        if (!readCount(&object, offset, marker, 1, &count, &bytes) ||
+            !countPayload(count, offset)) {
+          return false;
+        }
+        *out = Value(Data(bytes, bytes + count));
         return true;
       }
       case 0x5:
@@ -309,8 +292,10 @@ class BinaryReader {
       }
       case 0x8:
         if (nibble > 7) break;
-        if (!fits(pos, nibble + 1)) return fail(ErrorCode::kTruncated, offset, "UID cut short");
-        *out = Value(Uid{ReadBigEndian(data + pos, nibble + 1)});
+        if (!object.readNumber(nibble + 1, &bits)) {
+          return fail(ErrorCode::kTruncated, offset, "UID cut short");
+        }
+        *out = Value(Uid{bits});
         return true;
       default:
         break;
@@ -333,9 +318,23 @@ class BinaryReader {
     return ok;
   }
 
+  // Reads the count of the container at `offset` and checks that its references fit:
+  // `*refs` then covers them (`perElement` references per element).
+  bool readContainer(uint64_t offset, uint64_t perElement, uint64_t* count, ByteCursor* refs) {
+    ByteCursor object = objectAt(offset);
+    uint8_t marker = 0;
+    object.readByte(&marker);
+    const uint8_t* start = nullptr;
+    if (!readCount(&object, offset, marker, perElement * refSize, count, &start)) return false;
+    const auto first = static_cast<uint64_t>(start - data);
+    *refs = ByteCursor(data, first, first + *count * perElement * refSize);
+    return countValues(1, offset);
+  }
+
   bool readArray(uint64_t offset, size_t depth, Value* out) {
-    uint64_t count, start;
-    if (!readCount(offset, refSize, &count, &start) || !countValues(1, offset)) return false;
+    uint64_t count = 0;
+    ByteCursor refs = objectAt(offset);
+    if (!readContainer(offset, 1, &count, &refs)) return false;
     // Every element is materialised at least once: checking the budget first keeps an
     // array of many references to one object from reserving memory it will never fill.
     if (count > valueBudget - values) {
@@ -344,8 +343,8 @@ class BinaryReader {
     Array array;
     array.reserve(count);
     for (uint64_t i = 0; i < count; ++i) {
-      uint64_t child;
-      if (!readRef(start + i * refSize, &child)) return false;
+      uint64_t child = 0;
+      if (!readRef(&refs, &child)) return false;
       array.emplace_back();
       if (!readObject(child, depth, &array.back())) return false;
     }
@@ -353,72 +352,21 @@ class BinaryReader {
     return true;
   }
 
-  // Writers store each key once and refer to it from every dictionary that has it, so
-  // the keys read last are kept by object, and a key read again is copied from there.
-  bool readKey(uint64_t pos, String* key) {
-    uint64_t index;
-    if (!readRef(pos, &index)) return false;
+  bool readKey(ByteCursor* refs, String* key) {
+    uint64_t index = 0;
+    if (!readRef(refs, &index)) return false;
     const uint64_t offset = offsets[index] & ~kOnPath;
-    KnownKey& known = knownKeys[index % kKnownKeys];
-    if (known.object == index + 1) {
-      *key = known.key;
-      return countValues(1, offset) && countPayload(known.payload, offset);
-    }
     const uint8_t type = data[offset] >> 4;
     if (type != 0x5 && type != 0x6) return fail(ErrorCode::kBadKey, offset, "key not a string");
-    const uint64_t payloadBefore = payload;
-    if (!countValues(1, offset) || !readString(offset, key)) return false;
-    known = KnownKey{index + 1, payload - payloadBefore, *key};
-    return true;
-  }
-
-  // Marks in `*dropped` (left empty when there is none, else sized to the entries) every
-  // entry whose key equals an earlier one.
-  void findRepeatedKeys(const CompactVector<Dictionary::Entry>& entries,
-                        std::vector<uint8_t>* dropped) {
-    const size_t n = entries.size();
-    auto drop = [n, dropped](size_t i) {
-      if (dropped->empty()) dropped->resize(n, 0);
-      (*dropped)[i] = 1;
-    };
-    if (n <= kLinearKeyScanLimit) {
-      for (size_t i = 1; i < n; ++i) {
-        for (size_t j = 0; j < i; ++j) {
-          if (entries[j].key == entries[i].key) {
-            drop(i);
-            break;
-          }
-        }
-      }
-      return;
-    }
-    // Ascending keys, as sorting writers leave them, cannot repeat. Otherwise equal keys are
-    // brought together, in the order they were read, by sorting on a hash. Unlike a hash
-    // table, which keys chosen to collide could drive quadratic, this stays O(n log n).
-    bool ascending = true;
-    for (size_t i = 1; ascending && i < n; ++i) {
-      ascending = KeyLess(entries[i - 1].key, entries[i].key);
-    }
-    if (ascending) return;
-    auto key = [&entries](size_t i) { return std::string_view(entries[i].key); };
-    GroupEqualKeys(n, key, &keyOrder);
-    for (size_t i = 1; i < n; ++i) {
-      const KeyRank& previous = keyOrder[i - 1];
-      const KeyRank& current = keyOrder[i];
-      if (current.head == previous.head && current.tail == previous.tail &&
-          key(current.index) == key(previous.index)) {
-        drop(current.index);
-      }
-    }
+    return countValues(1, offset) && readString(offset, key);
   }
 
   // Keys are read first, in order; a key equal to an earlier one is dropped with its
   // value, since the platform's binary reader keeps the first.
   bool readDictionary(uint64_t offset, size_t depth, Value* out) {
-    uint64_t count, start;
-    if (!readCount(offset, 2 * refSize, &count, &start) || !countValues(1, offset)) {
-      return false;
-    }
+    uint64_t count = 0;
+    ByteCursor refs = objectAt(offset);
+    if (!readContainer(offset, 2, &count, &refs)) return false;
     if (count > (valueBudget - values) / 2) {
       return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
     }
@@ -426,25 +374,27 @@ class BinaryReader {
     entries.reserve(count);  // Pages are touched only as keys are read.
     for (uint64_t i = 0; i < count; ++i) {
       entries.emplace_back();
-      if (!readKey(start + i * refSize, &entries.back().key)) return false;
+      if (!readKey(&refs, &entries.back().key)) return false;
     }
-    std::vector<uint8_t> dropped;
-    findRepeatedKeys(entries, &dropped);
-    if (!dropped.empty()) {
+    std::vector<uint32_t> firstOfKey;
+    FindRepeatedKeys(
+        count, [&entries](size_t i) { return std::string_view(entries[i].key); }, &keyOrder,
+        &firstOfKey);
+    if (!firstOfKey.empty()) {
       size_t kept = 0;
       for (size_t i = 0; i < count; ++i) {
-        if (dropped[i]) continue;
+        if (firstOfKey[i] != i) continue;
         if (kept != i) entries[kept] = std::move(entries[i]);
         ++kept;
       }
       entries.resize(kept);
     }
-    const uint64_t valueRefs = start + count * refSize;
+    // Values of dropped keys are still read, so that a file is refused whatever it holds.
     Value droppedValue;
     for (uint64_t i = 0, kept = 0; i < count; ++i) {
-      uint64_t child;
-      const bool drop = !dropped.empty() && dropped[i];
-      if (!readRef(valueRefs + i * refSize, &child) ||
+      uint64_t child = 0;
+      const bool drop = !firstOfKey.empty() && firstOfKey[i] != i;
+      if (!readRef(&refs, &child) ||
           !readObject(child, depth, drop ? &droppedValue : &entries[kept].value)) {
         return false;
       }
@@ -468,14 +418,6 @@ class BinaryReader {
   static constexpr uint32_t kOnPath = uint32_t{1} << 31;
   std::vector<uint32_t> offsets;
   std::string utf8;  // Scratch for decoding UTF-16 strings.
-  // Keys read lately, by object index (see readKey).
-  struct KnownKey {
-    uint64_t object = 0;   // Index + 1; 0 for none.
-    uint64_t payload = 0;  // What reading the key counted against the payload budget.
-    String key;
-  };
-  static constexpr size_t kKnownKeys = 64;
-  KnownKey knownKeys[kKnownKeys];
   std::vector<KeyRank> keyOrder;  // Scratch for finding repeated keys.
   uint64_t valueBudget = 0;
   uint64_t payloadBudget = 0;
@@ -487,8 +429,7 @@ class BinaryReader {
 
 bool ReadBinary(std::string_view bytes, Value* value, Error* error) {
   if (bytes.size() > kMaxInputBytes) {
-    if (error) *error = Error{ErrorCode::kTooLarge, 0, "input above the size ceiling"};
-    return false;
+    return Fail(error, ErrorCode::kTooLarge, 0, "input above the size ceiling");
   }
   return BinaryReader(bytes, error).read(value);
 }

@@ -140,11 +140,11 @@ std::vector<FailureCase> FailureCases() {
 
 TEST(BinaryReaderTest, RejectsEachMalformationWithItsCode) {
   for (const FailureCase& c : FailureCases()) {
-    Value value = Value::integer(7);
+    Value value = Value::fromInteger(7);
     Error error;
     EXPECT_FALSE(ReadBinary(c.bytes, &value, &error)) << c.name;
     EXPECT_EQ(ErrorCodeName(error.code), std::string(ErrorCodeName(c.code))) << c.name;
-    EXPECT_EQ(value, Value::integer(7)) << c.name << ": value touched on failure";
+    EXPECT_EQ(value, Value::fromInteger(7)) << c.name << ": value touched on failure";
   }
 }
 
@@ -166,7 +166,7 @@ TEST(BinaryReaderTest, AcceptsEveryOffsetAndRefWidth) {
 TEST(BinaryReaderTest, AcceptsWhatOtherWritersLeaveBehind) {
   std::string slackBeforeTrailer = File({"\x09"s});
   slackBeforeTrailer.insert(slackBeforeTrailer.size() - 32, "slack");
-  const Value one = Value::integer(1);
+  const Value one = Value::fromInteger(1);
   const struct {
     const char* name;
     std::string bytes;
@@ -180,10 +180,10 @@ TEST(BinaryReaderTest, AcceptsWhatOtherWritersLeaveBehind) {
       {"OtherVersionDigit", "bplist01" + File({"\x09"s}).substr(8), Value(true)},
       {"TopObjectNotFirst", File({"\x08"s, "\x09"s}, 1, 1, 1), Value(true)},
       {"SmallSixteenByteInteger", File({"\x14"s + BigEndian(0, 8) + BigEndian(5, 8)}),
-       Value::integer(5)},
+       Value::fromInteger(5)},
       {"NegativeSixteenByteInteger",
        File({"\x14"s + BigEndian(~uint64_t{0}, 8) + BigEndian(uint64_t{1} << 63, 8)}),
-       Value::integer(INT64_MIN)},
+       Value::fromInteger(INT64_MIN)},
       {"ThreeByteUid", File({"\x82\x01\x02\x03"s}), Value(Uid{0x010203})},
       {"LongFormSmallCount", File({"\x4F\x13"s + BigEndian(2, 8) + "ab"}), Value(Data{'a', 'b'})},
       {"Utf16OfAscii", File({"\x61\x00\x41"s}), Value("A")},
@@ -221,7 +221,7 @@ TEST(BinaryReaderTest, DuplicateKeysKeepTheFirstValue) {
     Error error;
     ASSERT_TRUE(ReadBinary(File(objects, 2), &value, &error)) << keys << ErrorCodeName(error.code);
     ASSERT_EQ(value.dictionary().size(), size_t(keys));
-    EXPECT_EQ(*value.dictionary().find("k0"), Value::integer(0)) << keys;
+    EXPECT_EQ(*value.dictionary().find("k0"), Value::fromInteger(0)) << keys;
   }
 }
 

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "plist/binary_format.h"
 #include "plist/key_order.h"
 #include "plist/output_buffer.h"
 #include "plist/plist.h"
@@ -24,15 +25,6 @@
 
 namespace plist {
 namespace {
-
-constexpr std::string_view kMagic = "bplist00";
-constexpr size_t kTrailerSize = 32;
-
-uint64_t Bits(double d) {
-  uint64_t bits;
-  std::memcpy(&bits, &d, sizeof bits);
-  return bits;
-}
 
 // The smallest of 1, 2, 4, 8 bytes holding `value`.
 unsigned IntWidthLog2(uint64_t value) {
@@ -52,12 +44,8 @@ unsigned FieldWidth(uint64_t limit) {
 }
 
 void AppendBigEndian(uint64_t value, unsigned width, std::string* out) {
-  for (unsigned i = width; i-- > 0;) out->push_back(static_cast<char>(value >> (8 * i)));
-}
-
-char* PutBigEndian(uint64_t value, unsigned width, char* p) {
-  for (unsigned i = width; i-- > 0;) *p++ = static_cast<char>(value >> (8 * i));
-  return p;
+  char bytes[8];
+  out->append(bytes, PutBigEndian(value, width, bytes));
 }
 
 // The most bytes a marker with its count takes.
@@ -117,7 +105,7 @@ size_t EncodedLength(const char* p) {
 // The float32 bit pattern of `d` when it is exactly a float32 value. NaNs are narrowed by
 // hand to keep their payload (the reader widens them the same way).
 bool NarrowToFloat(double d, uint32_t* bits) {
-  const uint64_t b = Bits(d);
+  const uint64_t b = DoubleBits(d);
   if (std::isnan(d)) {
     if (b & ((uint64_t{1} << 29) - 1)) return false;
     *bits = static_cast<uint32_t>((b >> 32) & 0x80000000u) | 0x7F800000u |
@@ -126,8 +114,8 @@ bool NarrowToFloat(double d, uint32_t* bits) {
   }
   if (std::isfinite(d) && std::fabs(d) > std::numeric_limits<float>::max()) return false;
   const float f = static_cast<float>(d);
-  if (Bits(f) != b) return false;
-  std::memcpy(bits, &f, sizeof f);
+  if (DoubleBits(f) != b) return false;
+  *bits = FloatBits(f);
   return true;
 }
 
@@ -168,7 +156,7 @@ size_t EncodeFixed(const Value& value, char* p) {
         p = PutBigEndian(narrow, 4, p);
       } else {
         *p++ = '\x23';
-        p = PutBigEndian(Bits(r.value), 8, p);
+        p = PutBigEndian(DoubleBits(r.value), 8, p);
       }
       break;
     }
@@ -177,7 +165,7 @@ size_t EncodeFixed(const Value& value, char* p) {
       break;
     case Kind::kDate:
       *p++ = '\x33';
-      p = PutBigEndian(Bits(value.date().seconds), 8, p);
+      p = PutBigEndian(DoubleBits(value.date().seconds), 8, p);
       break;
     case Kind::kUid: {
       const unsigned log2 = IntWidthLog2(value.uid().value);
@@ -264,10 +252,7 @@ class BinaryWriter {
     uint32_t entry;  // Object index + 1; 0 marks a free slot.
   };
 
-  bool fail(const char* detail) {
-    if (error) *error = Error{ErrorCode::kUnwritable, 0, detail};
-    return false;
-  }
+  bool fail(const char* detail) { return Fail(error, ErrorCode::kUnwritable, 0, detail); }
 
   bool newObject(Type type, uint64_t field, uint32_t* index) {
     if (objects.size() >= std::numeric_limits<uint32_t>::max()) return fail("too many objects");
@@ -501,15 +486,15 @@ class BinaryWriter {
     const uint64_t numObjects = objects.size();
     const unsigned refSize = FieldWidth(numObjects);
     // Scalars take what they took in scalars, which holds each once.
-    uint64_t tableOffset = kMagic.size() + scalars.size();
+    uint64_t tableOffset = kBinaryHeader.size() + scalars.size();
     for (const uint64_t object : objects) {
       if (TypeOf(object) == kScalar) continue;
       const uint64_t count = FieldOf(object);
       tableOffset += HeaderSize(count) + (TypeOf(object) == kDictionary ? 2 : 1) * count * refSize;
     }
     const unsigned offsetSize = FieldWidth(tableOffset);
-    out->put(kMagic);
-    uint64_t offset = kMagic.size();
+    out->put(kBinaryHeader);
+    uint64_t offset = kBinaryHeader.size();
     const uint32_t* ref = refs.data();
     for (uint64_t& object : objects) {
       const uint64_t start = offset;
@@ -535,7 +520,7 @@ class BinaryWriter {
     for (const uint64_t start : objects) {
       out->advanceTo(PutBigEndian(start, offsetSize, out->room(offsetSize)));
     }
-    char trailer[kTrailerSize] = {};  // Unused bytes and sort version stay zero.
+    char trailer[kBinaryTrailerSize] = {};  // Unused bytes and sort version stay zero.
     char* p = trailer + 6;
     *p++ = static_cast<char>(offsetSize);
     *p++ = static_cast<char>(refSize);
@@ -560,7 +545,6 @@ class BinaryWriter {
     const Dictionary* dictionary = nullptr;
     std::vector<uint32_t> objects;
   };
-  static constexpr size_t kMaxRecordKeys = 64;
   std::vector<KeysSeen> keysSeen;
 };
 

@@ -44,7 +44,7 @@ uint64_t ReadBackObjectCount(const std::string& bytes, const Value& expected) {
 
 TEST(BinaryWriterTest, WritesTheWorkedExampleByteForByte) {
   Dictionary top;
-  top.append("a", Value::integer(1));
+  top.append("a", Value::fromInteger(1));
   top.append("list", Value(Array{Value(true), Value("\xC3\xA9")}));
   const std::string expected =
       "bplist00\xD2\x01\x02\x03\x04\x51\x61\x54list\x10\x01\xA2\x05\x06\x09\x61\x00\xE9"
@@ -66,21 +66,21 @@ TEST(BinaryWriterTest, EncodesScalarsInTheirShortestForm) {
     Value value;
     std::string object;
   } cases[] = {
-      {Value::integer(0), "\x10\x00"s},
-      {Value::integer(255), "\x10\xFF"s},
-      {Value::integer(256), "\x11\x01\x00"s},
-      {Value::integer(65536), "\x12\x00\x01\x00\x00"s},
-      {Value::integer(int64_t{1} << 32), "\x13" + BigEndian(uint64_t{1} << 32, 8)},
-      {Value::integer(-5), "\x13" + BigEndian(~uint64_t{4}, 8)},
-      {Value::integer(INT64_MIN), "\x13" + BigEndian(uint64_t{1} << 63, 8)},
-      {Value::integer(INT64_MAX), "\x13" + BigEndian(max >> 1, 8)},
+      {Value::fromInteger(0), "\x10\x00"s},
+      {Value::fromInteger(255), "\x10\xFF"s},
+      {Value::fromInteger(256), "\x11\x01\x00"s},
+      {Value::fromInteger(65536), "\x12\x00\x01\x00\x00"s},
+      {Value::fromInteger(int64_t{1} << 32), "\x13" + BigEndian(uint64_t{1} << 32, 8)},
+      {Value::fromInteger(-5), "\x13" + BigEndian(~uint64_t{4}, 8)},
+      {Value::fromInteger(INT64_MIN), "\x13" + BigEndian(uint64_t{1} << 63, 8)},
+      {Value::fromInteger(INT64_MAX), "\x13" + BigEndian(max >> 1, 8)},
       {Value(Integer::fromUnsigned(uint64_t{1} << 63)),
        "\x14" + BigEndian(0, 8) + BigEndian(uint64_t{1} << 63, 8)},
       {Value(Integer::fromUnsigned(max)), "\x14" + BigEndian(0, 8) + BigEndian(max, 8)},
       {Value(Integer{7, true}), "\x10\x07"s},
       {Value(Real{1.5, true}), "\x22\x3F\xC0\x00\x00"s},
-      {Value::real(1.5), "\x23\x3F\xF8\x00\x00\x00\x00\x00\x00"s},
-      {Value::real(-0.0), "\x23\x80\x00\x00\x00\x00\x00\x00\x00"s},
+      {Value::fromReal(1.5), "\x23\x3F\xF8\x00\x00\x00\x00\x00\x00"s},
+      {Value::fromReal(-0.0), "\x23\x80\x00\x00\x00\x00\x00\x00\x00"s},
       {Value(Date{-1.0}), "\x33\xBF\xF0\x00\x00\x00\x00\x00\x00"s},
       {Value(true), "\x09"s},
       {Value(false), "\x08"s},
@@ -108,10 +108,10 @@ TEST(BinaryWriterTest, EncodesScalarsInTheirShortestForm) {
 
 TEST(BinaryWriterTest, SharesEqualScalarsOnlyWhenKindAndBitsMatch) {
   const Value distinct[] = {
-      Value::integer(1), Value(Real{1.0, true}),    Value::real(1.0),
-      Value::real(0.0),  Value::real(-0.0),         Value(Date{1.0}),
+      Value::fromInteger(1), Value(Real{1.0, true}),    Value::fromReal(1.0),
+      Value::fromReal(0.0),  Value::fromReal(-0.0),         Value(Date{1.0}),
       Value("a"),        Value(Data{'a'}),          Value(true),
-      Value(Uid{1}),     Value::integer(INT64_MIN), Value(Integer::fromUnsigned(uint64_t{1} << 63)),
+      Value(Uid{1}),     Value::fromInteger(INT64_MIN), Value(Integer::fromUnsigned(uint64_t{1} << 63)),
   };
   Array twice;
   for (const Value& v : distinct) twice.push_back(v);
@@ -158,8 +158,8 @@ TEST(BinaryWriterTest, SharesScalarsInLargeContainers) {
   Array column;
   for (int i = 0; i < 3000; ++i) {
     wide.append("key" + std::to_string(i),
-                i % 2 ? Value::integer(i % 100) : Value("v" + std::to_string(i % 50)));
-    column.push_back(i % 3 ? Value::integer(i % 7) : Value("key" + std::to_string(i % 10)));
+                i % 2 ? Value::fromInteger(i % 100) : Value("v" + std::to_string(i % 50)));
+    column.push_back(i % 3 ? Value::fromInteger(i % 7) : Value("key" + std::to_string(i % 10)));
   }
   wide.append("column", Value(column));
   std::string out;
@@ -172,7 +172,7 @@ TEST(BinaryWriterTest, SharesScalarsInLargeContainers) {
 TEST(BinaryWriterTest, WidensReferencesAndOffsetsOnlyWhenNeeded) {
   for (int n : {254, 255}) {
     Array array;
-    for (int i = 0; i < n; ++i) array.push_back(Value::integer(i));
+    for (int i = 0; i < n; ++i) array.push_back(Value::fromInteger(i));
     std::string out;
     ASSERT_TRUE(WriteBinary(Value(array), &out, nullptr));
     // n + 1 objects: 255 fit one-byte references, 256 do not.

@@ -52,4 +52,9 @@ const char* ErrorCodeName(ErrorCode code) {
   return "unknown";
 }
 
+bool Fail(Error* error, ErrorCode code, size_t offset, const char* detail) {
+  if (error != nullptr) *error = Error{code, offset, detail};
+  return false;
+}
+
 }  // namespace plist

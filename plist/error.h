@@ -41,6 +41,10 @@ struct Error {
 // A stable lower-case name of the code, such as "truncated".
 const char* ErrorCodeName(ErrorCode code);
 
+// Fills `*error` (when not null) with the code, offset and detail, and returns false: every
+// reader and writer reports a failure through this one call.
+bool Fail(Error* error, ErrorCode code, size_t offset, const char* detail);
+
 }  // namespace plist
 
 #endif  // BRTCONFIG_PLIST_ERROR_H_

@@ -42,6 +42,10 @@ inline bool KeyLess(std::string_view a, std::string_view b) {
 // Up to this many keys are sorted by comparison alone.
 constexpr size_t kFewKeys = 32;
 
+// Both writers remember, per depth, the last dictionary of up to this many keys and how
+// its keys were laid out: dictionaries at one depth are often records of one shape.
+constexpr size_t kMaxRecordKeys = 64;
+
 // A key being sorted: its first ranked bytes after the prefix that all keys share, as
 // numbers that compare as KeyLess does, and its position.
 struct KeyRank {
@@ -160,6 +164,53 @@ void GroupEqualKeys(size_t n, const KeyAt& key, std::vector<KeyRank>* order) {
       });
     }
     tie = end;
+  }
+}
+
+// Dictionaries up to this size look for repeated keys by comparing each key with every
+// earlier one.
+constexpr size_t kFewKeysToScan = 16;
+
+// Finds the keys, among `n`, equal to an earlier one: leaves `*firstOf` empty when no key
+// repeats, else sizes it to `n` with firstOf[i] the position of the first key equal to key
+// i (i itself for a first occurrence). Keys in ascending order, as written files hold
+// them, are known distinct after one pass; otherwise equal keys are brought together by
+// sorting on a hash, which, unlike a hash table that keys chosen to collide could drive
+// quadratic, stays O(n log n). `*scratch` is working memory.
+template <typename KeyAt>
+void FindRepeatedKeys(size_t n, const KeyAt& key, std::vector<KeyRank>* scratch,
+                      std::vector<uint32_t>* firstOf) {
+  firstOf->clear();
+  auto mark = [n, firstOf](size_t i, size_t first) {
+    if (firstOf->empty()) {
+      firstOf->resize(n);
+      for (size_t k = 0; k < n; ++k) (*firstOf)[k] = static_cast<uint32_t>(k);
+    }
+    (*firstOf)[i] = static_cast<uint32_t>(first);
+  };
+  if (n <= kFewKeysToScan) {
+    for (size_t i = 1; i < n; ++i) {
+      for (size_t j = 0; j < i; ++j) {
+        if (key(j) == key(i)) {
+          mark(i, j);
+          break;
+        }
+      }
+    }
+    return;
+  }
+  bool ascending = true;
+  for (size_t i = 1; ascending && i < n; ++i) ascending = KeyLess(key(i - 1), key(i));
+  if (ascending) return;
+  GroupEqualKeys(n, key, scratch);
+  const std::vector<KeyRank>& order = *scratch;
+  for (size_t run = 0, end; run < n; run = end) {
+    const size_t first = order[run].index;
+    for (end = run + 1;
+         end < n && order[end].head == order[run].head && key(order[end].index) == key(first);
+         ++end) {
+      mark(order[end].index, first);
+    }
   }
 }
 

@@ -53,8 +53,7 @@ class OutputBuffer {
   // when the sink refused any piece; pieces after a refusal are dropped.
   bool finish(Error* error) {
     flush();
-    if (!ok && error != nullptr) *error = Error{ErrorCode::kOutput, 0, "the output was refused"};
-    return ok;
+    return ok || Fail(error, ErrorCode::kOutput, 0, "the output was refused");
   }
 
  private:

@@ -1,18 +1,11 @@
 #include "plist/plist.h"
 
+#include "plist/binary_format.h"
+
 namespace plist {
-namespace {
-
-constexpr std::string_view kBinaryMagic = "bplist0";
-
-}  // namespace
 
 bool Read(std::string_view bytes, Value* value, Error* error, Format* format) {
-  if (bytes.size() > kMaxInputBytes) {
-    if (error) *error = Error{ErrorCode::kTooLarge, 0, "input above the size ceiling"};
-    return false;
-  }
-  // The eighth byte is a version digit that every reader ignores.
+  // Each reader refuses input above the size ceiling.
   const bool binary = bytes.substr(0, kBinaryMagic.size()) == kBinaryMagic;
   if (format) *format = binary ? Format::kBinary : Format::kXml;
   return binary ? ReadBinary(bytes, value, error) : ReadXml(bytes, value, error);

@@ -23,7 +23,7 @@ Value Nested(size_t levels) {
   Value v("core");
   for (size_t i = 0; i < levels; ++i) {
     if (i % 2) {
-      v = Value(Array{Value::integer(int64_t(i)), v});
+      v = Value(Array{Value::fromInteger(int64_t(i)), v});
     } else {
       Dictionary d;
       d.append("k", v);
@@ -45,21 +45,21 @@ Data Noise(size_t n) {
 Array CommonValues() {
   Dictionary many;
   for (int i = 0; i < 300; ++i)
-    many.append("key" + std::to_string(1000 + i), Value::integer(i % 7));
+    many.append("key" + std::to_string(1000 + i), Value::fromInteger(i % 7));
   return Array{
-      Value::integer(0),
-      Value::integer(-1),
-      Value::integer(INT64_MIN),
-      Value::integer(INT64_MAX),
+      Value::fromInteger(0),
+      Value::fromInteger(-1),
+      Value::fromInteger(INT64_MIN),
+      Value::fromInteger(INT64_MAX),
       Value(Integer::fromUnsigned(uint64_t{1} << 63)),
       Value(Integer::fromUnsigned(std::numeric_limits<uint64_t>::max())),
-      Value::real(0.1),
-      Value::real(-2.5e-300),
-      Value::real(1e300),
-      Value::real(5e-324),
-      Value::real(kInf),
-      Value::real(-kInf),
-      Value::real(kNan),
+      Value::fromReal(0.1),
+      Value::fromReal(-2.5e-300),
+      Value::fromReal(1e300),
+      Value::fromReal(5e-324),
+      Value::fromReal(kInf),
+      Value::fromReal(-kInf),
+      Value::fromReal(kNan),
       Value(Date{0}),
       Value(Date{-978307200.0}),
       Value(Date{-3187296000.0}),
@@ -94,8 +94,8 @@ Real Float32FromBits(uint64_t bits) {
 Array BinaryOnlyValues() {
   return Array{
       Value(Float32FromBits(0x7FF0000020000000)),  // A signalling NaN, widened as it was read.
-      Value::real(-0.0),
-      Value::real(-kNan),
+      Value::fromReal(-0.0),
+      Value::fromReal(-kNan),
       Value(Real{0.1f, true}),
       Value(Real{-kInf, true}),
       Value(Real{std::numeric_limits<float>::denorm_min(), true}),
@@ -145,7 +145,7 @@ TEST(RoundTripTest, XmlAndBinaryCarryTheSameValues) {
 TEST(RoundTripTest, WritersStreamBoundedPiecesAndStopWhenTheSinkRefuses) {
   // About 2 MB of XML in small values, and one text larger than a piece.
   Dictionary top;
-  for (int i = 0; i < 40000; ++i) top.append("key" + std::to_string(i), Value::integer(i));
+  for (int i = 0; i < 40000; ++i) top.append("key" + std::to_string(i), Value::fromInteger(i));
   top.append("large", Value(std::string(300000, 'x')));
   const Value value(top);
   for (const Format format : {Format::kXml, Format::kBinary}) {

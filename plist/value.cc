@@ -1,19 +1,11 @@
 #include "plist/value.h"
 
-#include <cstring>
 #include <limits>
 #include <utility>
 
+#include "plist/bits.h"
+
 namespace plist {
-namespace {
-
-uint64_t Bits(double d) {
-  uint64_t bits;
-  std::memcpy(&bits, &d, sizeof bits);
-  return bits;
-}
-
-}  // namespace
 
 void String::makeOnHeap(std::string_view text) {
   const size_t n = text.size();
@@ -46,10 +38,10 @@ bool Integer::operator==(const Integer& other) const {
 }
 
 bool Real::operator==(const Real& other) const {
-  return Bits(value) == Bits(other.value) && isFloat32 == other.isFloat32;
+  return DoubleBits(value) == DoubleBits(other.value) && isFloat32 == other.isFloat32;
 }
 
-bool Date::operator==(const Date& other) const { return Bits(seconds) == Bits(other.seconds); }
+bool Date::operator==(const Date& other) const { return DoubleBits(seconds) == DoubleBits(other.seconds); }
 
 Dictionary::Dictionary(CompactVector<Entry> list) : entries(std::move(list)) {}
 

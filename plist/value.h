@@ -180,8 +180,9 @@ class Value {
   Value(Dictionary d) : payload(std::move(d)) {}       // NOLINT
   Value(Uid u) : payload(u) {}                         // NOLINT
 
-  static Value integer(int64_t i) { return Value(Integer::fromSigned(i)); }
-  static Value real(double d) { return Value(Real{d, false}); }
+  // Factories for the kinds whose constructors take a struct.
+  static Value fromInteger(int64_t i) { return Value(Integer::fromSigned(i)); }
+  static Value fromReal(double d) { return Value(Real{d, false}); }
 
   Kind kind() const { return static_cast<Kind>(payload.index()); }
   bool isString() const { return kind() == Kind::kString; }

@@ -39,7 +39,7 @@ TEST(ValueTest, CompactVectorsGrowCopyAndCompareLikeVectors) {
   Array items;
   for (int i = 0; i < 100; ++i) items.push_back(Value("item " + std::to_string(i)));
   // An element of the vector itself, added while the vector must grow.
-  while (items.size() < items.capacity()) items.push_back(Value::integer(0));
+  while (items.size() < items.capacity()) items.push_back(Value::fromInteger(0));
   items.push_back(items[0]);
   EXPECT_EQ(items.back(), Value("item 0"));
   const Array copy = items;
@@ -58,41 +58,41 @@ TEST(ValueTest, IntegersCompareByValue) {
   EXPECT_TRUE(Integer::fromUnsigned(top).isUnsigned);
   EXPECT_FALSE(Integer::fromUnsigned(5).isUnsigned);
   // Same 64 bits, different numbers: 2^63 and -2^63.
-  EXPECT_NE(Value(Integer::fromUnsigned(top)), Value::integer(INT64_MIN));
-  EXPECT_NE(Value(Integer::fromUnsigned(~uint64_t{0})), Value::integer(-1));
+  EXPECT_NE(Value(Integer::fromUnsigned(top)), Value::fromInteger(INT64_MIN));
+  EXPECT_NE(Value(Integer::fromUnsigned(~uint64_t{0})), Value::fromInteger(-1));
   // A flag set below 2^63 changes nothing.
-  EXPECT_EQ(Value(Integer{7, true}), Value::integer(7));
+  EXPECT_EQ(Value(Integer{7, true}), Value::fromInteger(7));
 }
 
 TEST(ValueTest, RealsCompareByBitsAndWidth) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(Value::real(nan), Value::real(nan));
-  EXPECT_NE(Value::real(0.0), Value::real(-0.0));
-  EXPECT_NE(Value::real(1.5), Value(Real{1.5, true}));
-  EXPECT_NE(Value::real(nan), Value::real(-nan));
+  EXPECT_EQ(Value::fromReal(nan), Value::fromReal(nan));
+  EXPECT_NE(Value::fromReal(0.0), Value::fromReal(-0.0));
+  EXPECT_NE(Value::fromReal(1.5), Value(Real{1.5, true}));
+  EXPECT_NE(Value::fromReal(nan), Value::fromReal(-nan));
   EXPECT_EQ(Value(Date{nan}), Value(Date{nan}));
   EXPECT_NE(Value(Date{0.0}), Value(Date{-0.0}));
 }
 
 TEST(ValueTest, KindsNeverCompareEqual) {
-  EXPECT_NE(Value::integer(1), Value(true));
-  EXPECT_NE(Value::integer(1), Value(Uid{1}));
-  EXPECT_NE(Value::integer(0), Value::real(0.0));
+  EXPECT_NE(Value::fromInteger(1), Value(true));
+  EXPECT_NE(Value::fromInteger(1), Value(Uid{1}));
+  EXPECT_NE(Value::fromInteger(0), Value::fromReal(0.0));
   EXPECT_NE(Value("a"), Value(Data{'a'}));
   EXPECT_NE(Value(Array{}), Value(Dictionary()));
 }
 
 TEST(ValueTest, DictionariesKeepOrderAndCompareByIt) {
   Dictionary ab, ba;
-  ab.append("a", Value::integer(1));
-  ab.append("b", Value::integer(2));
-  ba.append("b", Value::integer(2));
-  ba.append("a", Value::integer(1));
+  ab.append("a", Value::fromInteger(1));
+  ab.append("b", Value::fromInteger(2));
+  ba.append("b", Value::fromInteger(2));
+  ba.append("a", Value::fromInteger(1));
   EXPECT_NE(ab, ba);
-  ba.set("a", Value::integer(3));  // Replaced where it stands.
+  ba.set("a", Value::fromInteger(3));  // Replaced where it stands.
   ASSERT_EQ(ba.size(), 2u);
   EXPECT_EQ(ba.keyAt(1), "a");
-  EXPECT_EQ(*ba.find("a"), Value::integer(3));
+  EXPECT_EQ(*ba.find("a"), Value::fromInteger(3));
   ba.set("c", Value(true));  // Appended.
   EXPECT_EQ(ba.keyAt(2), "c");
   EXPECT_EQ(ba.find("z"), nullptr);

@@ -20,6 +20,7 @@
 #include "plist/date.h"
 #include "plist/key_order.h"
 #include "plist/plist.h"
+#include "plist/xml_text.h"
 #include "text/utf.h"
 
 namespace plist {
@@ -31,20 +32,10 @@ namespace {
 // 200,000 entries counts 400,001 values.
 constexpr size_t kMaxValues = size_t{1} << 22;
 static_assert(kMaxValues <= UINT32_MAX, "keys are sorted by 32-bit positions");
-// Dictionaries up to this size look for duplicate keys by direct comparison.
-constexpr size_t kSmallDictionary = 16;
 // Containers are gathered in a buffer kept per depth and then copied to one of their exact
 // size, which saves the slack of a growing vector in the many small ones; from this many
 // elements on, the buffer itself is handed over instead, saving the copy.
 constexpr size_t kHandOverElements = 1024;
-
-// One test of a bit mask rather than four comparisons.
-bool IsSpace(char c) {
-  constexpr uint64_t kSpaces =
-      uint64_t{1} << ' ' | uint64_t{1} << '\t' | uint64_t{1} << '\n' | uint64_t{1} << '\r';
-  const auto byte = static_cast<unsigned char>(c);
-  return byte <= ' ' && (kSpaces >> byte & 1) != 0;
-}
 
 // The bytes that end an element name in a tag, as a table: names are scanned byte by byte.
 struct NameEnds {
@@ -67,92 +58,6 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (x != b[i]) return false;
-  }
-  return true;
-}
-
-bool Fail(Error* error, ErrorCode code, size_t offset, const char* detail) {
-  *error = Error{code, offset, detail};
-  return false;
-}
-
-// Converts UTF-16 `in` (which starts at `base` in the input) to UTF-8.
-bool ConvertUtf16(std::string_view in, size_t base, bool bigEndian, std::string* out,
-                  Error* error) {
-  if (in.size() % 2 != 0) {
-    return Fail(error, ErrorCode::kBadEncoding, base + in.size() - 1, "odd length of UTF-16 text");
-  }
-  const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-  auto unit = [&](size_t i) -> char32_t {
-    return bigEndian ? char32_t{p[i]} << 8 | p[i + 1] : char32_t{p[i + 1]} << 8 | p[i];
-  };
-  out->reserve(in.size() / 2 * 3);
-  for (size_t i = 0; i < in.size(); i += 2) {
-    char32_t cp = unit(i);
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 2 < in.size() && unit(i + 2) >= 0xDC00 &&
-        unit(i + 2) <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
-      i += 2;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      return Fail(error, ErrorCode::kBadEncoding, base + i, "unpaired UTF-16 surrogate");
-    }
-    text::AppendUtf8(cp, out);
-  }
-  return true;
-}
-
-// Reads the pseudo-attributes of an XML declaration that starts at `start`; stores the
-// encoding name (empty when absent) and the offset just past "?>".
-bool ReadDeclaration(std::string_view doc, size_t start, std::string_view* encoding, size_t* end,
-                     Error* error) {
-  size_t pos = start + 5;  // "<?xml"
-  *encoding = {};
-  for (;;) {
-    const size_t spaceStart = pos;
-    while (pos < doc.size() && IsSpace(doc[pos])) ++pos;
-    if (pos + 1 >= doc.size()) return Fail(error, ErrorCode::kTruncated, doc.size(), "cut short");
-    if (doc[pos] == '?' && doc[pos + 1] == '>') {
-      *end = pos + 2;
-      return true;
-    }
-    const size_t nameStart = pos;
-    while (pos < doc.size() && doc[pos] >= 'a' && doc[pos] <= 'z') ++pos;
-    const std::string_view name = doc.substr(nameStart, pos - nameStart);
-    if (name.empty() || spaceStart == nameStart) {
-      return Fail(error, ErrorCode::kBadSyntax, nameStart, "malformed XML declaration");
-    }
-    while (pos < doc.size() && IsSpace(doc[pos])) ++pos;
-    if (pos == doc.size() || doc[pos] != '=') {
-      return Fail(error, ErrorCode::kBadSyntax, pos, "malformed XML declaration");
-    }
-    ++pos;
-    while (pos < doc.size() && IsSpace(doc[pos])) ++pos;
-    if (pos >= doc.size() || (doc[pos] != '"' && doc[pos] != '\'')) {
-      return Fail(error, ErrorCode::kBadSyntax, pos, "malformed XML declaration");
-    }
-    const size_t close = doc.find(doc[pos], pos + 1);
-    if (close == std::string_view::npos) {
-      return Fail(error, ErrorCode::kTruncated, doc.size(), "cut short");
-    }
-    const std::string_view content = doc.substr(pos + 1, close - pos - 1);
-    // Non-ASCII here would shift every later offset when ISO-8859-1 text is converted.
-    for (const char c : content) {
-      if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E ||
-          c == '<') {
-        return Fail(error, ErrorCode::kBadSyntax, pos, "malformed XML declaration");
-      }
-    }
-    if (name == "encoding") *encoding = content;
-    pos = close + 1;
-  }
 }
 
 enum class Element {
@@ -212,10 +117,10 @@ struct Tag {
 bool ParseInteger(std::string_view text, Integer* out) {
   size_t i = 0;
   const size_t n = text.size();
-  while (i < n && IsSpace(text[i])) ++i;
+  while (i < n && IsXmlSpace(text[i])) ++i;
   bool negative = false;
   if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  while (i < n && IsSpace(text[i])) ++i;
+  while (i < n && IsXmlSpace(text[i])) ++i;
   uint64_t magnitude = 0;
   size_t digitsStart;
   if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
@@ -233,7 +138,7 @@ bool ParseInteger(std::string_view text, Integer* out) {
     }
   }
   if (i == digitsStart) return false;
-  while (i < n && IsSpace(text[i])) ++i;
+  while (i < n && IsXmlSpace(text[i])) ++i;
   if (i != n) return false;
   if (negative) {
     if (magnitude > uint64_t{1} << 63) return false;
@@ -262,7 +167,7 @@ bool ParseReal(std::string_view text, double* out) {
     }
   }
   size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
+  while (i < text.size() && IsXmlSpace(text[i])) ++i;
   std::string number(text.substr(i));
   if (number.empty()) return false;
   // strtod reads the decimal point of the current locale; the text always uses '.'.
@@ -300,7 +205,7 @@ class Parser {
   }
   bool skipSpace() {
     const size_t start = pos;
-    while (pos < doc.size() && IsSpace(doc[pos])) ++pos;
+    while (pos < doc.size() && IsXmlSpace(doc[pos])) ++pos;
     return pos != start;
   }
   bool countValue(size_t offset) {
@@ -378,7 +283,7 @@ bool Parser::skipProcessingInstruction() {
   const size_t start = pos;
   pos += 2;
   const size_t nameStart = pos;
-  while (pos < doc.size() && !IsSpace(doc[pos]) && doc[pos] != '?') ++pos;
+  while (pos < doc.size() && !IsXmlSpace(doc[pos]) && doc[pos] != '?') ++pos;
   const std::string_view name = doc.substr(nameStart, pos - nameStart);
   if (name.empty() || EqualsIgnoringCase(name, "xml")) {
     return fail(ErrorCode::kBadSyntax, start, "misplaced or unnamed processing instruction");
@@ -405,7 +310,7 @@ bool Parser::skipDoctype() {
   pos += 9;
   if (!skipSpace()) return fail(ErrorCode::kBadSyntax, pos, "malformed DOCTYPE");
   const size_t nameStart = pos;
-  while (pos < doc.size() && !IsSpace(doc[pos]) && doc[pos] != '>' && doc[pos] != '[') ++pos;
+  while (pos < doc.size() && !IsXmlSpace(doc[pos]) && doc[pos] != '>' && doc[pos] != '[') ++pos;
   if (pos == nameStart) return fail(ErrorCode::kBadSyntax, pos, "malformed DOCTYPE");
   bool spaced = skipSpace();
   const bool isPublic = at("PUBLIC");
@@ -453,7 +358,7 @@ bool Parser::readStartTag(Tag* tag) {
       return true;
     }
     const size_t attributeStart = pos;
-    while (pos < doc.size() && !IsSpace(doc[pos]) && std::strchr("=>/<\"'", doc[pos]) == nullptr) {
+    while (pos < doc.size() && !IsXmlSpace(doc[pos]) && std::strchr("=>/<\"'", doc[pos]) == nullptr) {
       ++pos;
     }
     if (pos == doc.size()) return truncated();
@@ -605,7 +510,7 @@ bool Parser::parseValue(const Tag& tag, size_t depth, Value* out) {
       double real;
       if (!readText(tag, &text)) return false;
       if (!ParseReal(text, &real)) return fail(ErrorCode::kBadReal, tag.offset, "malformed real");
-      *out = Value::real(real);
+      *out = Value::fromReal(real);
       return true;
     }
     case Element::kDate: {
@@ -682,51 +587,20 @@ bool Parser::parseArray(const Tag& tag, size_t depth, Value* out) {
 }
 
 // Removes repeated keys from `*entries`: a repeated key keeps its first position and
-// takes the last value. `*order` is scratch memory.
+// takes the last value, as the platform's XML reader does. `*order` is scratch memory.
 void RemoveRepeatedKeys(CompactVector<Dictionary::Entry>* entries, std::vector<KeyRank>* order) {
   CompactVector<Dictionary::Entry>& e = *entries;
   const size_t n = e.size();
-  size_t kept = 0;
-  if (n <= kSmallDictionary) {
-    for (size_t i = 0; i < n; ++i) {
-      size_t first = 0;
-      while (first < kept && e[first].key != e[i].key) ++first;
-      if (first < kept) {
-        e[first].value = std::move(e[i].value);
-      } else {
-        if (kept != i) e[kept] = std::move(e[i]);
-        ++kept;
-      }
-    }
-    e.resize(kept);
-    return;
-  }
-  bool ascending = true;
-  for (size_t i = 1; ascending && i < n; ++i) ascending = KeyLess(e[i - 1].key, e[i].key);
-  // Strictly ascending keys, the usual layout of written files, cannot repeat. Otherwise
-  // equal keys are brought together, in the order they were read, by sorting on a hash.
-  // Unlike a hash table, which keys chosen to collide could drive quadratic, this stays
-  // O(n log n) whatever the keys.
-  if (ascending) return;
-  auto key = [&e](size_t i) { return std::string_view(e[i].key); };
-  GroupEqualKeys(n, key, order);
-  std::vector<bool> repeated;
-  for (size_t run = 0, end; run < n; run = end) {
-    const KeyRank& first = (*order)[run];
-    for (end = run + 1; end < n; ++end) {
-      const KeyRank& next = (*order)[end];
-      if (next.head != first.head || next.tail != first.tail ||
-          key(next.index) != key(first.index)) {
-        break;
-      }
-      if (repeated.empty()) repeated.resize(n, false);
-      repeated[next.index] = true;
-    }
-    if (end - run > 1) e[first.index].value = std::move(e[(*order)[end - 1].index].value);
-  }
-  if (repeated.empty()) return;
+  std::vector<uint32_t> firstOf;
+  FindRepeatedKeys(
+      n, [&e](size_t i) { return std::string_view(e[i].key); }, order, &firstOf);
+  if (firstOf.empty()) return;
   for (size_t i = 0; i < n; ++i) {
-    if (repeated[i]) continue;
+    if (firstOf[i] != i) e[firstOf[i]].value = std::move(e[i].value);
+  }
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (firstOf[i] != i) continue;
     if (kept != i) e[kept] = std::move(e[i]);
     ++kept;
   }
@@ -808,73 +682,6 @@ bool Parser::parseDocument(size_t start, Value* root) {
   return true;
 }
 
-enum class Source { kEightBit, kUtf8WithBom, kUtf16 };
-
-// Turns the input into UTF-8 text: drops a byte-order mark, converts UTF-16 and
-// ISO-8859-1, and validates UTF-8 and ASCII. Sets `*doc` (which may point into
-// `*converted`) and `*start`, the offset past the XML declaration.
-bool Decode(std::string_view bytes, std::string* converted, std::string_view* doc, size_t* start,
-            Error* error) {
-  auto startsWith = [&](std::string_view prefix) {
-    return bytes.substr(0, prefix.size()) == prefix;
-  };
-  using namespace std::string_view_literals;
-  if (startsWith("\xFF\xFE\0\0"sv) || startsWith("\0\0"sv)) {
-    return Fail(error, ErrorCode::kBadEncoding, 0, "UTF-32 is not supported");
-  }
-  Source source = Source::kEightBit;
-  *doc = bytes;
-  *start = 0;
-  if (startsWith("\xEF\xBB\xBF")) {
-    source = Source::kUtf8WithBom;
-    *start = 3;
-  } else if (bytes.size() >= 2 && (startsWith("\xFF\xFE") || startsWith("\xFE\xFF") ||
-                                   bytes[0] == '\0' || bytes[1] == '\0')) {
-    source = Source::kUtf16;
-    const bool bom = startsWith("\xFF\xFE") || startsWith("\xFE\xFF");
-    const bool bigEndian = startsWith("\xFE\xFF") || bytes[0] == '\0';
-    if (!ConvertUtf16(bytes.substr(bom ? 2 : 0), bom ? 2 : 0, bigEndian, converted, error)) {
-      return false;
-    }
-    *doc = *converted;
-  }
-  std::string_view encoding;
-  const size_t declaration = *start;
-  const std::string_view rest = doc->substr(*start);
-  if (rest.substr(0, 5) == "<?xml" && rest.size() > 5 && IsSpace(rest[5])) {
-    if (!ReadDeclaration(*doc, *start, &encoding, start, error)) return false;
-  }
-  auto named = [&](std::initializer_list<std::string_view> names) {
-    for (const auto name : names) {
-      if (EqualsIgnoringCase(encoding, name)) return true;
-    }
-    return false;
-  };
-  const bool utf8 = encoding.empty() || named({"utf-8", "utf8"});
-  if (source == Source::kUtf16) {
-    if (encoding.empty() || named({"utf-16", "utf-16le", "utf-16be"})) return true;
-  } else if (utf8) {
-    const size_t bad = text::FirstInvalidUtf8(*doc);
-    if (bad == doc->size()) return true;
-    return Fail(error, ErrorCode::kBadEncoding, bad, "invalid UTF-8");
-  } else if (source == Source::kEightBit && named({"us-ascii", "ascii"})) {
-    for (size_t i = 0; i < doc->size(); ++i) {
-      if (static_cast<unsigned char>((*doc)[i]) >= 0x80) {
-        return Fail(error, ErrorCode::kBadEncoding, i, "a byte outside US-ASCII");
-      }
-    }
-    return true;
-  } else if (source == Source::kEightBit && named({"iso-8859-1", "iso8859-1", "latin1"})) {
-    converted->reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-      text::AppendUtf8(static_cast<unsigned char>(c), converted);
-    }
-    *doc = *converted;
-    return true;
-  }
-  return Fail(error, ErrorCode::kBadEncoding, declaration, "unsupported encoding");
-}
-
 }  // namespace
 
 bool ReadXml(std::string_view bytes, Value* value, Error* error) {
@@ -886,7 +693,7 @@ bool ReadXml(std::string_view bytes, Value* value, Error* error) {
   std::string converted;
   std::string_view doc;
   size_t start = 0;
-  if (!Decode(bytes, &converted, &doc, &start, error)) return false;
+  if (!DecodeXmlText(bytes, &converted, &doc, &start, error)) return false;
   Value root;
   Parser parser(doc, error);
   if (!parser.parseDocument(start, &root)) return false;

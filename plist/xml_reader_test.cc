@@ -76,14 +76,14 @@ TEST(XmlReaderTest, ReadsEveryAcceptedConstruct) {
        "<array><integer> 42 </integer><integer>+ 7</integer><integer>-0xFFFF</integer>"
        "<integer>0Xff</integer><integer>-0</integer><integer>18446744073709551615</integer>"
        "<integer>-9223372036854775808</integer><integer>&#49;2</integer></array>",
-       Value(Array{Value::integer(42), Value::integer(7), Value::integer(-65535),
-                   Value::integer(255), Value::integer(0), Big(UINT64_MAX),
-                   Value::integer(INT64_MIN), Value::integer(12)})},
+       Value(Array{Value::fromInteger(42), Value::fromInteger(7), Value::fromInteger(-65535),
+                   Value::fromInteger(255), Value::fromInteger(0), Big(UINT64_MAX),
+                   Value::fromInteger(INT64_MIN), Value::fromInteger(12)})},
       {"Reals",
        "<array><real>-INF</real><real>+Infinity</real><real> .5</real><real>-2.5E-3</real>"
        "<real>1e400</real><real>3</real></array>",
-       Value(Array{Value::real(-HUGE_VAL), Value::real(HUGE_VAL), Value::real(0.5),
-                   Value::real(-2.5e-3), Value::real(HUGE_VAL), Value::real(3)})},
+       Value(Array{Value::fromReal(-HUGE_VAL), Value::fromReal(HUGE_VAL), Value::fromReal(0.5),
+                   Value::fromReal(-2.5e-3), Value::fromReal(HUGE_VAL), Value::fromReal(3)})},
       {"Dates",
        "<array><date>2004-10-26T10:33:33Z</date><date>1970-01-01T00:00:00Z</date>"
        "<date>2000-02-29T12:00:00.25Z</date><date>0000-01-01T00:00:00Z</date>"
@@ -96,14 +96,14 @@ TEST(XmlReaderTest, ReadsEveryAcceptedConstruct) {
       {"DuplicateKeyKeepsFirstPositionLastValue",
        "<dict><key>b</key><integer>1</integer><key>a</key><true/><key>b</key><integer>2</integer>"
        "</dict>",
-       Dict({{"b", Value::integer(2)}, {"a", Value(true)}})},
+       Dict({{"b", Value::fromInteger(2)}, {"a", Value(true)}})},
       {"UidFromKeyedArchiveDict", "<dict><key>CF$UID</key><integer>7</integer></dict>",
        Value(Uid{7})},
       {"NegativeUidStaysDict", "<dict><key>CF$UID</key><integer>-1</integer></dict>",
-       Dict({{"CF$UID", Value::integer(-1)}})},
+       Dict({{"CF$UID", Value::fromInteger(-1)}})},
       {"UidWithCompanionStaysDict",
        "<dict><key>CF$UID</key><integer>1</integer><key>x</key><true/></dict>",
-       Dict({{"CF$UID", Value::integer(1)}, {"x", Value(true)}})},
+       Dict({{"CF$UID", Value::fromInteger(1)}, {"x", Value(true)}})},
   };
   for (const auto& c : cases) {
     Value value;
@@ -128,7 +128,20 @@ TEST(XmlReaderTest, LargeDictionaryWithRepeatedKeysLastValueWins) {
   ASSERT_EQ(d.size(), 40u);
   EXPECT_EQ(d.keyAt(0), "k40");
   EXPECT_EQ(d.keyAt(39), "k1");
-  EXPECT_EQ(*d.find("k7"), Value::integer(1));
+  EXPECT_EQ(*d.find("k7"), Value::fromInteger(1));
+
+  // Each key repeated right after itself: first places shift as repeats are dropped.
+  std::string pairs = "<dict>";
+  for (int i = 20; i > 0; --i) {
+    const std::string key = "<key>p" + std::to_string(i) + "</key>";
+    pairs += key + "<integer>0</integer>" + key + "<integer>" + std::to_string(i) + "</integer>";
+  }
+  ASSERT_TRUE(ReadXml(pairs + "</dict>", &value, nullptr));
+  ASSERT_EQ(value.dictionary().size(), 20u);
+  for (size_t i = 0; i < 20; ++i) {
+    EXPECT_EQ(value.dictionary().keyAt(i), "p" + std::to_string(20 - i));
+    EXPECT_EQ(value.dictionary().valueAt(i), Value::fromInteger(static_cast<int64_t>(20 - i)));
+  }
 }
 
 TEST(XmlReaderTest, NestingUpToTheLimitIsRead) {

@@ -32,9 +32,6 @@ constexpr std::string_view kEpilog = "</plist>\n";
 constexpr size_t kBase64LineChars = 76;
 constexpr size_t kMaxBase64Tabs = 8;
 
-// Dictionaries of up to this many keys are compared with the last one at their depth,
-// whose order of keys they may share.
-constexpr size_t kMaxRecordKeys = 64;
 // Entries of an unsorted dictionary are written this many steps after they are prefetched.
 constexpr size_t kPrefetchDistance = 8;
 
@@ -83,17 +80,13 @@ size_t FindEscapable(std::string_view text, size_t from, uint64_t* bits) {
 
 class Writer {
  public:
-  explicit Writer(OutputBuffer* buffer) : out(buffer) {}
+  Writer(OutputBuffer* buffer, Error* sink) : out(buffer), error(sink) {}
 
-  // Appends `value` at `depth` tabs; false (with failure() set) when it cannot be written.
+  // Appends `value` at `depth` tabs; false (with the error filled) when it cannot be written.
   bool write(const Value& value, size_t depth);
-  const char* failure() const { return reason; }
 
  private:
-  bool fail(const char* why) {
-    reason = why;
-    return false;
-  }
+  bool fail(const char* why) { return Fail(error, ErrorCode::kUnwritable, 0, why); }
   void put(const char* bytes, size_t n) { out->put(bytes, n); }
   void put(std::string_view s) { out->put(s); }
   void put(char c) { out->put(c); }
@@ -107,7 +100,7 @@ class Writer {
   bool appendDictionary(const Dictionary& dictionary, size_t depth);
 
   OutputBuffer* out;
-  const char* reason = nullptr;
+  Error* error;
   std::string scratch;  // For pieces formatted by helpers that append to a string.
   // Per depth, the last dictionary there whose keys were put in order, and that order.
   // Dictionaries at one depth are often records of one shape, keys in one order: one
@@ -306,11 +299,7 @@ bool Writer::write(const Value& value, size_t depth) {
 bool WriteXml(const Value& value, const ByteSink& sink, Error* error) {
   OutputBuffer out(sink);
   out.put(kProlog);
-  Writer writer(&out);
-  if (!writer.write(value, 0)) {
-    if (error != nullptr) *error = Error{ErrorCode::kUnwritable, 0, writer.failure()};
-    return false;
-  }
+  if (!Writer(&out, error).write(value, 0)) return false;
   out.put(kEpilog);
   return out.finish(error);
 }

@@ -64,7 +64,7 @@ TEST(XmlWriterTest, LaysOutEachKindByteForByte) {
              {"u8", Value(Integer::fromUnsigned(UINT64_MAX))},
              {"S", Value("a<b>&\"c\"")},
              {"e", Value("")},
-             {"r", Value::real(0.1)},
+             {"r", Value::fromReal(0.1)},
              {"d", Value(Date{0})}}),
        "<dict>\n\t<key>S</key>\n\t<string>a&lt;b&gt;&amp;\"c\"</string>\n"
        "\t<key>d</key>\n\t<date>2001-01-01T00:00:00Z</date>\n"
@@ -80,14 +80,14 @@ TEST(XmlWriterTest, LaysOutEachKindByteForByte) {
        "<string>a\r\nb\t\x01\0'\"\xC3\xA9</string>\n"s},
       {"Booleans", Value(Array{Value(true), Value(false)}),
        "<array>\n\t<true/>\n\t<false/>\n</array>\n"},
-      {"Integers", Value(Array{Value::integer(-5), Value::integer(INT64_MIN), Value::integer(0)}),
+      {"Integers", Value(Array{Value::fromInteger(-5), Value::fromInteger(INT64_MIN), Value::fromInteger(0)}),
        "<array>\n\t<integer>-5</integer>\n\t<integer>-9223372036854775808</integer>\n"
        "\t<integer>0</integer>\n</array>\n"},
       {"Reals",
-       Value(Array{Value::real(0.5), Value::real(1.6), Value::real(3), Value::real(1e16),
-                   Value::real(1e17), Value::real(1e-5), Value(Real{double{0.1f}, true}),
-                   Value::real(-0.0), Value::real(std::nan("")), Value::real(HUGE_VAL),
-                   Value::real(-HUGE_VAL), Value::real(-2.5)}),
+       Value(Array{Value::fromReal(0.5), Value::fromReal(1.6), Value::fromReal(3), Value::fromReal(1e16),
+                   Value::fromReal(1e17), Value::fromReal(1e-5), Value(Real{double{0.1f}, true}),
+                   Value::fromReal(-0.0), Value::fromReal(std::nan("")), Value::fromReal(HUGE_VAL),
+                   Value::fromReal(-HUGE_VAL), Value::fromReal(-2.5)}),
        "<array>\n\t<real>0.5</real>\n\t<real>1.6000000000000001</real>\n\t<real>3</real>\n"
        "\t<real>10000000000000000</real>\n\t<real>1e+17</real>\n"
        "\t<real>1.0000000000000001e-05</real>\n\t<real>0.10000000149011612</real>\n"
@@ -143,7 +143,7 @@ TEST(XmlWriterTest, SortsLargeAndNestedDictionariesLikeSortedOnes) {
     Dictionary top;
     for (int i : outer) {
       Dictionary nested;
-      for (int j : inner) nested.append("key" + std::to_string(j), Value::integer(i * 1000 + j));
+      for (int j : inner) nested.append("key" + std::to_string(j), Value::fromInteger(i * 1000 + j));
       top.append("com.example.app." + std::to_string(i), Value(std::move(nested)));
     }
     return Value(std::move(top));
@@ -179,7 +179,7 @@ TEST(XmlWriterTest, RecordsOfOneShapeAreEachSortedByTheirOwnKeys) {
   int n = 0;
   for (const auto& keys : shapes) {
     std::vector<std::pair<std::string, Value>> entries;
-    for (const std::string& key : keys) entries.emplace_back(key, Value::integer(n++));
+    for (const std::string& key : keys) entries.emplace_back(key, Value::fromInteger(n++));
     records.push_back(Dict(entries));
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -218,8 +218,8 @@ TEST(XmlWriterTest, WrittenValuesReadBackEqual) {
       {"data", Value(std::move(items))},
       {"dates", Value(Array{Value(Date{-63113904000}), Value(Date{1e15}), Value(Date{-1})})},
       {"deep", Wrapped(Dict({{"k", Value(Dictionary())}}), 20)},
-      {"numbers", Value(Array{Value::integer(INT64_MIN), Value(Integer::fromUnsigned(UINT64_MAX)),
-                              Value::real(1.0 / 3), Value::real(-1e-300), Value::real(HUGE_VAL)})},
+      {"numbers", Value(Array{Value::fromInteger(INT64_MIN), Value(Integer::fromUnsigned(UINT64_MAX)),
+                              Value::fromReal(1.0 / 3), Value::fromReal(-1e-300), Value::fromReal(HUGE_VAL)})},
       {"text", Value("\r\n\t\x01\0<&>]]>\xF0\x9F\x98\x80"s)},
       {"uid", Value(Uid{UINT64_MAX})},
   });

@@ -33,14 +33,14 @@ plist::Value Record(std::vector<std::pair<const char*, plist::Value>> members) {
 TEST(ApplyInputTest, JsonXmlAndBinaryGiveTheSameEntriesInTheFilesOrder) {
   const plist::Value tree = Record({
       {"a.string", plist::Value("Salle \xC3\xA9")},
-      {"b.integer", plist::Value::integer(5000)},
-      {"c.negative", plist::Value::integer(-7)},
-      {"d.real", plist::Value::real(0.1)},
-      {"e.wholeReal", plist::Value::real(5000.0)},
+      {"b.integer", plist::Value::fromInteger(5000)},
+      {"c.negative", plist::Value::fromInteger(-7)},
+      {"d.real", plist::Value::fromReal(0.1)},
+      {"e.wholeReal", plist::Value::fromReal(5000.0)},
       {"f.true", plist::Value(true)},
       {"g.false", plist::Value(false)},
-      {"h.list", ListOf({plist::Value("10.0.0.0/8"), plist::Value::integer(3),
-                         plist::Value::real(2.5), plist::Value(true)})},
+      {"h.list", ListOf({plist::Value("10.0.0.0/8"), plist::Value::fromInteger(3),
+                         plist::Value::fromReal(2.5), plist::Value(true)})},
       // As --list writes a setting: its value among other members.
       {"i.record", Record({{"forced", plist::Value(false)},
                            {"kind", plist::Value("list")},
@@ -83,7 +83,7 @@ TEST(ApplyInputTest, JsonXmlAndBinaryGiveTheSameEntriesInTheFilesOrder) {
   // kept, not sorted.
   plist::Dictionary unsorted;
   unsorted.append("z", plist::Value(plist::Real{0.1f, true}));
-  unsorted.append("a", plist::Value::integer(1));
+  unsorted.append("a", plist::Value::fromInteger(1));
   ASSERT_TRUE(plist::WriteBinary(plist::Value(unsorted), &binary, nullptr));
   std::vector<ApplyEntry> entries;
   ASSERT_TRUE(ParseApplyInput(binary, &entries, nullptr));

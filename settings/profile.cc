@@ -117,7 +117,7 @@ plist::Value MakeProfile(const ProfileRequest& request) {
       {"PayloadIdentifier", plist::Value(request.identifier + ".preferences")},
       {"PayloadType", plist::Value("com.apple.ManagedClient.preferences")},
       {"PayloadUUID", plist::Value(request.payloadUuid)},
-      {"PayloadVersion", plist::Value::integer(1)},
+      {"PayloadVersion", plist::Value::fromInteger(1)},
   });
   return DictionaryOf({
       {"PayloadContent", ArrayOf(std::move(payload))},
@@ -126,7 +126,7 @@ plist::Value MakeProfile(const ProfileRequest& request) {
       {"PayloadScope", plist::Value(ScopeName(request.side))},
       {"PayloadType", plist::Value("Configuration")},
       {"PayloadUUID", plist::Value(request.uuid)},
-      {"PayloadVersion", plist::Value::integer(1)},
+      {"PayloadVersion", plist::Value::fromInteger(1)},
   });
 }
 

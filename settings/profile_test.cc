@@ -24,7 +24,7 @@ TEST(ProfileTest, ForcesEachDomainsSettingsInOnePreferencesPayload) {
   request.uuid = "0A1B2C3D-4E5F-4061-8273-8495A6B7C8D9";
   request.payloadUuid = DerivePayloadUuid(request.uuid);
   plist::Dictionary teacher;
-  teacher.append("thumbnailDelay", plist::Value::integer(5000));
+  teacher.append("thumbnailDelay", plist::Value::fromInteger(5000));
   teacher.append("showNames", plist::Value(true));
   plist::Dictionary student;
   plist::Array channels;

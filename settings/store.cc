@@ -158,19 +158,19 @@ bool ConvertForType(std::string_view valueType, plist::Value* value) {
   switch (value->kind()) {
     case plist::Kind::kString:
       *value = toBool ? plist::Value(text::BoolValue(value->string()))
-                      : plist::Value::integer(text::IntValue(value->string()));
+                      : plist::Value::fromInteger(text::IntValue(value->string()));
       return true;
     case plist::Kind::kBoolean:
-      if (!toBool) *value = plist::Value::integer(value->boolean() ? 1 : 0);
+      if (!toBool) *value = plist::Value::fromInteger(value->boolean() ? 1 : 0);
       return true;
     case plist::Kind::kInteger: {
       const int32_t n = Int32Of(value->integer());
-      *value = toBool ? plist::Value(n != 0) : plist::Value::integer(n);
+      *value = toBool ? plist::Value(n != 0) : plist::Value::fromInteger(n);
       return true;
     }
     case plist::Kind::kReal: {
       const int32_t n = Int32Of(value->real().value);
-      *value = toBool ? plist::Value(n != 0) : plist::Value::integer(n);
+      *value = toBool ? plist::Value(n != 0) : plist::Value::fromInteger(n);
       return true;
     }
     default:

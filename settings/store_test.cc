@@ -50,18 +50,18 @@ std::optional<Dictionary> ReadPlist(const std::string& path, plist::Format* form
 
 // Entries of every kind that the consoles might keep beside the settings.
 Dictionary EveryKind() {
-  Dictionary inner = Dict({{"deep", Value::integer(-3)}, {"list", Array{"x", Value(true)}}});
+  Dictionary inner = Dict({{"deep", Value::fromInteger(-3)}, {"list", Array{"x", Value(true)}}});
   return Dict({{"AlertOnUpdate", Value(false)},
                {"name", "Room 12 \xE2\x98\x85"},
                {"empty", ""},
-               {"negative", Value::integer(-42)},
-               {"large", Value::integer(INT64_MAX)},
+               {"negative", Value::fromInteger(-42)},
+               {"large", Value::fromInteger(INT64_MAX)},
                {"huge", Value(plist::Integer::fromUnsigned(UINT64_MAX))},
-               {"ratio", Value::real(-2.75)},
+               {"ratio", Value::fromReal(-2.75)},
                {"on", Value(true)},
                {"when", Value(plist::Date{787658400})},
                {"blob", plist::Data{0, 1, 0xfe, 0xff}},
-               {"nested", Array{Array{"a", Value::integer(1)}, Value(inner), Array{}}},
+               {"nested", Array{Array{"a", Value::fromInteger(1)}, Value(inner), Array{}}},
                {"table", Value(inner)}});
 }
 
@@ -102,21 +102,21 @@ TEST_F(StoreTest, ShowsEveryKindAsDisplayText) {
   const std::pair<Value, std::string> cases[] = {
       {Value(true), "true"},
       {Value(false), "false"},
-      {Value::integer(5000), "5000"},
-      {Value::integer(-7), "-7"},
-      {Value::integer((int64_t{1} << 32) + 5), "5"},  // The low 32 bits.
-      {Value::integer(int64_t{1} << 31), "-2147483648"},
+      {Value::fromInteger(5000), "5000"},
+      {Value::fromInteger(-7), "-7"},
+      {Value::fromInteger((int64_t{1} << 32) + 5), "5"},  // The low 32 bits.
+      {Value::fromInteger(int64_t{1} << 31), "-2147483648"},
       {Value(plist::Integer::fromUnsigned(UINT64_MAX)), "-1"},
-      {Value::real(2.7), "2"},
-      {Value::real(-2.7), "-2"},
-      {Value::real(1e20), "2147483647"},
-      {Value::real(-1e20), "-2147483648"},
-      {Value::real(std::nan("")), "0"},
+      {Value::fromReal(2.7), "2"},
+      {Value::fromReal(-2.7), "-2"},
+      {Value::fromReal(1e20), "2147483647"},
+      {Value::fromReal(-1e20), "-2147483648"},
+      {Value::fromReal(std::nan("")), "0"},
       {Array{"1", "2"}, "1 2 "},
       {Array{}, ""},
-      {Array{Value::integer(5), Value(true), Value(false), Value::real(2.5), "x y"},
+      {Array{Value::fromInteger(5), Value(true), Value(false), Value::fromReal(2.5), "x y"},
        "5 1 0 2.5 x y "},
-      {Array{Array{"a", Value::integer(2)}, Dict({{"k", "v"}, {"n", Array{}}})},
+      {Array{Array{"a", Value::fromInteger(2)}, Dict({{"k", "v"}, {"n", Array{}}})},
        "(a, 2) {k = v; n = ()} "},
       {"", ""},
       {"text", "text"},
@@ -124,7 +124,7 @@ TEST_F(StoreTest, ShowsEveryKindAsDisplayText) {
       {Value(plist::Date{-1.5}), "2000-12-31 23:59:58 +0000"},
       {Value(plist::Date{1e300}), "1e+300"},
       {plist::Data{0x0a, 0x1b, 0x2c, 0x3d, 0x4e}, "<0a1b2c3d 4e>"},
-      {Dict({{"a", Value::integer(1)}, {"b", "x"}}), "{a = 1; b = x}"},
+      {Dict({{"a", Value::fromInteger(1)}, {"b", "x"}}), "{a = 1; b = x}"},
       {Value(plist::Uid{7}), "7"},
   };
   PListFileSettings store(path(), &fake);
@@ -147,8 +147,8 @@ TEST_F(StoreTest, ChangeConvertsByValueTypeAndListRules) {
       {"AlertOnUpdate", "true", Value(true)},
       {"AlertOnUpdate", "false", Value(false)},
       {"useSingleChannel", " +0Yes", Value(true)},
-      {"MaxThumbnailStudents", "40", Value::integer(40)},
-      {"MaxThumbnailStudents", "", Value::integer(0)},
+      {"MaxThumbnailStudents", "40", Value::fromInteger(40)},
+      {"MaxThumbnailStudents", "", Value::fromInteger(0)},
       {"channel", "12", "12"},
       {"ClassroomServerAddress", Array{"a", "b"}, Array{"a", "b"}},
       {"subnets", "10.0.0.1", Array{"10.0.0.1", "0.0.0.0", "0.0.0.0"}},
@@ -205,7 +205,7 @@ TEST_F(StoreTest, SaveWritesFormatOfUserAndKeepsEveryOtherEntry) {
 
     Dictionary expected = EveryKind();
     expected.set("AlertOnUpdate", Value(true));
-    expected.set("thumbnailDelay", Value::integer(4));
+    expected.set("thumbnailDelay", Value::fromInteger(4));
     EXPECT_EQ(store.settingsDict, expected);  // Replaced in place, new key at the end.
     plist::Format format;
     const std::optional<Dictionary> saved = ReadPlist(path(), &format);
@@ -239,7 +239,7 @@ TEST_F(StoreTest, SaveAsRealUserReplacesLinkTargetWithOwnershipOfIdentity) {
   ASSERT_TRUE(store.save());
 
   plist::Format format;
-  EXPECT_EQ(ReadPlist(real, &format), Dict({{"a", "y"}, {"transport", Value::integer(2)}}));
+  EXPECT_EQ(ReadPlist(real, &format), Dict({{"a", "y"}, {"transport", Value::fromInteger(2)}}));
   EXPECT_EQ(format, root ? plist::Format::kXml : plist::Format::kBinary);
   struct stat st;
   ASSERT_EQ(lstat(path().c_str(), &st), 0);
@@ -255,7 +255,7 @@ TEST_F(StoreTest, SaveAsRealUserReplacesLinkTargetWithOwnershipOfIdentity) {
 }
 
 TEST_F(StoreTest, FailedSaveKeepsOriginalBytesAndLeavesNoTemporaryFile) {
-  ASSERT_TRUE(WritePlist(path(), Dict({{"StealthMode", Value::integer(0)}}), plist::Format::kXml));
+  ASSERT_TRUE(WritePlist(path(), Dict({{"StealthMode", Value::fromInteger(0)}}), plist::Format::kXml));
   const std::string original = TempDir::readFile(path());
 
   // Neither format can hold a value nested this deep: the save stops partway through.

@@ -15,7 +15,7 @@ SettingValue List(std::vector<std::string> items) {
   return SettingValue(plist::Array(items.begin(), items.end()));
 }
 
-SettingValue Int(int64_t i) { return SettingValue::integer(i); }
+SettingValue Int(int64_t i) { return SettingValue::fromInteger(i); }
 
 std::string Describe(const SettingValue& value) {
   if (value.isString()) return "\"" + std::string(value.string()) + "\"";
@@ -73,7 +73,7 @@ TEST(ValidationTest, IntegerTextIsDigitsOnly) {
   // Digits of other scripts count; one beyond the BMP is two units that are no digits.
   // Booleans, reals and integers beyond 32 bits are numbers without the integer code.
   ExpectRule("AllowAudio", {"01", "\u0661"},
-             {"", "+1", "1 ", " 1", "1.0", "\u0662", "\U0001D7CF", true, SettingValue::real(1),
+             {"", "+1", "1 ", " 1", "1.0", "\u0662", "\U0001D7CF", true, SettingValue::fromReal(1),
               Int(int64_t{1} << 32)});
   ExpectRule("thumbnailDelay", {"\u06F5\u06F0\u06F0\u06F0"}, {"1,000"});
 }

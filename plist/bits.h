@@ -1,0 +1,60 @@
+// Bit patterns of reals and big-endian numbers, shared by the parts of the library that
+// compare, read or write them. Private to the plist library.
+#ifndef BRTCONFIG_PLIST_BITS_H_
+#define BRTCONFIG_PLIST_BITS_H_
+
+#include <cstdint>
+#include <cstring>
+
+namespace plist {
+
+inline uint64_t DoubleBits(double d) {
+  uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  return bits;
+}
+
+inline double DoubleFromBits(uint64_t bits) {
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+
+inline uint32_t FloatBits(float f) {
+  uint32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  return bits;
+}
+
+// The unsigned number in the `width` (1 to 8) bytes at `p`, most significant first.
+inline uint64_t ReadBigEndian(const uint8_t* p, uint64_t width) {
+  // The common widths get straight-line code: references, offsets and numbers are read
+  // once per object.
+  switch (width) {
+    case 1:
+      return p[0];
+    case 2:
+      return (uint64_t{p[0]} << 8) | p[1];
+    case 4:
+      return (uint64_t{p[0]} << 24) | (uint64_t{p[1]} << 16) | (uint64_t{p[2]} << 8) | p[3];
+    case 8:
+      return (uint64_t{p[0]} << 56) | (uint64_t{p[1]} << 48) | (uint64_t{p[2]} << 40) |
+             (uint64_t{p[3]} << 32) | (uint64_t{p[4]} << 24) | (uint64_t{p[5]} << 16) |
+             (uint64_t{p[6]} << 8) | p[7];
+    default: {
+      uint64_t v = 0;
+      for (uint64_t i = 0; i < width; ++i) v = (v << 8) | p[i];
+      return v;
+    }
+  }
+}
+
+// Stores the low `width` bytes of `value` at `p`, most significant first; returns the end.
+inline char* PutBigEndian(uint64_t value, unsigned width, char* p) {
+  for (unsigned i = width; i-- > 0;) *p++ = static_cast<char>(value >> (8 * i));
+  return p;
+}
+
+}  // namespace plist
+
+#endif  // BRTCONFIG_PLIST_BITS_H_
