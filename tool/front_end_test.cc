@@ -209,5 +209,27 @@ TEST_F(ForUserTest, AFailedChangeOfUserTouchesNoFileOfTheirs) {
   EXPECT_TRUE(platform.programs.empty());
 }
 
+// A teacher's own run reads the profile the teacher's managed folder holds, as the
+// teacher: the change is made, then the profile's value is named.
+TEST(ProfileWarningTest, TeachersOwnProfileIsNamedAfterTheChange) {
+  TempDir home, system, managed;
+  FakePlatform platform;
+  platform.home = home.path;
+  const std::string prefs = home.path + "/Library/Preferences";
+  ASSERT_EQ(mkdir((home.path + "/Library").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(prefs.c_str(), 0755), 0);
+  ASSERT_TRUE(TempDir::writeFile(prefs + "/com.brellan.teacher.plist", "<plist><dict/></plist>"));
+  ASSERT_EQ(mkdir((managed.path + "/" + platform.name).c_str(), 0755), 0);
+  ASSERT_TRUE(TempDir::writeFile(managed.path + "/" + platform.name + "/com.brellan.teacher.plist",
+                                 "<plist><dict><key>thumbnailDelay</key><integer>2000</integer>"
+                                 "</dict></plist>"));
+  const Outcome outcome = RunTool({"thumbnailDelay", "5000"}, &platform, system, managed.path);
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "thumbnailDelay = 5000\n");
+  EXPECT_EQ(outcome.err,
+            "Warning: a configuration profile sets thumbnailDelay = 2000; the profile's value "
+            "takes precedence until the profile is removed.\n");
+}
+
 }  // namespace
 }  // namespace brtconfig

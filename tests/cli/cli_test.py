@@ -139,6 +139,7 @@ class Session(unittest.TestCase):
 
     def tearDown(self):
         self.empty_system_folder()
+        shutil.rmtree(ARGS.managed_folder, ignore_errors=True)
         shutil.rmtree(self.tmp)
 
     def empty_system_folder(self):
@@ -177,6 +178,12 @@ class Session(unittest.TestCase):
 
     def user_file(self, name):
         return os.path.join(self.user_prefs, name)
+
+    def managed_file(self, name, values, user=None):
+        """What a configuration profile forces, device-wide or for `user`."""
+        folder = os.path.join(ARGS.managed_folder, user) if user else ARGS.managed_folder
+        os.makedirs(folder, exist_ok=True)
+        return self.make_prefs(os.path.join(folder, name), values)
 
     def make_prefs(self, path, values, fmt=plistlib.FMT_XML):
         with open(path, "wb") as f:
@@ -764,6 +771,14 @@ class ForAnotherUser(Session):
         self.assertEqual(os.listdir(self.user_prefs), [OLD_TEACHER])
         self.assert_stdout(self.for_teacher(TEACHER_NAME, "thumbnailDelay"),
                            "thumbnailDelay = 5000\n")
+        # The teacher's own profile counts for a teacher-specific setting.
+        self.managed_file(OLD_TEACHER, {"thumbnailDelay": 2000}, user=TEACHER_NAME)
+        run = self.for_teacher(TEACHER_NAME, "thumbnailDelay", "5000")
+        self.assert_stdout(run, "thumbnailDelay = 5000\n")
+        self.assert_stderr(run, "Warning: a configuration profile sets thumbnailDelay = 2000; "
+                                "the profile's value takes precedence until the profile is "
+                                "removed.\n")
+        self.assert_stored(prefs, {"thumbnailDelay": 5000})
         # Several settings at once, from a file that only root can read.
         settings = os.path.join(self.tmp, "teacher.json")
         with open(settings, "w") as f:
@@ -802,15 +817,6 @@ class ForAnotherUser(Session):
 
 class SettingsAsData(Session):
     """--json, --list and what configuration profiles force."""
-
-    def tearDown(self):
-        shutil.rmtree(ARGS.managed_folder, ignore_errors=True)
-        super().tearDown()
-
-    def managed_file(self, name, values, user=None):
-        folder = os.path.join(ARGS.managed_folder, user) if user else ARGS.managed_folder
-        os.makedirs(folder, exist_ok=True)
-        return self.make_prefs(os.path.join(folder, name), values)
 
     def json_of(self, run):
         self.assert_stderr(run, "")
@@ -881,15 +887,6 @@ class SettingsAsData(Session):
         self.assertIn("AllowAudio = 1  [a profile forces 0]", listing)
         self.assertIn("StealthMode is not set.  [a profile forces 1]", listing)
         self.assertIn("CleverURL is not set.", listing)  # Its domain is not handled here.
-        # The teacher's own profile counts for a teacher-specific setting.
-        user_prefs = self.make_prefs(self.user_file(TEACHER), {})
-        self.managed_file(TEACHER, {"thumbnailDelay": 2000}, user="nobody")
-        run = self.as_user("thumbnailDelay", "5000")
-        self.assert_stdout(run, "thumbnailDelay = 5000\n")
-        self.assert_stderr(run, "Warning: a configuration profile sets thumbnailDelay = 2000; "
-                                "the profile's value takes precedence until the profile is "
-                                "removed.\n")
-        self.assert_stored(user_prefs, {"thumbnailDelay": 5000})
 
 
 class FleetRuns(Session):
