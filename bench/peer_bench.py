@@ -80,8 +80,8 @@ def main():
     parser.add_argument("--plistutil", default=shutil.which("plistutil") or "plistutil")
     args = parser.parse_args()
     tools = []
-    for i, spec in enumerate(args.tool):
-        name, _, path = spec.rpartition("=")
+    for i, given in enumerate(args.tool):
+        name, _, path = given.rpartition("=")
         tools.append((name or ("plist_tool" if i == 0 else "tool%d" % i), path))
     ours = tools[0][0]
 

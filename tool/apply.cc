@@ -66,16 +66,8 @@ bool ApplyToStudentFile(const std::vector<Change>& changes, const Run& run, bool
   if (path.empty()) return true;
   PListFileSettings student(path, run.platform);
   const bool dryRun = run.options.dryRun;
-  // As for a single change: a file the student agent cannot read either is left alone;
-  // one that another run kept busy would lose these changes, so that is reported.
-  if (!(dryRun ? student.open() : student.openForChange()) &&
-      student.error.kind != StoreError::Kind::kBusy) {
-    return true;
-  }
-  if (!student.settingsDict) {
-    ReportFailure("failed to save student settings.\n", student, run.platform);
-    return false;
-  }
+  bool failed = false;
+  if (!OpenStudentFile(&student, !dryRun, run.platform, &failed)) return !failed;
   const plist::Dictionary before = dryRun ? *student.settingsDict : plist::Dictionary();
   // A refused update still saves, as for a single change.
   for (const Change& change : changes) {

@@ -17,12 +17,11 @@ bool MirrorToStudentFile(std::string_view key, const SettingValue& value, const 
   if (path.empty()) return true;
 
   PListFileSettings student(path, run.platform);
-  // A file the student agent cannot read either is its own affair and left alone; one
-  // that another run kept busy would lose this change, so that is reported.
-  if (!student.openForChange() && student.error.kind != StoreError::Kind::kBusy) return true;
+  bool failed = false;
+  if (!OpenStudentFile(&student, true, run.platform, &failed)) return !failed;
   // A refused update still saves: the file is then rewritten unchanged.
-  if (student.settingsDict) student.updateValueForKey(value, key);
-  if (!student.settingsDict || !student.save()) {
+  student.updateValueForKey(value, key);
+  if (!student.save()) {
     ReportFailure("failed to save student settings.\n", student, run.platform);
     return false;
   }
@@ -61,6 +60,16 @@ std::string StudentFilePath(const Run& run) {
     if (run.platform->exists(path)) return path;
   }
   return "";
+}
+
+bool OpenStudentFile(PListFileSettings* student, bool forChange, Platform* platform,
+                     bool* failed) {
+  if (forChange ? student->openForChange() : student->open()) return true;
+  if (student->error.kind == StoreError::Kind::kBusy) {
+    ReportFailure("failed to save student settings.\n", *student, platform);
+    *failed = true;
+  }
+  return false;
 }
 
 void TellDaemons(bool students, bool teacherSpecific, const Run& run) {

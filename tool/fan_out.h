@@ -38,6 +38,14 @@ std::vector<std::string> PreferenceFilePaths(const Run& run);
 // preferred), or "" when there is none.
 std::string StudentFilePath(const Run& run);
 
+// Opens the student settings file `*student`, for a change under its lock (`forChange`),
+// otherwise only reading it. A file that cannot be read is the student agent's own affair
+// and is left alone without a message. One that another run kept busy for the whole wait
+// would lose the change, so that is reported as a failed save and `*failed` is set.
+// Answers whether the file was opened.
+bool OpenStudentFile(PListFileSettings* student, bool forChange, Platform* platform,
+                     bool* failed);
+
 // Kills the student daemon when `students` is set and then makes the teacher's
 // preference-cache daemon reread its files when `teacherSpecific` is set.
 void TellDaemons(bool students, bool teacherSpecific, const Run& run);
