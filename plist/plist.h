@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "plist/document.h"
 #include "plist/error.h"
 #include "plist/value.h"
 
@@ -20,9 +21,14 @@ constexpr size_t kMaxInputBytes = 64u << 20;
 // Containers nest at most this deep.
 constexpr size_t kMaxDepth = 512;
 
-// Parses `bytes` as a binary property list when they start with "bplist0", else as XML.
-// On success stores the whole tree in `*value` and returns true. On failure returns false,
-// fills `*error` (when not null) and leaves `*value` unchanged.
+// Parses `bytes` as a binary property list when they start with "bplist0", else as XML,
+// into `*document`, which keeps the bytes. On failure returns false, fills `*error` (when
+// not null) and leaves `*document` unchanged.
+bool Read(std::string bytes, Document* document, Error* error, Format* format = nullptr);
+bool ReadXml(std::string bytes, Document* document, Error* error);
+bool ReadBinary(std::string bytes, Document* document, Error* error);
+
+// The same into a value of its own: a copy of everything read.
 bool Read(std::string_view bytes, Value* value, Error* error, Format* format = nullptr);
 bool ReadXml(std::string_view bytes, Value* value, Error* error);
 bool ReadBinary(std::string_view bytes, Value* value, Error* error);
@@ -31,15 +37,20 @@ bool ReadBinary(std::string_view bytes, Value* value, Error* error);
 // cannot take a piece, which stops the writer.
 using ByteSink = std::function<bool(std::string_view bytes)>;
 
-// Serialises `value` laid out as Apple's writer does, handing the bytes to `sink` as they
-// are made. Returns false with `*error` filled when the format cannot carry the value
-// faithfully (code kUnwritable) or the sink refused a piece (kOutput); the sink may then
-// have received part of the document.
+// Serialises the document laid out as Apple's writer does, handing the bytes to `sink`
+// as they are made. Returns false with `*error` filled when the format cannot carry the
+// value faithfully or the output would be larger than a reader accepts (code
+// kUnwritable), or the sink refused a piece (kOutput); the sink may then have received
+// part of the output.
+bool WriteXml(const Document& document, const ByteSink& sink, Error* error);
+bool WriteBinary(const Document& document, const ByteSink& sink, Error* error);
+bool Write(const Document& document, Format format, const ByteSink& sink, Error* error);
+bool Write(const Document& document, Format format, std::string* out, Error* error);
+
+// The same for a value; into a string, `*out` is unchanged on failure.
 bool WriteXml(const Value& value, const ByteSink& sink, Error* error);
 bool WriteBinary(const Value& value, const ByteSink& sink, Error* error);
 bool Write(const Value& value, Format format, const ByteSink& sink, Error* error);
-
-// The same into a string; on failure `*out` is unchanged.
 bool WriteXml(const Value& value, std::string* out, Error* error);
 bool WriteBinary(const Value& value, std::string* out, Error* error);
 bool Write(const Value& value, Format format, std::string* out, Error* error);

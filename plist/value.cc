@@ -7,24 +7,6 @@
 
 namespace plist {
 
-void String::makeOnHeap(std::string_view text) {
-  const size_t n = text.size();
-  char* p = static_cast<char*>(::operator new(sizeof n + n));
-  std::memcpy(p, &n, sizeof n);
-  std::memcpy(p + sizeof n, text.data(), n);
-  std::memcpy(bytes, &p, sizeof p);
-  bytes[kTag] = kOnHeap;
-}
-
-String& String::operator=(const String& other) {
-  if (this == &other) return *this;
-  if (!onHeap() && !other.onHeap()) {
-    std::memcpy(bytes, other.bytes, sizeof bytes);
-    return *this;
-  }
-  return *this = String(other);
-}
-
 Integer Integer::fromSigned(int64_t value) { return Integer{static_cast<uint64_t>(value), false}; }
 
 Integer Integer::fromUnsigned(uint64_t value) {
@@ -43,11 +25,11 @@ bool Real::operator==(const Real& other) const {
 
 bool Date::operator==(const Date& other) const { return DoubleBits(seconds) == DoubleBits(other.seconds); }
 
-Dictionary::Dictionary(CompactVector<Entry> list) : entries(std::move(list)) {}
+Dictionary::Dictionary(std::vector<Entry> list) : entries(std::move(list)) {}
 
 const Value* Dictionary::find(std::string_view key) const {
   for (const Entry& entry : entries) {
-    if (entry.key.view() == key) return &entry.value;
+    if (entry.key == key) return &entry.value;
   }
   return nullptr;
 }
@@ -64,7 +46,7 @@ bool Dictionary::hasKeysOf(const Dictionary& other) const {
   return true;
 }
 
-void Dictionary::set(String key, Value value) {
+void Dictionary::set(std::string key, Value value) {
   if (Value* existing = find(key)) {
     *existing = std::move(value);
     return;
@@ -72,7 +54,7 @@ void Dictionary::set(String key, Value value) {
   append(std::move(key), std::move(value));
 }
 
-void Dictionary::append(String key, Value value) {
+void Dictionary::append(std::string key, Value value) {
   entries.push_back(Entry{std::move(key), std::move(value)});
 }
 

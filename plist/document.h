@@ -1,0 +1,147 @@
+// A property list as read from a file: one document that owns every node, freed at once.
+//
+// The document keeps the bytes it was read from. Text that needs no decoding (a binary
+// file's ASCII strings and data, an XML file's plain text) stays where it lies in them;
+// text that had to be decoded lives in the document's own memory. A binary file's object
+// that several containers refer to is one node referred to from each of them, as in the
+// file. Nodes never move and never change once made, except the top dictionary's entries,
+// which set() replaces or extends.
+#ifndef BRTCONFIG_PLIST_DOCUMENT_H_
+#define BRTCONFIG_PLIST_DOCUMENT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plist/bits.h"
+#include "plist/value.h"
+
+namespace plist {
+
+class Node;
+
+// A dictionary entry: a string node and the value under it.
+struct Entry {
+  const Node* key;
+  const Node* value;
+};
+
+// One value inside a document. Accessors each require the matching kind.
+class Node {
+ public:
+  Kind kind() const { return kind_; }
+  bool isString() const { return kind_ == Kind::kString; }
+  bool isArray() const { return kind_ == Kind::kArray; }
+  bool isDictionary() const { return kind_ == Kind::kDictionary; }
+
+  // A string's UTF-8 text, or data's bytes.
+  std::string_view string() const { return std::string_view(text, size_); }
+  std::string_view data() const { return std::string_view(text, size_); }
+  Integer integer() const { return Integer{bits, unsignedInteger}; }
+  Real real() const { return Real{DoubleFromBits(bits), float32}; }
+  bool boolean() const { return bits != 0; }
+  Date date() const { return Date{DoubleFromBits(bits)}; }
+  Uid uid() const { return Uid{bits}; }
+
+  // The elements of an array, or the entries of a dictionary, in order.
+  size_t size() const { return size_; }
+  const Node& item(size_t i) const { return *items[i]; }
+  std::string_view keyAt(size_t i) const { return entries[i].key->string(); }
+  const Node& valueAt(size_t i) const { return *entries[i].value; }
+  // The value under `key` in a dictionary, or null. Linear in the entries: a caller looks
+  // up a few keys, and a reader checks a whole dictionary for repeated keys at once.
+  const Node* find(std::string_view key) const;
+
+  // The node's number in its document: 0 up to Document::nodeCount().
+  uint32_t id() const { return id_; }
+
+  // A copy of this value and everything under it.
+  Value toValue() const;
+  // Deep, exact equality with `value`, as Value compares.
+  bool operator==(const Value& value) const;
+  bool operator!=(const Value& value) const { return !(*this == value); }
+
+ private:
+  friend class Document;
+
+  Kind kind_ = Kind::kString;
+  bool unsignedInteger = false;  // An integer above INT64_MAX.
+  bool float32 = false;          // A real that a binary file held in four bytes.
+  uint32_t id_ = 0;
+  size_t size_ = 0;  // Bytes of text, elements or entries.
+  union {
+    uint64_t bits;  // Integers, booleans, UIDs, and reals and dates as bit patterns.
+    const char* text;
+    const Node* const* items;
+    Entry* entries;
+  };
+};
+
+class Document {
+ public:
+  Document();
+  ~Document();
+  Document(Document&&) noexcept;
+  Document& operator=(Document&&) noexcept;
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+
+  // A document holding a copy of `value`, as though it had been read.
+  static Document fromValue(const Value& value);
+
+  // The top value; an empty string until one is set.
+  const Node& root() const { return *top; }
+  // How many nodes the document has made, shared ones counted once.
+  size_t nodeCount() const { return nodes; }
+
+  // Puts `value` under `key` in the top dictionary: in place of an existing entry, or as
+  // a new last entry. The top must be a dictionary.
+  void set(std::string_view key, const Value& value);
+
+  // ---- For the readers. ----
+
+  // The bytes being read: the document keeps them, and text nodes may point into them.
+  // An XML reader may decode text in place, which only ever shortens it.
+  std::string& bytes() { return input; }
+  void setRoot(const Node* node) { top = node; }
+
+  // Node makers. Text passed to string() and data() must live as long as the document: in
+  // bytes() or in memory from allocateText().
+  const Node* string(std::string_view text) { return makeText(Kind::kString, text); }
+  const Node* data(std::string_view bytes) { return makeText(Kind::kData, bytes); }
+  const Node* integer(Integer value);
+  const Node* real(Real value);
+  const Node* boolean(bool value);
+  const Node* date(Date value);
+  const Node* uid(Uid value);
+  // Containers copy the list of their elements or entries.
+  const Node* array(const Node* const* elements, size_t n);
+  const Node* dictionary(const Entry* list, size_t n);
+  // Room for `n` bytes of decoded text.
+  char* allocateText(size_t n);
+  // A string node holding a copy of `text`.
+  const Node* copyString(std::string_view text);
+
+ private:
+  Node* make(Kind kind);
+  const Node* makeText(Kind kind, std::string_view text);
+  void* allocate(size_t n, size_t alignment);
+  const Node* copyOf(const Value& value);
+
+  std::string input;
+  // Memory in blocks, never moved; each new block twice as large as the last, so that a
+  // document takes a few blocks whatever its size.
+  std::vector<std::unique_ptr<char[]>> blocks;
+  char* free = nullptr;
+  size_t freeBytes = 0;
+  size_t nextBlock = 4096;
+  size_t nodes = 0;
+  const Node* top;
+};
+
+}  // namespace plist
+
+#endif  // BRTCONFIG_PLIST_DOCUMENT_H_
