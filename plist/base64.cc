@@ -46,9 +46,8 @@ void Base64Encode(const uint8_t* bytes, size_t size, std::string* out) {
   }
 }
 
-bool Base64Decode(std::string_view text, Data* out) {
-  out->clear();
-  out->reserve(text.size() / 4 * 3);
+bool Base64Decode(std::string_view text, char* out, size_t* size) {
+  char* const begin = out;
   int group[4];
   int n = 0;
   bool padded = false;  // A group with '=' ends the text.
@@ -63,12 +62,13 @@ bool Base64Decode(std::string_view text, Data* out) {
     }
     group[n++] = v;
     if (n < 4) continue;
-    out->push_back(static_cast<uint8_t>(group[0] << 2 | group[1] >> 4));
-    if (group[2] >= 0) out->push_back(static_cast<uint8_t>((group[1] & 15) << 4 | group[2] >> 2));
-    if (group[3] >= 0) out->push_back(static_cast<uint8_t>((group[2] & 3) << 6 | group[3]));
+    *out++ = static_cast<char>(group[0] << 2 | group[1] >> 4);
+    if (group[2] >= 0) *out++ = static_cast<char>((group[1] & 15) << 4 | group[2] >> 2);
+    if (group[3] >= 0) *out++ = static_cast<char>((group[2] & 3) << 6 | group[3]);
     padded = group[3] < 0;
     n = 0;
   }
+  *size = static_cast<size_t>(out - begin);
   return n == 0;
 }
 

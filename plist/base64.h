@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "plist/value.h"
 
 namespace plist {
 
@@ -16,10 +15,13 @@ namespace plist {
 // whole number of 4-character groups.
 void Base64Encode(const uint8_t* bytes, size_t size, std::string* out);
 
-// Decodes `text`, skipping space, tab, line feed and carriage return. Returns false when
-// any other byte lies outside the alphabet, when '=' padding is misplaced, or when the
-// characters do not form whole 4-character groups; `*out` is then unspecified.
-bool Base64Decode(std::string_view text, Data* out);
+// Decodes `text` to `out`, which may be text.data() itself (every group of four
+// characters becomes at most three bytes, so the bytes never overtake the text), and sets
+// `*size` to the bytes decoded. Space, tab, line feed and carriage return are skipped.
+// Returns false when any other byte lies outside the alphabet, when '=' padding is
+// misplaced, or when the characters do not form whole 4-character groups; what was
+// written to `out` is then unspecified.
+bool Base64Decode(std::string_view text, char* out, size_t* size);
 
 }  // namespace plist
 

@@ -22,11 +22,13 @@ namespace {
 constexpr uint64_t kHeaderSize = 8;
 constexpr uint64_t kMinFileSize = kHeaderSize + 1 + 1 + kBinaryTrailerSize;  // One object.
 
-// Shared references let a small file describe a tree far larger than itself, so the
-// values and the string/data bytes materialised are budgeted. The value budget admits
-// every file whose containers are not shared (each value then needs a reference of at
-// least one byte, so values <= file size), with a floor for small files; shared scalars
-// are bounded by the byte budget.
+// Shared references let a small file describe a tree far larger than itself, which a
+// writer or a copy would have to walk whole. So the values of the tree expanded are
+// counted (a shared object once per reference to it), and the budget admits every file
+// whose containers are not shared (each value then needs a reference of at least one
+// byte, so values <= file size), with a floor for small files. Decoded UTF-16 text is
+// budgeted too, since overlapping objects could otherwise decode the same bytes many
+// times.
 constexpr uint64_t kMinValueBudget = 1000000;
 constexpr uint64_t kMinPayloadBudget = 64u << 20;
 constexpr uint64_t kPayloadBytesPerInputByte = 8;
@@ -45,24 +47,35 @@ double WidenFloat(uint32_t bits) {
 
 class BinaryReader {
  public:
-  BinaryReader(std::string_view bytes, Error* sink)
-      : data(reinterpret_cast<const uint8_t*>(bytes.data())), size(bytes.size()), error(sink) {}
+  BinaryReader(Document* document, Error* sink)
+      : doc(document),
+        data(reinterpret_cast<const uint8_t*>(document->bytes().data())),
+        size(document->bytes().size()),
+        error(sink) {}
 
-  bool read(Value* value) {
+  bool read() {
     if (!readTrailer() || !readOffsetTable()) return false;
     valueBudget = std::max<uint64_t>(kMinValueBudget, size);
     payloadBudget = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size);
-    Value root;
+    made.assign(numObjects, Made());
+    const Node* root = nullptr;
     if (!readObject(topObject, 0, &root)) return false;
-    *value = std::move(root);
+    doc->setRoot(root);
     return true;
   }
 
  private:
+  // What an object became: its node, how many values it expands to, and how many levels
+  // of containers it holds (itself included), to check a later reference from deeper down.
+  struct Made {
+    const Node* node = nullptr;
+    uint32_t values = 0;
+    uint32_t height = 0;
+  };
+
   bool fail(ErrorCode code, uint64_t offset, const char* detail) {
     return Fail(error, code, static_cast<size_t>(offset), detail);
   }
-
   bool readTrailer() {
     const size_t magicLength = std::min<size_t>(size, kBinaryMagic.size());
     if (std::string_view(reinterpret_cast<const char*>(data), magicLength) !=
@@ -177,7 +190,7 @@ class BinaryReader {
     return true;
   }
 
-  bool readString(uint64_t offset, String* out) {
+  bool readString(uint64_t offset, const Node** out) {
     ByteCursor object = objectAt(offset);
     uint8_t marker = 0;
     object.readByte(&marker);
@@ -187,16 +200,14 @@ class BinaryReader {
     if (!readCount(&object, offset, marker, utf16 ? 2 : 1, &count, &p)) return false;
     const uint64_t start = static_cast<uint64_t>(p - data);
     if (!utf16) {
-      if (!text::IsAscii(std::string_view(reinterpret_cast<const char*>(p), count))) {
-        return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
-      }
-      if (!countPayload(count, offset)) return false;
-      *out = String(std::string_view(reinterpret_cast<const char*>(p), count));
+      const std::string_view text(reinterpret_cast<const char*>(p), count);
+      if (!text::IsAscii(text)) return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
+      *out = doc->string(text);
       return true;
     }
     // Three UTF-8 bytes at most per UTF-16 unit.
     if (!countPayload(3 * count, offset)) return false;
-    // Decoded in a reused buffer, so that the string kept is no larger than its text.
+    // Decoded in a reused buffer, so that the copy kept is no larger than its text.
     if (utf8.size() < 3 * count) utf8.resize(3 * count);
     char* const begin = &utf8[0];
     char* q = begin;
@@ -217,11 +228,11 @@ class BinaryReader {
       }
       q = text::EncodeUtf8(unit, q);
     }
-    *out = String(std::string_view(begin, static_cast<size_t>(q - begin)));
+    *out = doc->copyString(std::string_view(begin, static_cast<size_t>(q - begin)));
     return true;
   }
 
-  bool readScalar(uint64_t offset, Value* out) {
+  bool readScalar(uint64_t offset, const Node** out) {
     ByteCursor object = objectAt(offset);
     uint8_t marker = 0;
     object.readByte(&marker);
@@ -230,7 +241,7 @@ class BinaryReader {
     switch (marker >> 4) {
       case 0x0:
         if (marker != 0x08 && marker != 0x09) break;
-        *out = Value(marker == 0x09);
+        *out = doc->boolean(marker == 0x09);
         return true;
       case 0x1: {
         if (nibble > 4) break;
@@ -240,8 +251,8 @@ class BinaryReader {
             return fail(ErrorCode::kTruncated, offset, "integer cut short");
           }
           // The 8-byte form is signed, the shorter ones unsigned.
-          *out = Value(width < 8 ? Integer::fromUnsigned(bits)
-                                 : Integer::fromSigned(static_cast<int64_t>(bits)));
+          *out = doc->integer(width < 8 ? Integer::fromUnsigned(bits)
+                                        : Integer::fromSigned(static_cast<int64_t>(bits)));
           return true;
         }
         // A signed 128-bit number; only -2^63 ... 2^64-1 fits the model.
@@ -250,9 +261,9 @@ class BinaryReader {
           return fail(ErrorCode::kTruncated, offset, "integer cut short");
         }
         if (high == 0) {
-          *out = Value(Integer::fromUnsigned(bits));
+          *out = doc->integer(Integer::fromUnsigned(bits));
         } else if (high == ~uint64_t{0} && (bits >> 63) != 0) {
-          *out = Value(Integer::fromSigned(static_cast<int64_t>(bits)));
+          *out = doc->integer(Integer::fromSigned(static_cast<int64_t>(bits)));
         } else {
           return fail(ErrorCode::kBadInteger, offset, "16-byte integer out of range");
         }
@@ -263,39 +274,32 @@ class BinaryReader {
         if (!object.readNumber(nibble == 2 ? 4 : 8, &bits)) {
           return fail(ErrorCode::kTruncated, offset, "real cut short");
         }
-        *out = nibble == 2 ? Value(Real{WidenFloat(static_cast<uint32_t>(bits)), true})
-                           : Value(Real{DoubleFromBits(bits), false});
+        *out = doc->real(nibble == 2 ? Real{WidenFloat(static_cast<uint32_t>(bits)), true}
+                                     : Real{DoubleFromBits(bits), false});
         return true;
       case 0x3:
         if (nibble != 3) break;
         if (!object.readNumber(8, &bits)) {
           return fail(ErrorCode::kTruncated, offset, "date cut short");
         }
-        *out = Value(Date{DoubleFromBits(bits)});
+        *out = doc->date(Date{DoubleFromBits(bits)});
         return true;
       case 0x4: {
         uint64_t count = 0;
         const uint8_t* bytes = nullptr;
-        if (!readCount(&object, offset, marker, 1, &count, &bytes) ||
-            !countPayload(count, offset)) {
-          return false;
-        }
-        *out = Value(Data(bytes, bytes + count));
+        if (!readCount(&object, offset, marker, 1, &count, &bytes)) return false;
+        *out = doc->data(std::string_view(reinterpret_cast<const char*>(bytes), count));
         return true;
       }
       case 0x5:
-      case 0x6: {
-        String s;
-        if (!readString(offset, &s)) return false;
-        *out = Value(std::move(s));
-        return true;
-      }
+      case 0x6:
+        return readString(offset, out);
       case 0x8:
         if (nibble > 7) break;
         if (!object.readNumber(nibble + 1, &bits)) {
           return fail(ErrorCode::kTruncated, offset, "UID cut short");
         }
-        *out = Value(Uid{bits});
+        *out = doc->uid(Uid{bits});
         return true;
       default:
         break;
@@ -303,19 +307,38 @@ class BinaryReader {
     return fail(ErrorCode::kBadMarker, offset, "unsupported object marker");
   }
 
-  bool readObject(uint64_t index, size_t depth, Value* out) {
+  // The node of object `index`, reached at `depth`: made on the first reference, shared
+  // by later ones, which count its values again.
+  bool readObject(uint64_t index, size_t depth, const Node** out) {
     const uint64_t offset = offsets[index] & ~kOnPath;
-    const uint8_t type = data[offset] >> 4;
-    if (type != 0xA && type != 0xD) return countValues(1, offset) && readScalar(offset, out);
-    if (offsets[index] & kOnPath) {
-      return fail(ErrorCode::kCycle, offset, "container contains itself");
+    Made& known = made[index];
+    if (known.node) {
+      if (depth + known.height > kMaxDepth) {
+        return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
+      }
+      if (!countValues(known.values, offset)) return false;
+      *out = known.node;
+      return true;
     }
-    if (depth >= kMaxDepth) return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
-    offsets[index] |= kOnPath;
-    const bool ok =
-        type == 0xA ? readArray(offset, depth + 1, out) : readDictionary(offset, depth + 1, out);
-    offsets[index] &= ~kOnPath;
-    return ok;
+    const uint8_t type = data[offset] >> 4;
+    const uint64_t before = values;
+    uint32_t height = 0;
+    if (type != 0xA && type != 0xD) {
+      if (!countValues(1, offset) || !readScalar(offset, out)) return false;
+    } else {
+      if (offsets[index] & kOnPath) {
+        return fail(ErrorCode::kCycle, offset, "container contains itself");
+      }
+      if (depth >= kMaxDepth) return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
+      offsets[index] |= kOnPath;
+      const bool ok = type == 0xA ? readArray(offset, depth + 1, out, &height)
+                                  : readDictionary(offset, depth + 1, out, &height);
+      offsets[index] &= ~kOnPath;
+      if (!ok) return false;
+    }
+    // The value budget fits 32 bits, and so does every count within it.
+    made[index] = Made{*out, static_cast<uint32_t>(values - before), height};
+    return true;
   }
 
   // Reads the count of the container at `offset` and checks that its references fit:
@@ -328,82 +351,72 @@ class BinaryReader {
     if (!readCount(&object, offset, marker, perElement * refSize, count, &start)) return false;
     const auto first = static_cast<uint64_t>(start - data);
     *refs = ByteCursor(data, first, first + *count * perElement * refSize);
+    // Every element counts at least once: checking the budget first keeps a container of
+    // many references to one object from taking memory for a list it will never fill.
+    if (*count > (valueBudget - values) / perElement) {
+      return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
+    }
     return countValues(1, offset);
   }
 
-  bool readArray(uint64_t offset, size_t depth, Value* out) {
-    uint64_t count = 0;
-    ByteCursor refs = objectAt(offset);
-    if (!readContainer(offset, 1, &count, &refs)) return false;
-    // Every element is materialised at least once: checking the budget first keeps an
-    // array of many references to one object from reserving memory it will never fill.
-    if (count > valueBudget - values) {
-      return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
-    }
-    Array array;
-    array.reserve(count);
-    for (uint64_t i = 0; i < count; ++i) {
-      uint64_t child = 0;
-      if (!readRef(&refs, &child)) return false;
-      array.emplace_back();
-      if (!readObject(child, depth, &array.back())) return false;
-    }
-    *out = Value(std::move(array));
+  // Reads the child that `*refs` refers to next, at `depth`, raising `*height` to hold it.
+  bool readChild(ByteCursor* refs, size_t depth, const Node** out, uint32_t* height) {
+    uint64_t child = 0;
+    if (!readRef(refs, &child) || !readObject(child, depth, out)) return false;
+    *height = std::max(*height, made[child].height + 1);
     return true;
   }
 
-  bool readKey(ByteCursor* refs, String* key) {
+  bool readArray(uint64_t offset, size_t depth, const Node** out, uint32_t* height) {
+    uint64_t count = 0;
+    ByteCursor refs = objectAt(offset);
+    if (!readContainer(offset, 1, &count, &refs)) return false;
+    *height = 1;
+    const Node** items = doc->itemList(count);
+    for (uint64_t i = 0; i < count; ++i) {
+      if (!readChild(&refs, depth, &items[i], height)) return false;
+    }
+    *out = doc->array(items, count);
+    return true;
+  }
+
+  bool readKey(ByteCursor* refs, const Node** key) {
     uint64_t index = 0;
     if (!readRef(refs, &index)) return false;
     const uint64_t offset = offsets[index] & ~kOnPath;
     const uint8_t type = data[offset] >> 4;
     if (type != 0x5 && type != 0x6) return fail(ErrorCode::kBadKey, offset, "key not a string");
-    return countValues(1, offset) && readString(offset, key);
+    return readObject(index, 0, key);
   }
 
   // Keys are read first, in order; a key equal to an earlier one is dropped with its
   // value, since the platform's binary reader keeps the first.
-  bool readDictionary(uint64_t offset, size_t depth, Value* out) {
+  bool readDictionary(uint64_t offset, size_t depth, const Node** out, uint32_t* height) {
     uint64_t count = 0;
     ByteCursor refs = objectAt(offset);
     if (!readContainer(offset, 2, &count, &refs)) return false;
-    if (count > (valueBudget - values) / 2) {
-      return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
-    }
-    CompactVector<Dictionary::Entry> entries;
-    entries.reserve(count);  // Pages are touched only as keys are read.
+    *height = 1;
+    Entry* entries = doc->entryList(count);
     for (uint64_t i = 0; i < count; ++i) {
-      entries.emplace_back();
-      if (!readKey(&refs, &entries.back().key)) return false;
+      if (!readKey(&refs, &entries[i].key)) return false;
     }
     std::vector<uint32_t> firstOfKey;
     FindRepeatedKeys(
-        count, [&entries](size_t i) { return std::string_view(entries[i].key); }, &keyOrder,
-        &firstOfKey);
-    if (!firstOfKey.empty()) {
-      size_t kept = 0;
-      for (size_t i = 0; i < count; ++i) {
-        if (firstOfKey[i] != i) continue;
-        if (kept != i) entries[kept] = std::move(entries[i]);
-        ++kept;
-      }
-      entries.resize(kept);
-    }
+        count, [entries](size_t i) { return entries[i].key->string(); }, &firstOfKey);
     // Values of dropped keys are still read, so that a file is refused whatever it holds.
-    Value droppedValue;
-    for (uint64_t i = 0, kept = 0; i < count; ++i) {
-      uint64_t child = 0;
-      const bool drop = !firstOfKey.empty() && firstOfKey[i] != i;
-      if (!readRef(&refs, &child) ||
-          !readObject(child, depth, drop ? &droppedValue : &entries[kept].value)) {
-        return false;
-      }
-      kept += !drop;
+    size_t kept = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+      const Node* value = nullptr;
+      if (!readChild(&refs, depth, &value, height)) return false;
+      if (!firstOfKey.empty() && firstOfKey[i] != i) continue;
+      entries[kept].key = entries[i].key;
+      entries[kept++].value = value;
     }
-    *out = Value(Dictionary(std::move(entries)));
+    *out = doc->dictionary(entries, kept);
     return true;
   }
 
+  Document* doc;
   const uint8_t* data;
   uint64_t size;
   Error* error;
@@ -417,8 +430,8 @@ class BinaryReader {
   static_assert(kMaxInputBytes <= uint64_t{1} << 31, "offsets and the path mark share 32 bits");
   static constexpr uint32_t kOnPath = uint32_t{1} << 31;
   std::vector<uint32_t> offsets;
+  std::vector<Made> made;  // By object index.
   std::string utf8;  // Scratch for decoding UTF-16 strings.
-  std::vector<KeyRank> keyOrder;  // Scratch for finding repeated keys.
   uint64_t valueBudget = 0;
   uint64_t payloadBudget = 0;
   uint64_t values = 0;
@@ -427,11 +440,15 @@ class BinaryReader {
 
 }  // namespace
 
-bool ReadBinary(std::string_view bytes, Value* value, Error* error) {
+bool ReadBinary(std::string bytes, Document* document, Error* error) {
   if (bytes.size() > kMaxInputBytes) {
     return Fail(error, ErrorCode::kTooLarge, 0, "input above the size ceiling");
   }
-  return BinaryReader(bytes, error).read(value);
+  Document read;
+  read.bytes() = std::move(bytes);
+  if (!BinaryReader(&read, error).read()) return false;
+  *document = std::move(read);
+  return true;
 }
 
 }  // namespace plist

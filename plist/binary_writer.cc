@@ -1,13 +1,14 @@
 // Writer for binary property lists ("bplist00"), laid out as the platform's writer does:
 // objects in depth-first pre-order (a dictionary, then all its keys, then each value's
 // subtree in turn), minimal integer and reference widths, no padding. Unlike the platform,
-// equal scalars are always written once and dictionaries keep the model's order, so the
-// output depends only on the value.
+// equal scalars are always written once and dictionaries keep the document's order, so
+// the output depends only on the value.
 //
 // Two passes: the first walks the tree, encodes every scalar into one buffer (its encoded
 // bytes, found through their offset, double as the uniquing key) and records each
 // container's references; the second, once the object count and so the reference width
-// are known, lays out the file.
+// are known, lays out the file. A node that several containers share (as a binary file
+// read shares its objects) is looked up by value once, and found by its number after.
 
 #include <cmath>
 #include <cstdint>
@@ -18,7 +19,6 @@
 #include <vector>
 
 #include "plist/binary_format.h"
-#include "plist/key_order.h"
 #include "plist/output_buffer.h"
 #include "plist/plist.h"
 #include "text/utf.h"
@@ -122,18 +122,37 @@ bool NarrowToFloat(double d, uint32_t* bits) {
 // The longest encoding of a number, boolean, date or UID: a 16-byte integer's.
 constexpr size_t kMaxFixedSize = 17;
 
-bool IsFixed(Kind kind) {
-  return kind == Kind::kInteger || kind == Kind::kReal || kind == Kind::kBoolean ||
-         kind == Kind::kDate || kind == Kind::kUid;
+// A 64-bit hash of `bytes`; a `seed` drawn per use keeps values chosen to collide under
+// one seed from colliding under the next.
+uint64_t Hash(std::string_view bytes, uint64_t seed) {
+  constexpr uint64_t kMultiplier = 0xFF51AFD7ED558CCDu;
+  uint64_t h = seed ^ (bytes.size() * 0x9E3779B97F4A7C15u);
+  size_t i = 0;
+  for (uint64_t word; i + 8 <= bytes.size(); i += 8) {
+    std::memcpy(&word, bytes.data() + i, 8);
+    h = (h ^ word) * kMultiplier;
+    h ^= h >> 32;
+  }
+  if (i < bytes.size()) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + i, bytes.size() - i);
+    h = (h ^ word) * kMultiplier;
+  }
+  // The finaliser of MurmurHash3, so that every bit reaches the low bits used.
+  h ^= h >> 33;
+  h *= kMultiplier;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53u;
+  return h ^ (h >> 33);
 }
 
 // Encodes a number, boolean, date or UID at `p` and answers its length: 0 for other
 // kinds, and for a real flagged float32 that no float32 holds.
-size_t EncodeFixed(const Value& value, char* p) {
+size_t EncodeFixed(const Node& value, char* p) {
   char* const begin = p;
   switch (value.kind()) {
     case Kind::kInteger: {
-      const Integer& i = value.integer();
+      const Integer i = value.integer();
       if (i.isUnsigned && i.asSigned() < 0) {
         // Above INT64_MAX: only the 16-byte form holds it.
         *p++ = '\x14';
@@ -148,7 +167,7 @@ size_t EncodeFixed(const Value& value, char* p) {
       break;
     }
     case Kind::kReal: {
-      const Real& r = value.real();
+      const Real r = value.real();
       uint32_t narrow;
       if (r.isFloat32) {
         if (!NarrowToFloat(r.value, &narrow)) return 0;
@@ -186,58 +205,16 @@ class BinaryWriter {
   explicit BinaryWriter(Error* sink)
       : error(sink), seed(reinterpret_cast<uintptr_t>(this) * 0x9E3779B97F4A7C15u) {}
 
-  bool write(const Value& value, OutputBuffer* out) {
-    // Sized up front, the lists never grow by copying: references exactly, objects to at
-    // most one per value (pages that equal scalars leave unused are never touched).
-    Counts counts;
-    Count(value, 0, &counts);
-    refs.reserve(counts.refs);
-    objects.reserve(counts.values);
-    // Room for every scalar, though equal ones are kept once: pages never written to are
-    // never touched, while growing by doubling would copy and touch twice the bytes.
-    scalars.reserve(counts.scalarBytes);
+  bool write(const Document& document, OutputBuffer* out) {
+    objectOf.assign(document.nodeCount(), kNoObject);
     uint32_t top;
-    if (!visit(value, 0, &top)) return false;
+    if (!visit(document.root(), 0, &top)) return false;
     std::vector<Slot>().swap(slots);  // Not needed to lay out; its memory goes first.
-    layOut(out);
-    return true;
+    std::vector<uint32_t>().swap(objectOf);
+    return layOut(out);
   }
 
  private:
-  struct Counts {
-    size_t values = 0;
-    size_t refs = 0;
-    size_t scalarBytes = 0;  // At most what the scalars take encoded, each counted once.
-  };
-
-  // The most bytes a string of `size` bytes (two per UTF-16 unit at worst) or data of
-  // `size` bytes takes encoded.
-  static size_t MaxEncodedSize(size_t size) { return kMaxHeaderSize + 2 * size; }
-
-  // Counts the values and references under `value`, down to the depth that visit() accepts.
-  static void Count(const Value& value, size_t depth, Counts* counts) {
-    ++counts->values;
-    if (depth >= kMaxDepth) return;
-    if (value.isString()) {
-      counts->scalarBytes += MaxEncodedSize(value.string().size());
-    } else if (value.kind() == Kind::kData) {
-      counts->scalarBytes += MaxEncodedSize(value.data().size());
-    } else if (IsFixed(value.kind())) {
-      counts->scalarBytes += kMaxFixedSize;
-    } else if (value.isArray()) {
-      counts->refs += value.array().size();
-      for (const Value& item : value.array()) Count(item, depth + 1, counts);
-    } else if (value.isDictionary()) {
-      const Dictionary& dictionary = value.dictionary();
-      counts->values += dictionary.size();
-      counts->refs += 2 * dictionary.size();
-      for (size_t i = 0; i < dictionary.size(); ++i) {
-        counts->scalarBytes += MaxEncodedSize(dictionary.keyAt(i).size());
-        Count(dictionary.valueAt(i), depth + 1, counts);
-      }
-    }
-  }
-
   // An object in file order is one number: the type in the two low bits, above them a
   // scalar's position in scalars or a container's entry count. A container's references
   // follow those of the containers before it in refs; a scalar's length is encoded in it.
@@ -251,6 +228,7 @@ class BinaryWriter {
     uint32_t hash;
     uint32_t entry;  // Object index + 1; 0 marks a free slot.
   };
+  static constexpr uint32_t kNoObject = UINT32_MAX;
 
   bool fail(const char* detail) { return Fail(error, ErrorCode::kUnwritable, 0, detail); }
 
@@ -263,183 +241,77 @@ class BinaryWriter {
   static Type TypeOf(uint64_t object) { return static_cast<Type>(object & 3); }
   static uint64_t FieldOf(uint64_t object) { return object >> kTypeBits; }
 
-  bool visit(const Value& value, size_t depth, uint32_t* index) {
-    switch (value.kind()) {
-      case Kind::kArray: {
-        if (depth >= kMaxDepth) return fail("nesting too deep");
-        const Array& array = value.array();
-        const size_t first = refs.size();
-        if (!newObject(kArray, array.size(), index)) return false;
-        refs.resize(first + array.size());
-        return visitAll(
-            array.size(), [&array](size_t i) -> const Value& { return array[i]; }, depth + 1,
-            first);
-      }
-      case Kind::kDictionary: {
-        if (depth >= kMaxDepth) return fail("nesting too deep");
-        const Dictionary& dictionary = value.dictionary();
-        const size_t n = dictionary.size();
-        const size_t first = refs.size();
-        if (!newObject(kDictionary, n, index)) return false;
-        refs.resize(first + 2 * n);
-        if (!addKeys(dictionary, depth, first)) return false;
-        return visitAll(
-            n, [&dictionary](size_t i) -> const Value& { return dictionary.valueAt(i); }, depth + 1,
-            first + n);
-      }
-      default:
-        return addScalar(value, index);
+  bool visit(const Node& value, size_t depth, uint32_t* index) {
+    const bool dictionary = value.isDictionary();
+    if (!value.isArray() && !dictionary) return addScalar(value, index);
+    // Containers are written at each place they stand, as the platform does.
+    if (depth >= kMaxDepth) return fail("nesting too deep");
+    const size_t n = value.size();
+    const size_t first = refs.size();
+    if (!newObject(dictionary ? kDictionary : kArray, n, index)) return false;
+    refs.resize(first + (dictionary ? 2 * n : n));
+    uint32_t child;
+    for (size_t i = 0; dictionary && i < n; ++i) {
+      if (!addScalar(*value.entry(i).key, &child)) return false;
+      refs[first + i] = child;
     }
+    const size_t values = dictionary ? first + n : first;
+    for (size_t i = 0; i < n; ++i) {
+      if (!visit(dictionary ? value.valueAt(i) : value.item(i), depth + 1, &child)) return false;
+      refs[values + i] = child;
+    }
+    return true;
   }
 
-  // Adds the keys of `dictionary`, found at `depth`, storing their objects' indices in
-  // refs from `slot` on.
-  bool addKeys(const Dictionary& dictionary, size_t depth, size_t slot) {
-    const size_t n = dictionary.size();
-    uint32_t child;
-    if (n > kMaxRecordKeys) {
-      Lookahead ahead;
-      for (size_t i = 0; i < n; ++i) {
-        const uint32_t h = ahead.next(
-            i, n, [&dictionary, this](size_t k) { return prefetchString(dictionary.keyAt(k)); });
-        if (!addString(dictionary.keyAt(i), h, &child)) return false;
-        refs[slot + i] = child;
-      }
+  // Adds a string, data, number, boolean, date or UID, or finds it written before.
+  bool addScalar(const Node& value, uint32_t* index) {
+    uint32_t& known = objectOf[value.id()];
+    if (known != kNoObject) {
+      *index = known;
       return true;
     }
-    if (keysSeen.size() <= depth) keysSeen.resize(depth + 1);
-    KeysSeen& seen = keysSeen[depth];
-    const size_t known = seen.dictionary ? seen.dictionary->size() : 0;
-    for (size_t i = 0; i < n; ++i) {
-      const std::string_view key = dictionary.keyAt(i);
-      if (i < known && seen.dictionary->keyAt(i) == key) {
-        child = seen.objects[i];
-      } else if (!addString(key, stringHash(key), &child)) {
-        return false;
-      }
-      refs[slot + i] = child;
-    }
-    seen.dictionary = &dictionary;
-    seen.objects.assign(refs.begin() + static_cast<std::ptrdiff_t>(slot),
-                        refs.begin() + static_cast<std::ptrdiff_t>(slot + n));
-    return true;
-  }
-
-  // Visits `n` values, `item(i)` the i-th, storing their objects' indices in refs from
-  // `slot` on.
-  template <typename Item>
-  bool visitAll(size_t n, Item item, size_t depth, size_t slot) {
-    Lookahead ahead;
-    for (size_t i = 0; i < n; ++i) {
-      const uint32_t h = ahead.next(i, n, [&](size_t k) { return prefetchScalar(item(k)); });
-      const Value& value = item(i);
-      uint32_t child;
-      bool added;
-      if (value.isString()) {
-        added = addString(value.string(), h, &child);
-      } else if (IsFixed(value.kind())) {
-        added = addFixed(value, &h, &child);
-      } else {
-        added = visit(value, depth, &child);
-      }
-      if (!added) return false;
-      refs[slot + i] = child;
-    }
-    return true;
-  }
-
-  // Table lookups miss the cache once the table outgrows it. Strings (keys above all) are
-  // hashed a few items before their turn and their slots fetched early, so that the
-  // misses overlap instead of following one another.
-  class Lookahead {
-   public:
-    static constexpr size_t kDistance = 8;
-    // The hash of item `i` of `n`, computed by `hashAndFetch` kDistance items earlier.
-    template <typename HashAndFetch>
-    uint32_t next(size_t i, size_t n, HashAndFetch hashAndFetch) {
-      if (i == 0) {
-        for (size_t k = 0; k < kDistance && k < n; ++k) hashes[k] = hashAndFetch(k);
-      }
-      const uint32_t h = hashes[i % kDistance];
-      if (i + kDistance < n) hashes[i % kDistance] = hashAndFetch(i + kDistance);
-      return h;
-    }
-
-   private:
-    uint32_t hashes[kDistance];
-  };
-
-  uint32_t stringHash(std::string_view s) const {
-    return static_cast<uint32_t>(HashKey(s, seed ^ kStringSeed));
-  }
-
-  void prefetch(uint32_t h) const {
-    if (!slots.empty()) __builtin_prefetch(&slots[h & (slots.size() - 1)]);
-  }
-
-  uint32_t prefetchString(std::string_view s) const {
-    const uint32_t h = stringHash(s);
-    prefetch(h);
-    return h;
-  }
-
-  // The hash of a string, number, boolean, date or UID, its slot fetched; 0 for others.
-  uint32_t prefetchScalar(const Value& value) const {
-    if (value.isString()) return prefetchString(value.string());
-    char encoded[kMaxFixedSize];
-    const size_t length = EncodeFixed(value, encoded);
-    if (length == 0) return 0;
-    const uint32_t h = hash(std::string_view(encoded, length));
-    prefetch(h);
-    return h;
-  }
-
-  // `h` is stringHash(s): a string's encoding follows from its text, so equal texts and
-  // equal encodings go together.
-  bool addString(std::string_view s, uint32_t h, uint32_t* index) {
     const size_t start = scalars.size();
-    if (text::IsAscii(s)) {
-      AppendHeader(0x5, s.size(), &scalars);
-      scalars.append(s);
-      return intern(start, h, index);
-    }
-    if (!text::IsValidUtf8(s)) return fail("string is not valid UTF-8");
-    std::u16string units = text::ToUtf16(s);
-    AppendHeader(0x6, units.size(), &scalars);
-    for (char16_t unit : units) AppendBigEndian(unit, 2, &scalars);
-    return intern(start, h, index);
-  }
-
-  bool addScalar(const Value& value, uint32_t* index) {
     switch (value.kind()) {
-      case Kind::kString:
-        return addString(value.string(), stringHash(value.string()), index);
-      case Kind::kData: {
-        const size_t start = scalars.size();
-        const Data& data = value.data();
-        AppendHeader(0x4, data.size(), &scalars);
-        scalars.append(reinterpret_cast<const char*>(data.data()), data.size());
-        return intern(start, hash(std::string_view(scalars).substr(start)), index);
+      case Kind::kString: {
+        const std::string_view s = value.string();
+        // A string's encoding follows from its text, so the text is hashed.
+        const uint32_t h = static_cast<uint32_t>(Hash(s, seed ^ kStringSeed));
+        if (text::IsAscii(s)) {
+          AppendHeader(0x5, s.size(), &scalars);
+          scalars.append(s);
+        } else {
+          if (!text::IsValidUtf8(s)) return fail("string is not valid UTF-8");
+          const std::u16string units = text::ToUtf16(s);
+          AppendHeader(0x6, units.size(), &scalars);
+          for (const char16_t unit : units) AppendBigEndian(unit, 2, &scalars);
+        }
+        if (!intern(start, h, index)) return false;
+        break;
       }
-      default:
-        return addFixed(value, nullptr, index);
+      case Kind::kData: {
+        const std::string_view bytes = value.data();
+        AppendHeader(0x4, bytes.size(), &scalars);
+        scalars.append(bytes);
+        if (!intern(start, hash(std::string_view(scalars).substr(start)), index)) return false;
+        break;
+      }
+      default: {
+        char encoded[kMaxFixedSize];
+        const size_t length = EncodeFixed(value, encoded);
+        if (length == 0) return fail("float32 real out of float32 range");
+        const std::string_view bytes(encoded, length);
+        scalars.append(bytes);
+        if (!intern(start, hash(bytes), index)) return false;
+        break;
+      }
     }
-  }
-
-  // Adds a number, boolean, date or UID; `h` is its hash where known already.
-  bool addFixed(const Value& value, const uint32_t* h, uint32_t* index) {
-    char encoded[kMaxFixedSize];
-    const size_t length = EncodeFixed(value, encoded);
-    if (length == 0) return fail("float32 real out of float32 range");
-    const std::string_view bytes(encoded, length);
-    const size_t start = scalars.size();
-    scalars.append(bytes);
-    return intern(start, h ? *h : hash(bytes), index);
+    known = *index;
+    return true;
   }
 
   // The hash of a scalar other than a string, from its encoding.
   uint32_t hash(std::string_view bytes) const {
-    return static_cast<uint32_t>(HashKey(bytes, seed));
+    return static_cast<uint32_t>(Hash(bytes, seed));
   }
 
   // Makes the scalar just encoded at scalars[start...] an object, or drops it again and
@@ -481,8 +353,9 @@ class BinaryWriter {
   }
 
   // Writes the file: header, objects in order, offset table, trailer. Each object's
-  // entry in `objects` is replaced by its offset once it is written.
-  void layOut(OutputBuffer* out) {
+  // entry in `objects` is replaced by its offset once it is written. Fails, before
+  // writing, when the file would be larger than a reader accepts.
+  bool layOut(OutputBuffer* out) {
     const uint64_t numObjects = objects.size();
     const unsigned refSize = FieldWidth(numObjects);
     // Scalars take what they took in scalars, which holds each once.
@@ -493,6 +366,9 @@ class BinaryWriter {
       tableOffset += HeaderSize(count) + (TypeOf(object) == kDictionary ? 2 : 1) * count * refSize;
     }
     const unsigned offsetSize = FieldWidth(tableOffset);
+    if (tableOffset + numObjects * offsetSize + kBinaryTrailerSize > kMaxInputBytes) {
+      return fail("the document is too large written out");
+    }
     out->put(kBinaryHeader);
     uint64_t offset = kBinaryHeader.size();
     const uint32_t* ref = refs.data();
@@ -528,6 +404,7 @@ class BinaryWriter {
     p = PutBigEndian(0, 8, p);  // The top object is always written first.
     PutBigEndian(tableOffset, 8, p);
     out->put(trailer, sizeof trailer);
+    return true;
   }
 
   Error* error;
@@ -537,22 +414,14 @@ class BinaryWriter {
   std::vector<uint64_t> objects;
   std::vector<Slot> slots;  // Open-addressing table of the scalar objects.
   size_t interned = 0;
-  // By depth, the keys of the last dictionary of at most kMaxRecordKeys entries there
-  // and their objects. Dictionaries at one depth are often records of one shape, with
-  // their keys in one order: a key equal to the one in its place there takes that
-  // object without a lookup.
-  struct KeysSeen {
-    const Dictionary* dictionary = nullptr;
-    std::vector<uint32_t> objects;
-  };
-  std::vector<KeysSeen> keysSeen;
+  std::vector<uint32_t> objectOf;  // By node number, the object a scalar became.
 };
 
 }  // namespace
 
-bool WriteBinary(const Value& value, const ByteSink& sink, Error* error) {
+bool WriteBinary(const Document& document, const ByteSink& sink, Error* error) {
   OutputBuffer out(sink);
-  if (!BinaryWriter(error).write(value, &out)) return false;
+  if (!BinaryWriter(error).write(document, &out)) return false;
   return out.finish(error);
 }
 

@@ -51,6 +51,7 @@ class Node {
   const Node& item(size_t i) const { return *items[i]; }
   std::string_view keyAt(size_t i) const { return entries[i].key->string(); }
   const Node& valueAt(size_t i) const { return *entries[i].value; }
+  const Entry& entry(size_t i) const { return entries[i]; }
   // The value under `key` in a dictionary, or null. Linear in the entries: a caller looks
   // up a few keys, and a reader checks a whole dictionary for repeated keys at once.
   const Node* find(std::string_view key) const;
@@ -73,7 +74,7 @@ class Node {
   uint32_t id_ = 0;
   size_t size_ = 0;  // Bytes of text, elements or entries.
   union {
-    uint64_t bits;  // Integers, booleans, UIDs, and reals and dates as bit patterns.
+    uint64_t bits = 0;  // Integers, booleans, UIDs, and reals and dates as bit patterns.
     const char* text;
     const Node* const* items;
     Entry* entries;
@@ -105,7 +106,7 @@ class Document {
 
   // The bytes being read: the document keeps them, and text nodes may point into them.
   // An XML reader may decode text in place, which only ever shortens it.
-  std::string& bytes() { return input; }
+  std::string& bytes() { return *input; }
   void setRoot(const Node* node) { top = node; }
 
   // Node makers. Text passed to string() and data() must live as long as the document: in
@@ -117,9 +118,12 @@ class Document {
   const Node* boolean(bool value);
   const Node* date(Date value);
   const Node* uid(Uid value);
-  // Containers copy the list of their elements or entries.
-  const Node* array(const Node* const* elements, size_t n);
-  const Node* dictionary(const Entry* list, size_t n);
+  // Lists for containers, filled by the caller and then handed to array() or
+  // dictionary(), which keep them.
+  const Node** itemList(size_t n);
+  Entry* entryList(size_t n);
+  const Node* array(const Node* const* items, size_t n);
+  const Node* dictionary(Entry* entries, size_t n);
   // Room for `n` bytes of decoded text.
   char* allocateText(size_t n);
   // A string node holding a copy of `text`.
@@ -131,7 +135,8 @@ class Document {
   void* allocate(size_t n, size_t alignment);
   const Node* copyOf(const Value& value);
 
-  std::string input;
+  // Held apart so that the text nodes point into stay where they are when the document moves.
+  std::unique_ptr<std::string> input;
   // Memory in blocks, never moved; each new block twice as large as the last, so that a
   // document takes a few blocks whatever its size.
   std::vector<std::unique_ptr<char[]>> blocks;

@@ -44,6 +44,10 @@ class OutputBuffer {
     putLarge(bytes, n);
   }
   void put(std::string_view text) { put(text.data(), text.size()); }
+
+  // Whether the output has grown past what a reader accepts: a writer stops there rather
+  // than make a file that could not be read back.
+  bool full() const { return sent + used > kMaxInputBytes; }
   void put(char c) {
     *room(1) = c;
     ++used;
@@ -59,6 +63,7 @@ class OutputBuffer {
  private:
   void flush() {
     if (used > 0 && ok) ok = sink(std::string_view(buffer.get(), used));
+    sent += used;
     used = 0;
   }
   // Fills the buffer, hands it over, and passes a remainder too large for it directly.
@@ -71,6 +76,7 @@ class OutputBuffer {
     n -= first;
     if (n >= kChunkBytes) {
       if (ok) ok = sink(std::string_view(bytes, n));
+      sent += n;
       return;
     }
     std::memcpy(buffer.get(), bytes, n);
@@ -79,6 +85,7 @@ class OutputBuffer {
 
   std::unique_ptr<char[]> buffer;
   size_t used = 0;
+  size_t sent = 0;  // Bytes handed to the sink so far.
   const ByteSink& sink;
   bool ok = true;
 };

@@ -55,10 +55,10 @@ int Run(const std::vector<std::string>& args) {
     std::perror("plist_tool: stdin");
     return kUsage;
   }
-  plist::Value value;
+  plist::Document document;
   plist::Error error;
   plist::Format format = plist::Format::kXml;
-  if (!plist::Read(input, &value, &error, &format)) {
+  if (!plist::Read(std::move(input), &document, &error, &format)) {
     std::fprintf(stderr, "plist_tool: unreadable: %s at byte %zu: %s\n",
                  plist::ErrorCodeName(error.code), error.offset, error.detail.c_str());
     return kUnreadable;
@@ -74,7 +74,7 @@ int Run(const std::vector<std::string>& args) {
     written = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
     return written;
   };
-  if (!plist::Write(value, target, toStdout, &error)) {
+  if (!plist::Write(document, target, toStdout, &error)) {
     if (!written) {
       std::perror("plist_tool: stdout");
       return kUsage;

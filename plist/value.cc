@@ -46,16 +46,16 @@ bool Dictionary::hasKeysOf(const Dictionary& other) const {
   return true;
 }
 
-void Dictionary::set(std::string key, Value value) {
+void Dictionary::set(std::string_view key, Value value) {
   if (Value* existing = find(key)) {
     *existing = std::move(value);
     return;
   }
-  append(std::move(key), std::move(value));
+  append(key, std::move(value));
 }
 
-void Dictionary::append(std::string key, Value value) {
-  entries.push_back(Entry{std::move(key), std::move(value)});
+void Dictionary::append(std::string_view key, Value value) {
+  entries.push_back(Entry{std::string(key), std::move(value)});
 }
 
 void Dictionary::reserve(size_t n) { entries.reserve(n); }

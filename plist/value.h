@@ -75,9 +75,9 @@ class Dictionary {
   bool hasKeysOf(const Dictionary& other) const;
 
   // Replaces the value of an existing key where it stands, or appends a new entry.
-  void set(std::string key, Value value);
+  void set(std::string_view key, Value value);
   // Appends an entry without looking for an equal key; the caller guarantees there is none.
-  void append(std::string key, Value value);
+  void append(std::string_view key, Value value);
   void reserve(size_t n);
 
   bool operator==(const Dictionary& other) const;  // Same entries in the same order.

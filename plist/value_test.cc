@@ -11,46 +11,6 @@
 namespace plist {
 namespace {
 
-TEST(ValueTest, StringsKeepTheirBytesInlineAndOnTheHeap) {
-  // Either side of the inline limit, with bytes that C strings would cut.
-  for (const std::string& text : {std::string(), std::string(15, 'x'), std::string(16, 'y'),
-                                  std::string("a\0b", 3), std::string(1000, '\0')}) {
-    String original(text);
-    EXPECT_EQ(original.view(), text) << text.size();
-    String copy = original;
-    String moved = std::move(original);
-    EXPECT_EQ(copy.view(), text) << text.size();
-    EXPECT_EQ(moved.view(), text) << text.size();
-    EXPECT_TRUE(original.empty()) << text.size();  // NOLINT: a moved-from String is empty.
-    copy = moved;
-    moved = String("other");
-    EXPECT_EQ(copy.view(), text) << text.size();
-    EXPECT_EQ(moved.view(), "other");
-  }
-  // Equal texts are equal however they came to be.
-  String shortened("abcdefghij");
-  shortened = String("ab");
-  EXPECT_EQ(shortened, String("ab"));
-  EXPECT_NE(String("ab"), String(std::string("ab\0", 3)));
-  EXPECT_NE(String(std::string(16, 'a')), String(std::string(15, 'a')));
-}
-
-TEST(ValueTest, CompactVectorsGrowCopyAndCompareLikeVectors) {
-  Array items;
-  for (int i = 0; i < 100; ++i) items.push_back(Value("item " + std::to_string(i)));
-  // An element of the vector itself, added while the vector must grow.
-  while (items.size() < items.capacity()) items.push_back(Value::fromInteger(0));
-  items.push_back(items[0]);
-  EXPECT_EQ(items.back(), Value("item 0"));
-  const Array copy = items;
-  EXPECT_EQ(copy, items);
-  items.resize(3);
-  EXPECT_NE(copy, items);
-  EXPECT_EQ(items, (Array{Value("item 0"), Value("item 1"), Value("item 2")}));
-  EXPECT_EQ(Data(3, 7), (Data{7, 7, 7}));
-  EXPECT_EQ(Data(2).size(), 2u);
-}
-
 TEST(ValueTest, IntegersCompareByValue) {
   const uint64_t top = uint64_t{1} << 63;
   EXPECT_EQ(Integer::fromUnsigned(5), Integer::fromSigned(5));

@@ -3,6 +3,10 @@
 // control characters in text exactly as they stand, and bounds nesting and the number of
 // values built. Error offsets count bytes of the UTF-8 text parsed, which is the input
 // itself unless the input was UTF-16 or ISO-8859-1 and had to be converted first.
+//
+// The document keeps that text, and a string or data node points into it: plain text
+// where it lies, text with references, CDATA or comments, and base64, decoded in place
+// (decoding only ever shortens it).
 #include <algorithm>
 #include <clocale>
 #include <cstdint>
@@ -28,14 +32,10 @@ namespace {
 
 // XML cannot share subtrees, so the values built are already bounded by the input size;
 // the budget only keeps memory reasonable for large inputs of tiny values (an empty
-// element costs 7 bytes of XML but some 60 bytes of memory). A legitimate dictionary of
+// element costs 7 bytes of XML but some 40 bytes of memory). A legitimate dictionary of
 // 200,000 entries counts 400,001 values.
 constexpr size_t kMaxValues = size_t{1} << 22;
-static_assert(kMaxValues <= UINT32_MAX, "keys are sorted by 32-bit positions");
-// Containers are gathered in a buffer kept per depth and then copied to one of their exact
-// size, which saves the slack of a growing vector in the many small ones; from this many
-// elements on, the buffer itself is handed over instead, saving the copy.
-constexpr size_t kHandOverElements = 1024;
+static_assert(kMaxValues <= UINT32_MAX, "keys are found by 32-bit positions");
 
 // The bytes that end an element name in a tag, as a table: names are scanned byte by byte.
 struct NameEnds {
@@ -188,10 +188,12 @@ bool ParseReal(std::string_view text, double* out) {
 
 class Parser {
  public:
-  Parser(std::string_view document, Error* sink) : doc(document), error(sink) {}
+  // `text` is the document's own text, which strings are decoded into.
+  Parser(Document* document, std::string_view text, Error* sink)
+      : out(document), doc(text), buffer(const_cast<char*>(text.data())), error(sink) {}
 
-  // Parses the document from `start` (past any BOM and XML declaration) to its end.
-  bool parseDocument(size_t start, Value* root);
+  // Parses the text from `start` (past any BOM and XML declaration) to its end.
+  bool parseDocument(size_t start, const Node** root);
 
  private:
   bool fail(ErrorCode code, size_t offset, const char* detail) {
@@ -220,32 +222,22 @@ class Parser {
   bool readStartTag(Tag* tag);
   bool readEndTag(std::string_view name);
   bool readText(const Tag& tag, std::string_view* text);
-  bool appendReference(std::string* out);
-  // Before an element is added to a full buffer of a large container that began at
-  // `start`: reserves room for as many elements as the rest of the document would hold at
-  // the rate so far, and a quarter more. Doubling instead would touch twice the memory
-  // the elements need; room reserved beyond them is never touched.
-  template <typename T>
-  void makeRoom(CompactVector<T>* items, size_t start) {
-    const size_t n = items->size();
-    if (n < kHandOverElements || n < items->capacity()) return;
-    const size_t bytesPerElement = std::max<size_t>(1, (pos - start) / n);
-    const size_t expected = n + (doc.size() - pos) / bytesPerElement;
-    items->reserve(std::min(expected + expected / 4, CompactVector<T>::kMaxSize));
-  }
-  bool parseValue(const Tag& tag, size_t depth, Value* out);
-  bool parseArray(const Tag& tag, size_t depth, Value* out);
-  bool parseDict(const Tag& tag, size_t depth, Value* out);
+  bool decodeReference(char** to);
+  void moveText(size_t from, size_t n, char** to);
+  bool parseValue(const Tag& tag, size_t depth, const Node** node);
+  bool parseArray(const Tag& tag, size_t depth, const Node** node);
+  bool parseDict(const Tag& tag, size_t depth, const Node** node);
 
+  Document* out;
   std::string_view doc;
+  char* buffer;  // The same text, written to where it is decoded in place.
   size_t pos = 0;
   Error* error;
   size_t values = 0;
-  std::string scratch;  // Text that needed decoding; valid until the next readText.
-  // The elements of the containers being read, one buffer per depth (see kHandOverElements).
-  std::vector<Array> arrayItems;
-  std::vector<CompactVector<Dictionary::Entry>> dictEntries;
-  std::vector<KeyRank> keyOrder;  // For finding repeated keys.
+  // The elements of the containers being read, gathered here until each container ends
+  // and its list is made to size in the document.
+  std::vector<const Node*> items;
+  std::vector<Entry> entries;
 };
 
 // Skips white space, comments, processing instructions and (when allowed) one DOCTYPE,
@@ -418,25 +410,27 @@ bool Parser::readText(const Tag& tag, std::string_view* text) {
     *text = doc.substr(start, end - start);
     return true;
   }
-  scratch.clear();
+  // Text that needs decoding is decoded where it lies: `to` follows the reading position,
+  // never ahead of it.
+  char* to = buffer + start;
   for (;;) {
     size_t next = pos;
     while (next < doc.size() && doc[next] != '<' && doc[next] != '&') ++next;
-    scratch.append(doc, pos, next - pos);
+    moveText(pos, next - pos, &to);
     pos = next;
     if (pos == doc.size()) return truncated();
     if (doc[pos] == '&') {
-      if (!appendReference(&scratch)) return false;
+      if (!decodeReference(&to)) return false;
     } else if (at("</")) {
       if (!readEndTag(tag.name)) return false;
-      *text = scratch;
+      *text = std::string_view(buffer + start, static_cast<size_t>(to - (buffer + start)));
       return true;
     } else if (at("<!--")) {
       if (!skipComment()) return false;
     } else if (at("<![CDATA[")) {
       const size_t close = doc.find("]]>", pos + 9);
       if (close == std::string_view::npos) return truncated();
-      scratch.append(doc, pos + 9, close - pos - 9);
+      moveText(pos + 9, close - pos - 9, &to);
       pos = close + 3;
     } else if (at("<?")) {
       if (!skipProcessingInstruction()) return false;
@@ -446,8 +440,15 @@ bool Parser::readText(const Tag& tag, std::string_view* text) {
   }
 }
 
-// Decodes the entity or character reference at '&' and appends it as UTF-8.
-bool Parser::appendReference(std::string* out) {
+// Moves `n` bytes of text from `from` to `*to`, which is not past `from`.
+void Parser::moveText(size_t from, size_t n, char** to) {
+  if (*to != buffer + from) std::memmove(*to, buffer + from, n);
+  *to += n;
+}
+
+// Decodes the entity or character reference at '&' to `*to`: at most as many bytes of
+// UTF-8 as the reference takes.
+bool Parser::decodeReference(char** to) {
   const size_t start = pos;
   size_t end = pos + 1;
   while (end < doc.size() && end - start <= 10 &&
@@ -462,7 +463,7 @@ bool Parser::appendReference(std::string* out) {
       {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"apos", '\''}, {"quot", '"'}};
   for (const auto& entry : kNamed) {
     if (entry.first == name) {
-      out->push_back(entry.second);
+      *(*to)++ = entry.second;
       return true;
     }
   }
@@ -481,21 +482,22 @@ bool Parser::appendReference(std::string* out) {
   if (digits.empty() || cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
     return fail(ErrorCode::kBadSyntax, start, "invalid character reference");
   }
-  text::AppendUtf8(cp, out);
+  // "&#N;" takes at least four bytes, and a code point needs four at most.
+  *to = text::EncodeUtf8(cp, *to);
   return true;
 }
 
-bool Parser::parseValue(const Tag& tag, size_t depth, Value* out) {
+bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
   if (!countValue(tag.offset)) return false;
   std::string_view text;
   switch (tag.element) {
     case Element::kDict:
-      return parseDict(tag, depth + 1, out);
+      return parseDict(tag, depth + 1, node);
     case Element::kArray:
-      return parseArray(tag, depth + 1, out);
+      return parseArray(tag, depth + 1, node);
     case Element::kString:
       if (!readText(tag, &text)) return false;
-      *out = Value(String(text));
+      *node = out->string(text);
       return true;
     case Element::kInteger: {
       Integer integer;
@@ -503,14 +505,14 @@ bool Parser::parseValue(const Tag& tag, size_t depth, Value* out) {
       if (!ParseInteger(text, &integer)) {
         return fail(ErrorCode::kBadInteger, tag.offset, "malformed or out-of-range integer");
       }
-      *out = Value(integer);
+      *node = out->integer(integer);
       return true;
     }
     case Element::kReal: {
       double real;
       if (!readText(tag, &text)) return false;
       if (!ParseReal(text, &real)) return fail(ErrorCode::kBadReal, tag.offset, "malformed real");
-      *out = Value::fromReal(real);
+      *node = out->real(Real{real, false});
       return true;
     }
     case Element::kDate: {
@@ -518,15 +520,17 @@ bool Parser::parseValue(const Tag& tag, size_t depth, Value* out) {
       if (!readText(tag, &text)) return false;
       if (!ParseDate(text, &seconds))
         return fail(ErrorCode::kBadDate, tag.offset, "malformed date");
-      *out = Value(Date{seconds});
+      *node = out->date(Date{seconds});
       return true;
     }
     case Element::kData: {
-      Data data;
+      size_t size = 0;
       if (!readText(tag, &text)) return false;
-      if (!Base64Decode(text, &data))
+      char* const bytes = buffer + (text.data() - doc.data());
+      if (!Base64Decode(text, bytes, &size)) {
         return fail(ErrorCode::kBadData, tag.offset, "invalid base64");
-      *out = Value(std::move(data));
+      }
+      *node = out->data(std::string_view(bytes, size));
       return true;
     }
     case Element::kTrue:
@@ -538,7 +542,7 @@ bool Parser::parseValue(const Tag& tag, size_t depth, Value* out) {
         }
         if (!readEndTag(tag.name)) return false;
       }
-      *out = Value(tag.element == Element::kTrue);
+      *node = out->boolean(tag.element == Element::kTrue);
       return true;
     case Element::kKey:
       return fail(ErrorCode::kBadKey, tag.offset, "key outside a dictionary");
@@ -549,25 +553,10 @@ bool Parser::parseValue(const Tag& tag, size_t depth, Value* out) {
   return fail(ErrorCode::kUnknownElement, tag.offset, "unknown element");
 }
 
-// Takes the elements gathered in `*buffer`, leaving it empty: the buffer itself when
-// large, else an exactly sized copy.
-template <typename T>
-CompactVector<T> TakeElements(CompactVector<T>* buffer) {
-  CompactVector<T> taken;
-  if (buffer->size() >= kHandOverElements) {
-    std::swap(taken, *buffer);
-  } else {
-    taken.reserve(buffer->size());
-    for (T& element : *buffer) taken.push_back(std::move(element));
-    buffer->clear();
-  }
-  return taken;
-}
-
-bool Parser::parseArray(const Tag& tag, size_t depth, Value* out) {
+bool Parser::parseArray(const Tag& tag, size_t depth, const Node** node) {
   if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
-  if (arrayItems.size() <= depth) arrayItems.resize(depth + 1);
-  arrayItems[depth].clear();
+  // This array's elements follow those of the arrays that contain it.
+  const size_t first = items.size();
   while (!tag.empty) {
     if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
     if (pos == doc.size()) return truncated();
@@ -576,41 +565,22 @@ bool Parser::parseArray(const Tag& tag, size_t depth, Value* out) {
       break;
     }
     Tag child;
-    if (!readStartTag(&child)) return false;
-    // Deeper containers may grow `arrayItems`, which moves the buffers but not the items.
-    makeRoom(&arrayItems[depth], tag.offset);
-    arrayItems[depth].emplace_back();
-    if (!parseValue(child, depth, &arrayItems[depth].back())) return false;
+    const Node* element = nullptr;
+    if (!readStartTag(&child) || !parseValue(child, depth, &element)) return false;
+    items.push_back(element);
   }
-  *out = Value(TakeElements(&arrayItems[depth]));
+  const size_t n = items.size() - first;
+  const Node** list = out->itemList(n);
+  std::copy(items.begin() + static_cast<std::ptrdiff_t>(first), items.end(), list);
+  items.resize(first);
+  *node = out->array(list, n);
   return true;
 }
 
-// Removes repeated keys from `*entries`: a repeated key keeps its first position and
-// takes the last value, as the platform's XML reader does. `*order` is scratch memory.
-void RemoveRepeatedKeys(CompactVector<Dictionary::Entry>* entries, std::vector<KeyRank>* order) {
-  CompactVector<Dictionary::Entry>& e = *entries;
-  const size_t n = e.size();
-  std::vector<uint32_t> firstOf;
-  FindRepeatedKeys(
-      n, [&e](size_t i) { return std::string_view(e[i].key); }, order, &firstOf);
-  if (firstOf.empty()) return;
-  for (size_t i = 0; i < n; ++i) {
-    if (firstOf[i] != i) e[firstOf[i]].value = std::move(e[i].value);
-  }
-  size_t kept = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (firstOf[i] != i) continue;
-    if (kept != i) e[kept] = std::move(e[i]);
-    ++kept;
-  }
-  e.resize(kept);
-}
-
-bool Parser::parseDict(const Tag& tag, size_t depth, Value* out) {
+bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
   if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
-  if (dictEntries.size() <= depth) dictEntries.resize(depth + 1);
-  dictEntries[depth].clear();
+  // This dictionary's entries follow those of the dictionaries that contain it.
+  const size_t first = entries.size();
   bool awaitingValue = false;
   while (!tag.empty) {
     if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
@@ -626,32 +596,47 @@ bool Parser::parseDict(const Tag& tag, size_t depth, Value* out) {
       if (awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "key without a value");
       std::string_view key;
       if (!countValue(child.offset) || !readText(child, &key)) return false;
-      makeRoom(&dictEntries[depth], tag.offset);
-      dictEntries[depth].push_back(Dictionary::Entry{String(key), Value()});
+      entries.push_back(Entry{out->string(key), nullptr});
       awaitingValue = true;
     } else {
       if (!awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "value without a key");
-      // Deeper containers may grow `dictEntries`, which moves the buffers but not the entries.
-      if (!parseValue(child, depth, &dictEntries[depth].back().value)) return false;
+      const Node* value = nullptr;
+      if (!parseValue(child, depth, &value)) return false;
+      entries[entries.size() - 1].value = value;
       awaitingValue = false;
     }
   }
-  RemoveRepeatedKeys(&dictEntries[depth], &keyOrder);
-  Dictionary dictionary(TakeElements(&dictEntries[depth]));
+  const Entry* const read = entries.data() + first;
+  size_t n = entries.size() - first;
+  Entry* list = out->entryList(n);
+  std::copy(read, read + n, list);
+  entries.resize(first);
+  // A repeated key keeps its first position and takes the last value, as the platform's
+  // XML reader does.
+  std::vector<uint32_t> firstOf;
+  FindRepeatedKeys(
+      n, [list](size_t i) { return list[i].key->string(); }, &firstOf);
+  if (!firstOf.empty()) {
+    for (size_t i = 0; i < n; ++i) list[firstOf[i]].value = list[i].value;
+    size_t kept = 0;
+    for (size_t i = 0; i < n; ++i) {
+      if (firstOf[i] == i) list[kept++] = list[i];
+    }
+    n = kept;
+  }
   // The keyed-archive convention for object references, as the platform reads it.
-  if (dictionary.size() == 1 && dictionary.keyAt(0) == "CF$UID" &&
-      dictionary.valueAt(0).kind() == Kind::kInteger) {
-    const Integer& reference = dictionary.valueAt(0).integer();
+  if (n == 1 && list[0].key->string() == "CF$UID" && list[0].value->kind() == Kind::kInteger) {
+    const Integer reference = list[0].value->integer();
     if (reference.isUnsigned || reference.asSigned() >= 0) {
-      *out = Value(Uid{reference.bits});
+      *node = out->uid(Uid{reference.bits});
       return true;
     }
   }
-  *out = Value(std::move(dictionary));
+  *node = out->dictionary(list, n);
   return true;
 }
 
-bool Parser::parseDocument(size_t start, Value* root) {
+bool Parser::parseDocument(size_t start, const Node** root) {
   pos = start;
   if (!skipMisc(ErrorCode::kBadHeader, true)) return false;
   if (pos == doc.size()) return truncated();
@@ -684,20 +669,25 @@ bool Parser::parseDocument(size_t start, Value* root) {
 
 }  // namespace
 
-bool ReadXml(std::string_view bytes, Value* value, Error* error) {
+bool ReadXml(std::string bytes, Document* document, Error* error) {
   Error ignored;
   if (error == nullptr) error = &ignored;
   if (bytes.size() > kMaxInputBytes) {
     return Fail(error, ErrorCode::kTooLarge, 0, "input above the size ceiling");
   }
   std::string converted;
-  std::string_view doc;
+  std::string_view text;
   size_t start = 0;
-  if (!DecodeXmlText(bytes, &converted, &doc, &start, error)) return false;
-  Value root;
-  Parser parser(doc, error);
-  if (!parser.parseDocument(start, &root)) return false;
-  *value = std::move(root);
+  if (!DecodeXmlText(bytes, &converted, &text, &start, error)) return false;
+  // The document keeps the text parsed: the input itself, or what it was converted to.
+  Document read;
+  // The text is the input whole, or what it was converted to, whole.
+  read.bytes() = text.data() == bytes.data() ? std::move(bytes) : std::move(converted);
+  text = read.bytes();
+  const Node* root = nullptr;
+  if (!Parser(&read, text, error).parseDocument(start, &root)) return false;
+  read.setRoot(root);
+  *document = std::move(read);
   return true;
 }
 

@@ -32,17 +32,6 @@ constexpr std::string_view kEpilog = "</plist>\n";
 constexpr size_t kBase64LineChars = 76;
 constexpr size_t kMaxBase64Tabs = 8;
 
-// Entries of an unsorted dictionary are written this many steps after they are prefetched.
-constexpr size_t kPrefetchDistance = 8;
-
-void Prefetch(const void* address) {
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(address);
-#else
-  static_cast<void>(address);
-#endif
-}
-
 constexpr uint64_t kOnes = 0x0101010101010101u;
 constexpr uint64_t kHighBits = 0x8080808080808080u;
 // Tabs for indentation, appended in one piece rather than one at a time.
@@ -83,7 +72,7 @@ class Writer {
   Writer(OutputBuffer* buffer, Error* sink) : out(buffer), error(sink) {}
 
   // Appends `value` at `depth` tabs; false (with the error filled) when it cannot be written.
-  bool write(const Value& value, size_t depth);
+  bool write(const Node& value, size_t depth);
 
  private:
   bool fail(const char* why) { return Fail(error, ErrorCode::kUnwritable, 0, why); }
@@ -96,21 +85,12 @@ class Writer {
   }
   bool appendText(std::string_view text);
   void appendReal(double value);
-  void appendData(const Data& data, size_t depth);
-  bool appendDictionary(const Dictionary& dictionary, size_t depth);
+  void appendData(std::string_view data, size_t depth);
+  bool appendDictionary(const Node& dictionary, size_t depth);
 
   OutputBuffer* out;
   Error* error;
   std::string scratch;  // For pieces formatted by helpers that append to a string.
-  // Per depth, the last dictionary there whose keys were put in order, and that order.
-  // Dictionaries at one depth are often records of one shape, keys in one order: one
-  // with the same keys as the last takes its order without sorting.
-  struct KeyOrder {
-    const Dictionary* dictionary = nullptr;
-    bool sorted = true;  // The keys were in order already; `order` is then unused.
-    std::vector<KeyRank> order;
-  };
-  std::vector<KeyOrder> orders;
 };
 
 bool Writer::appendText(std::string_view text) {
@@ -154,7 +134,7 @@ void Writer::appendReal(double value) {
   }
 }
 
-void Writer::appendData(const Data& data, size_t depth) {
+void Writer::appendData(std::string_view data, size_t depth) {
   indent(depth);
   put("<data>\n");
   const size_t tabs = std::min(depth, kMaxBase64Tabs);
@@ -162,7 +142,7 @@ void Writer::appendData(const Data& data, size_t depth) {
   for (size_t offset = 0; offset < data.size(); offset += lineBytes) {
     indent(tabs);
     scratch.clear();
-    Base64Encode(data.data() + offset, std::min(lineBytes, data.size() - offset), &scratch);
+    Base64Encode(reinterpret_cast<const uint8_t*>(data.data()) + offset, std::min(lineBytes, data.size() - offset), &scratch);
     put(scratch);
     put('\n');
   }
@@ -170,35 +150,26 @@ void Writer::appendData(const Data& data, size_t depth) {
   put("</data>\n");
 }
 
-bool Writer::appendDictionary(const Dictionary& dictionary, size_t depth) {
+bool Writer::appendDictionary(const Node& dictionary, size_t depth) {
   indent(depth);
   put("<dict>\n");
   const size_t n = dictionary.size();
-  if (orders.size() <= depth) orders.resize(depth + 1);
-  KeyOrder& known = orders[depth];
-  if (!(known.dictionary && n <= kMaxRecordKeys && dictionary.hasKeysOf(*known.dictionary))) {
-    known.dictionary = &dictionary;
-    known.sorted = true;
-    for (size_t i = 1; known.sorted && i < n; ++i) {
-      known.sorted = KeyLess(dictionary.keyAt(i - 1), dictionary.keyAt(i));
-    }
-    // Dictionaries read from XML arrive sorted; only others pay for sorting.
-    if (!known.sorted) {
-      // The sort numbers keys in 32 bits; no dictionary that fits in memory comes near.
-      if (n > UINT32_MAX) return fail("dictionary too large");
-      SortKeys(
-          n, [&dictionary](size_t i) { return dictionary.keyAt(i); }, &known.order);
-    }
+  // Keys go out sorted. Dictionaries read from XML arrive sorted; only others pay for
+  // sorting, and keys are unique, so the order is total.
+  bool sorted = true;
+  for (size_t i = 1; sorted && i < n; ++i) {
+    sorted = KeyLess(dictionary.keyAt(i - 1), dictionary.keyAt(i));
   }
-  const bool sorted = known.sorted;
+  std::vector<size_t> order;
+  if (!sorted) {
+    order.resize(n);
+    for (size_t i = 0; i < n; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&dictionary](size_t a, size_t b) {
+      return KeyLess(dictionary.keyAt(a), dictionary.keyAt(b));
+    });
+  }
   for (size_t k = 0; k < n; ++k) {
-    // Writing a value may add depths to `orders`, so the vector is indexed afresh.
-    const size_t i = sorted ? k : orders[depth].order[k].index;
-    if (!sorted && k + kPrefetchDistance < n) {
-      // Sorted order visits entries at random: fetch those a few steps ahead meanwhile.
-      const size_t ahead = orders[depth].order[k + kPrefetchDistance].index;
-      Prefetch(&dictionary.valueAt(ahead));
-    }
+    const size_t i = sorted ? k : order[k];
     indent(depth + 1);
     put("<key>");
     if (!appendText(dictionary.keyAt(i))) return false;
@@ -210,7 +181,10 @@ bool Writer::appendDictionary(const Dictionary& dictionary, size_t depth) {
   return true;
 }
 
-bool Writer::write(const Value& value, size_t depth) {
+bool Writer::write(const Node& value, size_t depth) {
+  // A shared value is written out at each place it stands, which can make the text far
+  // larger than the file read.
+  if (out->full()) return fail("the document is too large written out");
   char number[24];
   switch (value.kind()) {
     case Kind::kString:
@@ -220,7 +194,7 @@ bool Writer::write(const Value& value, size_t depth) {
       put("</string>\n");
       return true;
     case Kind::kInteger: {
-      const Integer& integer = value.integer();
+      const Integer integer = value.integer();
       const auto result = integer.isUnsigned
                               ? std::to_chars(number, number + sizeof number, integer.bits)
                               : std::to_chars(number, number + sizeof number, integer.asSigned());
@@ -256,25 +230,25 @@ bool Writer::write(const Value& value, size_t depth) {
       // A reader refuses what nests deeper than this, so it is not written either.
       if (depth >= kMaxDepth) return fail("nested too deeply");
       indent(depth);
-      if (value.array().empty()) {
+      if (value.size() == 0) {
         put("<array/>\n");
         return true;
       }
       put("<array>\n");
-      for (const Value& item : value.array()) {
-        if (!write(item, depth + 1)) return false;
+      for (size_t i = 0; i < value.size(); ++i) {
+        if (!write(value.item(i), depth + 1)) return false;
       }
       indent(depth);
       put("</array>\n");
       return true;
     case Kind::kDictionary:
       if (depth >= kMaxDepth) return fail("nested too deeply");
-      if (value.dictionary().empty()) {
+      if (value.size() == 0) {
         indent(depth);
         put("<dict/>\n");
         return true;
       }
-      return appendDictionary(value.dictionary(), depth);
+      return appendDictionary(value, depth);
     case Kind::kUid: {
       if (depth >= kMaxDepth) return fail("nested too deeply");
       const auto result = std::to_chars(number, number + sizeof number, value.uid().value);
@@ -296,10 +270,10 @@ bool Writer::write(const Value& value, size_t depth) {
 
 }  // namespace
 
-bool WriteXml(const Value& value, const ByteSink& sink, Error* error) {
+bool WriteXml(const Document& document, const ByteSink& sink, Error* error) {
   OutputBuffer out(sink);
   out.put(kProlog);
-  if (!Writer(&out, error).write(value, 0)) return false;
+  if (!Writer(&out, error).write(document.root(), 0)) return false;
   out.put(kEpilog);
   return out.finish(error);
 }

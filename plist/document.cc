@@ -1,0 +1,267 @@
+#include "plist/document.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace plist {
+namespace {
+
+// Blocks start at this size and double up to the last, so that a small document costs
+// one small allocation and a large one a few dozen at most.
+constexpr size_t kFirstBlock = 4096;
+constexpr size_t kLargestBlock = size_t{16} << 20;
+
+const Node kEmptyString{};
+
+}  // namespace
+
+const Node* Node::find(std::string_view key) const {
+  for (size_t i = 0; i < size_; ++i) {
+    if (entries[i].key->string() == key) return entries[i].value;
+  }
+  return nullptr;
+}
+
+Value Node::toValue() const {
+  switch (kind_) {
+    case Kind::kString:
+      return Value(string());
+    case Kind::kInteger:
+      return Value(integer());
+    case Kind::kReal:
+      return Value(real());
+    case Kind::kBoolean:
+      return Value(boolean());
+    case Kind::kDate:
+      return Value(date());
+    case Kind::kData: {
+      const auto* p = reinterpret_cast<const uint8_t*>(text);
+      return Value(Data(p, p + size_));
+    }
+    case Kind::kArray: {
+      Array array;
+      array.reserve(size_);
+      for (size_t i = 0; i < size_; ++i) array.push_back(items[i]->toValue());
+      return Value(std::move(array));
+    }
+    case Kind::kDictionary: {
+      std::vector<Dictionary::Entry> list;
+      list.reserve(size_);
+      for (size_t i = 0; i < size_; ++i) {
+        list.push_back(Dictionary::Entry{std::string(keyAt(i)), valueAt(i).toValue()});
+      }
+      return Value(Dictionary(std::move(list)));
+    }
+    case Kind::kUid:
+      return Value(uid());
+  }
+  return Value();
+}
+
+bool Node::operator==(const Value& value) const {
+  if (kind_ != value.kind()) return false;
+  switch (kind_) {
+    case Kind::kString:
+      return string() == value.string();
+    case Kind::kInteger:
+      return integer() == value.integer();
+    case Kind::kReal:
+      return real() == value.real();
+    case Kind::kBoolean:
+      return boolean() == value.boolean();
+    case Kind::kDate:
+      return date() == value.date();
+    case Kind::kData: {
+      const Data& other = value.data();
+      return size_ == other.size() && (size_ == 0 || std::memcmp(text, other.data(), size_) == 0);
+    }
+    case Kind::kArray: {
+      const Array& other = value.array();
+      if (size_ != other.size()) return false;
+      for (size_t i = 0; i < size_; ++i) {
+        if (*items[i] != other[i]) return false;
+      }
+      return true;
+    }
+    case Kind::kDictionary: {
+      const Dictionary& other = value.dictionary();
+      if (size_ != other.size()) return false;
+      for (size_t i = 0; i < size_; ++i) {
+        if (keyAt(i) != other.keyAt(i) || valueAt(i) != other.valueAt(i)) return false;
+      }
+      return true;
+    }
+    case Kind::kUid:
+      return uid() == value.uid();
+  }
+  return false;
+}
+
+Document::Document() : input(new std::string()), top(&kEmptyString) {}
+Document::~Document() = default;
+Document::Document(Document&&) noexcept = default;
+Document& Document::operator=(Document&&) noexcept = default;
+
+Document Document::fromValue(const Value& value) {
+  Document document;
+  document.top = document.copyOf(value);
+  return document;
+}
+
+void* Document::allocate(size_t n, size_t alignment) {
+  const size_t skip = (alignment - reinterpret_cast<uintptr_t>(free) % alignment) % alignment;
+  if (free == nullptr || freeBytes < skip || freeBytes - skip < n) {
+    // A request larger than the next block gets a block of its own, leaving the current
+    // block's free memory for later requests.
+    if (n + alignment > nextBlock) {
+      blocks.emplace_back(new char[n + alignment]);
+      char* p = blocks.back().get();
+      return p + (alignment - reinterpret_cast<uintptr_t>(p) % alignment) % alignment;
+    }
+    blocks.emplace_back(new char[nextBlock]);
+    free = blocks.back().get();
+    freeBytes = nextBlock;
+    nextBlock = std::min(2 * nextBlock, kLargestBlock);
+    return allocate(n, alignment);
+  }
+  char* p = free + skip;
+  free = p + n;
+  freeBytes -= skip + n;
+  return p;
+}
+
+char* Document::allocateText(size_t n) { return static_cast<char*>(allocate(n, 1)); }
+
+Node* Document::make(Kind kind) {
+  Node* node = new (allocate(sizeof(Node), alignof(Node))) Node();
+  node->kind_ = kind;
+  node->id_ = static_cast<uint32_t>(nodes++);
+  return node;
+}
+
+const Node* Document::makeText(Kind kind, std::string_view bytes) {
+  Node* node = make(kind);
+  node->text = bytes.data();
+  node->size_ = bytes.size();
+  return node;
+}
+
+const Node* Document::copyString(std::string_view text) {
+  char* p = allocateText(text.size());
+  if (!text.empty()) std::memcpy(p, text.data(), text.size());
+  return string(std::string_view(p, text.size()));
+}
+
+const Node* Document::integer(Integer value) {
+  Node* node = make(Kind::kInteger);
+  node->bits = value.bits;
+  node->unsignedInteger = value.isUnsigned;
+  return node;
+}
+
+const Node* Document::real(Real value) {
+  Node* node = make(Kind::kReal);
+  node->bits = DoubleBits(value.value);
+  node->float32 = value.isFloat32;
+  return node;
+}
+
+const Node* Document::boolean(bool value) {
+  Node* node = make(Kind::kBoolean);
+  node->bits = value ? 1 : 0;
+  return node;
+}
+
+const Node* Document::date(Date value) {
+  Node* node = make(Kind::kDate);
+  node->bits = DoubleBits(value.seconds);
+  return node;
+}
+
+const Node* Document::uid(Uid value) {
+  Node* node = make(Kind::kUid);
+  node->bits = value.value;
+  return node;
+}
+
+const Node** Document::itemList(size_t n) {
+  return static_cast<const Node**>(allocate(n * sizeof(Node*), alignof(Node*)));
+}
+
+Entry* Document::entryList(size_t n) {
+  return static_cast<Entry*>(allocate(n * sizeof(Entry), alignof(Entry)));
+}
+
+const Node* Document::array(const Node* const* items, size_t n) {
+  Node* node = make(Kind::kArray);
+  node->items = items;
+  node->size_ = n;
+  return node;
+}
+
+const Node* Document::dictionary(Entry* entries, size_t n) {
+  Node* node = make(Kind::kDictionary);
+  node->entries = entries;
+  node->size_ = n;
+  return node;
+}
+
+const Node* Document::copyOf(const Value& value) {
+  switch (value.kind()) {
+    case Kind::kString:
+      return copyString(value.string());
+    case Kind::kInteger:
+      return integer(value.integer());
+    case Kind::kReal:
+      return real(value.real());
+    case Kind::kBoolean:
+      return boolean(value.boolean());
+    case Kind::kDate:
+      return date(value.date());
+    case Kind::kData: {
+      const Data& bytes = value.data();
+      char* p = allocateText(bytes.size());
+      if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
+      return data(std::string_view(p, bytes.size()));
+    }
+    case Kind::kArray: {
+      const Array& elements = value.array();
+      const Node** items = itemList(elements.size());
+      for (size_t i = 0; i < elements.size(); ++i) items[i] = copyOf(elements[i]);
+      return array(items, elements.size());
+    }
+    case Kind::kDictionary: {
+      const Dictionary& dictionary = value.dictionary();
+      Entry* entries = entryList(dictionary.size());
+      for (size_t i = 0; i < dictionary.size(); ++i) {
+        entries[i] = Entry{copyString(dictionary.keyAt(i)), copyOf(dictionary.valueAt(i))};
+      }
+      return this->dictionary(entries, dictionary.size());
+    }
+    case Kind::kUid:
+      return uid(value.uid());
+  }
+  return &kEmptyString;
+}
+
+void Document::set(std::string_view key, const Value& value) {
+  const Node* copy = copyOf(value);
+  Node* dictionary = const_cast<Node*>(top);
+  for (size_t i = 0; i < dictionary->size_; ++i) {
+    if (dictionary->keyAt(i) == key) {
+      dictionary->entries[i].value = copy;
+      return;
+    }
+  }
+  // A new key: the entries move to a list one longer. Changes come a few at a time.
+  const size_t n = dictionary->size_;
+  Entry* list = entryList(n + 1);
+  if (n > 0) std::memcpy(list, dictionary->entries, n * sizeof(Entry));
+  list[n] = Entry{copyString(key), copy};
+  dictionary->entries = list;
+  dictionary->size_ = n + 1;
+}
+
+}  // namespace plist
