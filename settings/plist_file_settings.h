@@ -109,6 +109,9 @@ class PListFileSettings {
   // "2001-01-01 00:00:00 +0000", data as "<0a1b2c3d 4e>", lists as "(a, b)",
   // dictionaries as "{k = v; k2 = v2}", UIDs as their number.
   std::optional<std::string> valueForKey(std::string_view key) const;
+  // A copy of the value under `key` as the file holds it: nothing without a document or
+  // when the key is absent.
+  std::optional<plist::Value> storedValue(std::string_view key) const;
   // Converts `value` as the key's setting requires and puts it into the document's top
   // dictionary.
   bool updateValueForKey(const SettingValue& value, std::string_view key);

@@ -243,9 +243,15 @@ bool PListFileSettings::openForChange() {
 
 std::optional<std::string> PListFileSettings::valueForKey(std::string_view key) const {
   if (!document) return std::string();
-  const plist::Node* node = document->root().find(key);
+  const std::optional<plist::Value> value = storedValue(key);
+  if (!value) return std::nullopt;
+  return DisplayText(*value);
+}
+
+std::optional<plist::Value> PListFileSettings::storedValue(std::string_view key) const {
+  const plist::Node* node = document ? document->root().find(key) : nullptr;
   if (!node) return std::nullopt;
-  return DisplayText(node->toValue());
+  return node->toValue();
 }
 
 bool PListFileSettings::updateValueForKey(const SettingValue& value, std::string_view key) {
