@@ -135,13 +135,16 @@ TEST_F(StoreTest, ShowsEveryKindAsDisplayText) {
   };
   PListFileSettings store(path(), &fake);
   EXPECT_EQ(store.valueForKey("StealthMode"), "");  // Not opened.
-  ASSERT_TRUE(store.open());                        // No file yet.
+  EXPECT_EQ(store.storedValue("StealthMode"), std::nullopt);
+  ASSERT_TRUE(store.open());  // No file yet.
   EXPECT_EQ(Contents(store), Value(Dictionary()));
   for (const auto& [value, text] : cases) {
     store.document->set("key", value);
     EXPECT_EQ(store.valueForKey("key"), text);
+    EXPECT_EQ(store.storedValue("key"), value) << text;
   }
   EXPECT_EQ(store.valueForKey("Key"), std::nullopt);
+  EXPECT_EQ(store.storedValue("Key"), std::nullopt);
 }
 
 TEST_F(StoreTest, ChangeConvertsByValueTypeAndListRules) {
