@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "plist/document.h"
 #include "plist/value.h"
 #include "settings/setting.h"
 
@@ -90,7 +91,7 @@ class PListFileSettings {
   PListFileSettings& operator=(const PListFileSettings&) = delete;
 
   // Reads the file. A missing file gives an empty dictionary. Returns false, and keeps
-  // no dictionary, when the file cannot be read or holds no dictionary at its top.
+  // no document, when the file cannot be read or holds no dictionary at its top.
   // Reading needs no lock: a save replaces the file whole, so a reader sees the old file
   // or the new one.
   bool open();
@@ -100,7 +101,7 @@ class PListFileSettings {
   // lost. A file system that refuses locks is read without one. Returns false when the
   // wait ran out (error kBusy) or the open failed.
   bool openForChange();
-  // The display text of the value under `key`: "" without a dictionary, nothing when
+  // The display text of the value under `key`: "" without a document, nothing when
   // the key is absent. Booleans show as "true"/"false"; integers as the low 32 bits of
   // their value taken as signed; reals as their integer part held to the 32-bit range
   // (NaN as 0); a list as each element followed by a blank. Elements, and kinds the tool
@@ -108,9 +109,13 @@ class PListFileSettings {
   // "2001-01-01 00:00:00 +0000", data as "<0a1b2c3d 4e>", lists as "(a, b)",
   // dictionaries as "{k = v; k2 = v2}", UIDs as their number.
   std::optional<std::string> valueForKey(std::string_view key) const;
-  // Converts `value` as the key's setting requires and puts it into the dictionary.
+  // A copy of the value under `key` as the file holds it: nothing without a document or
+  // when the key is absent.
+  std::optional<plist::Value> storedValue(std::string_view key) const;
+  // Converts `value` as the key's setting requires and puts it into the document's top
+  // dictionary.
   bool updateValueForKey(const SettingValue& value, std::string_view key);
-  // Writes the whole dictionary back: XML as root (then owned by root, group wheel,
+  // Writes the whole document back: XML as root (then owned by root, group wheel,
   // mode 0644), binary otherwise. Returns whether the file was written. A store that
   // holds the lock first clears temporary files that killed saves left beside the file,
   // and lets the lock go when it is done.
@@ -126,8 +131,9 @@ class PListFileSettings {
 
   // The path of the preference file; set at creation.
   std::string settingsFile;
-  // The file's whole contents; absent until a successful open.
-  std::optional<plist::Dictionary> settingsDict;
+  // The file's whole contents, its top a dictionary; absent until a successful open. A
+  // run copies out only the few values it shows or compares, never the whole file.
+  std::optional<plist::Document> document;
   // kXmlFormat until a save, then the code of the format that save wrote.
   uint64_t format = kXmlFormat;
   // Why the last open, update or save failed.

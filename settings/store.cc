@@ -200,38 +200,39 @@ bool PListFileSettings::fail(StoreError::Kind kind, std::string reason) {
 }
 
 bool PListFileSettings::open() {
-  settingsDict.reset();
+  document.reset();
   error = StoreError();
   std::string bytes, failure;
   switch (platform->readFile(settingsFile, plist::kMaxInputBytes, &bytes, &failure)) {
     case ReadStatus::kNotFound:
-      settingsDict.emplace();
+      document = plist::Document::fromValue(plist::Dictionary());
       return true;
     case ReadStatus::kError:
       return fail(StoreError::Kind::kUnreadable, failure);
     case ReadStatus::kOk:
       break;
   }
-  plist::Value top;
+  // The document keeps the bytes: text that needs no decoding stays where it lies in them.
+  plist::Document read;
   plist::Error parse;
-  if (!plist::Read(bytes, &top, &parse)) {
+  if (!plist::Read(std::move(bytes), &read, &parse)) {
     return fail(StoreError::Kind::kNotPropertyList,
                 settingsFile + " is not a property list: " +
                     (parse.detail.empty() ? plist::ErrorCodeName(parse.code) : parse.detail) +
                     " at byte " + std::to_string(parse.offset));
   }
-  if (!top.isDictionary()) {
+  if (!read.root().isDictionary()) {
     return fail(StoreError::Kind::kNotDictionary,
                 settingsFile + ": the top level is not a dictionary");
   }
-  settingsDict = std::move(top.dictionary());
+  document = std::move(read);
   return true;
 }
 
 bool PListFileSettings::openForChange() {
   lock.reset();
   if (platform->lockFile(settingsFile, kLockWaitSeconds * 1000, &lock) == LockStatus::kTimedOut) {
-    settingsDict.reset();
+    document.reset();
     return fail(StoreError::Kind::kBusy, settingsFile + ": another brtconfig run held the file for " +
                                              std::to_string(kLockWaitSeconds) + " seconds");
   }
@@ -241,15 +242,21 @@ bool PListFileSettings::openForChange() {
 }
 
 std::optional<std::string> PListFileSettings::valueForKey(std::string_view key) const {
-  if (!settingsDict) return std::string();
-  const plist::Value* value = settingsDict->find(key);
+  if (!document) return std::string();
+  const std::optional<plist::Value> value = storedValue(key);
   if (!value) return std::nullopt;
   return DisplayText(*value);
 }
 
+std::optional<plist::Value> PListFileSettings::storedValue(std::string_view key) const {
+  const plist::Node* node = document ? document->root().find(key) : nullptr;
+  if (!node) return std::nullopt;
+  return node->toValue();
+}
+
 bool PListFileSettings::updateValueForKey(const SettingValue& value, std::string_view key) {
   const std::string cannot = "cannot store " + std::string(key) + " in " + settingsFile;
-  if (!settingsDict) return fail(StoreError::Kind::kUnconvertible, cannot + ": it was not read");
+  if (!document) return fail(StoreError::Kind::kUnconvertible, cannot + ": it was not read");
   const Setting* setting = settingFromKey(key);
   if (!setting) return fail(StoreError::Kind::kUnconvertible, cannot + ": not a setting");
   plist::Value stored = value;
@@ -265,7 +272,7 @@ bool PListFileSettings::updateValueForKey(const SettingValue& value, std::string
     return fail(StoreError::Kind::kUnconvertible,
                 cannot + ": a value of that kind does not fit the setting");
   }
-  settingsDict->set(std::string(key), std::move(stored));
+  document->set(key, stored);
   return true;
 }
 
@@ -273,19 +280,17 @@ bool PListFileSettings::save() {
   format = platform->realUserId() == 0 ? kXmlFormat : kBinaryFormat;
   // The lock goes when the save is over, whatever its outcome.
   const std::unique_ptr<FileLock> held = std::move(lock);
-  if (!settingsDict) return fail(StoreError::Kind::kUnwritable, settingsFile + " was not read");
+  if (!document) return fail(StoreError::Kind::kUnwritable, settingsFile + " was not read");
   if (held) platform->removeStaleTemporaryFiles(settingsFile);
 
-  // The dictionary is lent to the serialiser rather than copied, and the text goes to
-  // the file as it is made rather than held whole; files may be large.
-  plist::Value top(std::move(*settingsDict));
+  // The text goes to the file as it is made rather than held whole; files may be large.
+  const plist::Document& top = *document;
   const plist::Format target = format == kXmlFormat ? plist::Format::kXml : plist::Format::kBinary;
   const FileContent serialised = [&top, target](const ByteWriter& write) {
     return plist::Write(top, target, write, nullptr);
   };
   std::string failure;
   const bool written = platform->writeFileAtomically(settingsFile, serialised, &failure);
-  settingsDict = std::move(top.dictionary());
   if (!written) return fail(StoreError::Kind::kUnwritable, failure);
   if (platform->realUserId() == 0) {
     // A file that could not be given to root still holds the new settings.

@@ -48,6 +48,12 @@ std::optional<Dictionary> ReadPlist(const std::string& path, plist::Format* form
   return value.dictionary();
 }
 
+// The whole contents of the store's document, or nothing when it holds none.
+std::optional<Value> Contents(const PListFileSettings& store) {
+  if (!store.document) return std::nullopt;
+  return store.document->root().toValue();
+}
+
 // Entries of every kind that the consoles might keep beside the settings.
 Dictionary EveryKind() {
   Dictionary inner = Dict({{"deep", Value::fromInteger(-3)}, {"list", Array{"x", Value(true)}}});
@@ -80,10 +86,10 @@ TEST_F(StoreTest, OpenRefusesFileWithoutDictionaryAndNeverWritesIt) {
        {std::string("not a property list"), std::string(), array, std::string("bplist00\1", 9)}) {
     unlink(path().c_str());
     PListFileSettings store(path(), &fake);
-    ASSERT_TRUE(store.open());  // Nothing there yet; the next open drops the dictionary.
+    ASSERT_TRUE(store.open());  // Nothing there yet; the next open drops the document.
     ASSERT_TRUE(TempDir::writeFile(path(), bytes));
     EXPECT_FALSE(store.open()) << bytes;
-    EXPECT_FALSE(store.settingsDict.has_value());
+    EXPECT_FALSE(store.document.has_value());
     EXPECT_FALSE(store.updateValueForKey(Value("1"), "StealthMode"));
     EXPECT_FALSE(store.save());
     EXPECT_EQ(TempDir::readFile(path()), bytes);
@@ -129,13 +135,16 @@ TEST_F(StoreTest, ShowsEveryKindAsDisplayText) {
   };
   PListFileSettings store(path(), &fake);
   EXPECT_EQ(store.valueForKey("StealthMode"), "");  // Not opened.
-  ASSERT_TRUE(store.open());                        // No file yet.
-  EXPECT_EQ(store.settingsDict, Dictionary());
+  EXPECT_EQ(store.storedValue("StealthMode"), std::nullopt);
+  ASSERT_TRUE(store.open());  // No file yet.
+  EXPECT_EQ(Contents(store), Value(Dictionary()));
   for (const auto& [value, text] : cases) {
-    store.settingsDict->set("key", value);
+    store.document->set("key", value);
     EXPECT_EQ(store.valueForKey("key"), text);
+    EXPECT_EQ(store.storedValue("key"), value) << text;
   }
   EXPECT_EQ(store.valueForKey("Key"), std::nullopt);
+  EXPECT_EQ(store.storedValue("Key"), std::nullopt);
 }
 
 TEST_F(StoreTest, ChangeConvertsByValueTypeAndListRules) {
@@ -162,7 +171,7 @@ TEST_F(StoreTest, ChangeConvertsByValueTypeAndListRules) {
     PListFileSettings store(path(), &fake);
     ASSERT_TRUE(store.open());
     ASSERT_TRUE(store.updateValueForKey(c.given, c.key)) << c.key;
-    EXPECT_EQ(store.settingsDict, Dict({{c.key, c.stored}})) << c.key;
+    EXPECT_EQ(Contents(store), Value(Dict({{c.key, c.stored}}))) << c.key;
   }
 }
 
@@ -178,9 +187,9 @@ TEST_F(StoreTest, ChangeRefusesUnknownKeysAndUnlistableValues) {
   for (const auto& [key, value] : cases) {
     PListFileSettings store(path(), &fake);
     ASSERT_TRUE(store.open());
-    store.settingsDict = EveryKind();
+    store.document = plist::Document::fromValue(EveryKind());
     EXPECT_FALSE(store.updateValueForKey(value, key)) << key;
-    EXPECT_EQ(store.settingsDict, EveryKind()) << key;
+    EXPECT_EQ(Contents(store), Value(EveryKind())) << key;
   }
 }
 
@@ -206,7 +215,7 @@ TEST_F(StoreTest, SaveWritesFormatOfUserAndKeepsEveryOtherEntry) {
     Dictionary expected = EveryKind();
     expected.set("AlertOnUpdate", Value(true));
     expected.set("thumbnailDelay", Value::fromInteger(4));
-    EXPECT_EQ(store.settingsDict, expected);  // Replaced in place, new key at the end.
+    EXPECT_EQ(Contents(store), Value(expected));  // Replaced in place, new key at the end.
     plist::Format format;
     const std::optional<Dictionary> saved = ReadPlist(path(), &format);
     EXPECT_EQ(format, c.format);
@@ -265,7 +274,7 @@ TEST_F(StoreTest, FailedSaveKeepsOriginalBytesAndLeavesNoTemporaryFile) {
     fake.uid = uid;
     PListFileSettings store(path(), &fake);
     ASSERT_TRUE(store.open());
-    store.settingsDict->set("deep", deep);
+    store.document->set("deep", deep);
     EXPECT_FALSE(store.save()) << uid;
   }
   EXPECT_THAT(fake.attributeCalls, IsEmpty());

@@ -14,7 +14,7 @@ namespace {
 
 // A value as a preview shows it: its display text, without the blank that follows the
 // last element of a list.
-std::string PreviewText(const plist::Value* value) {
+std::string PreviewText(const std::optional<plist::Value>& value) {
   if (!value) return "not set";
   std::string text = DisplayText(*value);
   if (value->isArray() && !text.empty()) text.pop_back();
@@ -34,24 +34,37 @@ bool UpdateAll(PListFileSettings* settings, const std::vector<Change>& changes,
   return true;
 }
 
-// The changes of one file in a preview: every key with its current and new value, under
-// the file's path, when anything in it would change.
-void PrintPreview(const std::string& path, const plist::Dictionary& before,
-                  const PListFileSettings& after, const std::vector<Change>& changes,
-                  bool (*wanted)(const Change&)) {
-  if (*after.settingsDict == before) return;
-  printf("%s would change:\n", path.c_str());
+// The values of the wanted changes' keys, one for each change (nothing for the others).
+// The changes touch only these keys, each replaced where it stands or appended, so these
+// alone tell whether a file would change.
+using Values = std::vector<std::optional<plist::Value>>;
+Values ValuesOf(const PListFileSettings& settings, const std::vector<Change>& changes,
+                bool (*wanted)(const Change&)) {
+  Values values;
   for (const Change& change : changes) {
+    values.push_back(wanted(change) ? settings.storedValue(change.key) : std::nullopt);
+  }
+  return values;
+}
+
+// The changes of one file in a preview: every key with its current and new value, under
+// the file's path, when anything in it would change. Answers whether it would.
+bool PrintPreview(const std::string& path, const Values& before, const PListFileSettings& after,
+                  const std::vector<Change>& changes, bool (*wanted)(const Change&)) {
+  const Values now = ValuesOf(after, changes, wanted);
+  if (now == before) return false;
+  printf("%s would change:\n", path.c_str());
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const Change& change = changes[i];
     if (!wanted(change)) continue;
-    const plist::Value* old = before.find(change.key);
-    const plist::Value* now = after.settingsDict->find(change.key);
-    if (old && now && *old == *now) {
-      printf("  %s: %s (stays the same)\n", change.key.c_str(), PreviewText(old).c_str());
+    if (before[i] && now[i] && *before[i] == *now[i]) {
+      printf("  %s: %s (stays the same)\n", change.key.c_str(), PreviewText(before[i]).c_str());
     } else {
-      printf("  %s: %s -> %s\n", change.key.c_str(), PreviewText(old).c_str(),
-             PreviewText(now).c_str());
+      printf("  %s: %s -> %s\n", change.key.c_str(), PreviewText(before[i]).c_str(),
+             PreviewText(now[i]).c_str());
     }
   }
+  return true;
 }
 
 bool EveryChange(const Change&) { return true; }
@@ -68,14 +81,13 @@ bool ApplyToStudentFile(const std::vector<Change>& changes, const Run& run, bool
   const bool dryRun = run.options.dryRun;
   bool failed = false;
   if (!OpenStudentFile(&student, !dryRun, run.platform, &failed)) return !failed;
-  const plist::Dictionary before = dryRun ? *student.settingsDict : plist::Dictionary();
+  const Values before = dryRun ? ValuesOf(student, changes, ConcernsStudents) : Values();
   // A refused update still saves, as for a single change.
   for (const Change& change : changes) {
     if (ConcernsStudents(change)) student.updateValueForKey(change.value, change.key);
   }
   if (dryRun) {
-    if (*student.settingsDict != before) *shown = true;
-    PrintPreview(path, before, student, changes, ConcernsStudents);
+    if (PrintPreview(path, before, student, changes, ConcernsStudents)) *shown = true;
     return true;
   }
   if (!student.save()) {
@@ -158,14 +170,13 @@ int ApplyChanges(const std::vector<Change>& changes, const ManagedPreferences& m
       ok = false;
       continue;
     }
-    const plist::Dictionary before = dryRun ? *settings.settingsDict : plist::Dictionary();
+    const Values before = dryRun ? ValuesOf(settings, changes, EveryChange) : Values();
     if (!UpdateAll(&settings, changes, run.platform)) {
       ok = false;
       continue;
     }
     if (dryRun) {
-      if (*settings.settingsDict != before) shown = true;
-      PrintPreview(path, before, settings, changes, EveryChange);
+      if (PrintPreview(path, before, settings, changes, EveryChange)) shown = true;
       anySaved = true;
       continue;
     }

@@ -19,8 +19,8 @@ ManagedPreferences::ManagedPreferences(const Run& run) {
   for (const char* name : kTeacherFileNames) {
     for (const std::string& folder : folders) {
       PListFileSettings managed(JoinPath(folder, name), run.platform);
-      if (managed.open() && !managed.settingsDict->empty()) {
-        files.push_back({name, std::move(*managed.settingsDict)});
+      if (managed.open() && managed.document->root().size() != 0) {
+        files.push_back({name, std::move(*managed.document)});
       }
     }
   }
@@ -32,8 +32,10 @@ std::optional<ForcedValue> ManagedPreferences::forcedValue(
     const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
     for (const File& file : files) {
       if (file.name != name) continue;
-      if (const plist::Value* value = file.settings.find(key)) {
-        return ForcedValue{*value, DisplayText(*value)};
+      if (const plist::Node* node = file.settings.root().find(key)) {
+        plist::Value value = node->toValue();
+        std::string shown = DisplayText(value);
+        return ForcedValue{std::move(value), std::move(shown)};
       }
     }
   }

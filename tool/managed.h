@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "plist/document.h"
 #include "plist/value.h"
 #include "tool/run.h"
 
@@ -41,8 +42,8 @@ class ManagedPreferences {
 
  private:
   struct File {
-    std::string name;  // The domain's file name.
-    plist::Dictionary settings;
+    std::string name;          // The domain's file name.
+    plist::Document settings;  // Its top a dictionary.
   };
   std::vector<File> files;  // In the order they count.
 };

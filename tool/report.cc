@@ -22,7 +22,7 @@ using Json = nlohmann::ordered_json;
 // One setting as read for a report.
 struct Entry {
   const Setting* setting;
-  const plist::Value* value;  // Null when the key is not set.
+  std::optional<plist::Value> value;  // Nothing when the key is not set.
   std::optional<ForcedValue> forced;
 };
 
@@ -51,8 +51,8 @@ ReadFiles ReadAll(const Run& run) {
 }
 
 Entry EntryFor(const Setting& setting, const ReadFiles& files, const ManagedPreferences& managed) {
-  Entry entry{&setting, nullptr, managed.forcedValue(setting.key, files.paths)};
-  if (files.first) entry.value = files.first->settingsDict->find(setting.key);
+  Entry entry{&setting, std::nullopt, managed.forcedValue(setting.key, files.paths)};
+  if (files.first) entry.value = files.first->storedValue(setting.key);
   return entry;
 }
 
@@ -122,7 +122,7 @@ plist::Value ForListing(const plist::Value& value) {
       plist::Dictionary dict;
       const plist::Dictionary& from = value.dictionary();
       for (size_t i = 0; i < from.size(); ++i) {
-        dict.append(from.keyAt(i), ForListing(from.valueAt(i)));
+        dict.append(std::string(from.keyAt(i)), ForListing(from.valueAt(i)));
       }
       return plist::Value(std::move(dict));
     }
@@ -220,17 +220,19 @@ int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run
     // Only values that a change could set go in: a file may hold anything.
     for (const Setting& setting : PListFileSettings::allSettings()) {
       if (setting.settingType != side || !files.first) continue;
-      const plist::Value* value = files.first->settingsDict->find(setting.key);
-      if (value && PListFileSettings::isValidValueForSetting(value, setting.key)) {
-        changes.push_back({setting.key, *value});
+      std::optional<plist::Value> value = files.first->storedValue(setting.key);
+      if (value && PListFileSettings::isValidValueForSetting(&*value, setting.key)) {
+        changes.push_back({setting.key, std::move(*value)});
       }
     }
   }
 
   // The values typed as the store would write them, made by the store itself.
   PListFileSettings typed("", run.platform);
-  typed.settingsDict.emplace();
+  typed.document = plist::Document::fromValue(plist::Dictionary());
   for (const Change& change : changes) typed.updateValueForKey(change.value, change.key);
+  plist::Value typedValues = typed.document->root().toValue();
+  const plist::Dictionary& settings = typedValues.dictionary();
 
   ProfileRequest request;
   request.side = side;
@@ -238,14 +240,14 @@ int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run
   request.displayName = ProfileDisplayName(side);
   // A domain is listed only with something to force.
   for (const char* name : kTeacherFileNames) {
-    if (typed.settingsDict->empty()) break;
-    request.domains.push_back({PreferenceDomainOfFile(name), *typed.settingsDict});
+    if (settings.empty()) break;
+    request.domains.push_back({PreferenceDomainOfFile(name), settings});
   }
   plist::Dictionary studentSettings;
-  for (size_t i = 0; i < typed.settingsDict->size(); ++i) {
-    const std::string_view key = typed.settingsDict->keyAt(i);
+  for (size_t i = 0; i < settings.size(); ++i) {
+    const std::string_view key = settings.keyAt(i);
     if (PListFileSettings::settingAppliesToStudents(key)) {
-      studentSettings.append(key, typed.settingsDict->valueAt(i));
+      studentSettings.append(std::string(key), settings.valueAt(i));
     }
   }
   if (!studentSettings.empty()) {
