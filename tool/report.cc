@@ -122,7 +122,7 @@ plist::Value ForListing(const plist::Value& value) {
       plist::Dictionary dict;
       const plist::Dictionary& from = value.dictionary();
       for (size_t i = 0; i < from.size(); ++i) {
-        dict.append(std::string(from.keyAt(i)), ForListing(from.valueAt(i)));
+        dict.append(from.keyAt(i), ForListing(from.valueAt(i)));
       }
       return plist::Value(std::move(dict));
     }
@@ -247,7 +247,7 @@ int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run
   for (size_t i = 0; i < settings.size(); ++i) {
     const std::string_view key = settings.keyAt(i);
     if (PListFileSettings::settingAppliesToStudents(key)) {
-      studentSettings.append(std::string(key), settings.valueAt(i));
+      studentSettings.append(key, settings.valueAt(i));
     }
   }
   if (!studentSettings.empty()) {
