@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "plist/binary_format.h"
+#include "plist/hash.h"
 #include "plist/output_buffer.h"
 #include "plist/plist.h"
 #include "text/utf.h"
@@ -122,30 +123,6 @@ bool NarrowToFloat(double d, uint32_t* bits) {
 // The longest encoding of a number, boolean, date or UID: a 16-byte integer's.
 constexpr size_t kMaxFixedSize = 17;
 
-// A 64-bit hash of `bytes`; a `seed` drawn per use keeps values chosen to collide under
-// one seed from colliding under the next.
-uint64_t Hash(std::string_view bytes, uint64_t seed) {
-  constexpr uint64_t kMultiplier = 0xFF51AFD7ED558CCDu;
-  uint64_t h = seed ^ (bytes.size() * 0x9E3779B97F4A7C15u);
-  size_t i = 0;
-  for (uint64_t word; i + 8 <= bytes.size(); i += 8) {
-    std::memcpy(&word, bytes.data() + i, 8);
-    h = (h ^ word) * kMultiplier;
-    h ^= h >> 32;
-  }
-  if (i < bytes.size()) {
-    uint64_t word = 0;
-    std::memcpy(&word, bytes.data() + i, bytes.size() - i);
-    h = (h ^ word) * kMultiplier;
-  }
-  // The finaliser of MurmurHash3, so that every bit reaches the low bits used.
-  h ^= h >> 33;
-  h *= kMultiplier;
-  h ^= h >> 33;
-  h *= 0xC4CEB9FE1A85EC53u;
-  return h ^ (h >> 33);
-}
-
 // Encodes a number, boolean, date or UID at `p` and answers its length: 0 for other
 // kinds, and for a real flagged float32 that no float32 holds.
 size_t EncodeFixed(const Node& value, char* p) {
@@ -203,7 +180,7 @@ class BinaryWriter {
   // The table's seed comes from where the writer lives, which address-space layout
   // randomisation varies from run to run; the output does not depend on it.
   explicit BinaryWriter(Error* sink)
-      : error(sink), seed(reinterpret_cast<uintptr_t>(this) * 0x9E3779B97F4A7C15u) {}
+      : error(sink), seed(SeedFrom(this)) {}
 
   bool write(const Document& document, OutputBuffer* out) {
     objectOf.assign(document.nodeCount(), kNoObject);

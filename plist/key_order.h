@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
+
+#include "plist/hash.h"
 
 namespace plist {
 
@@ -24,9 +27,14 @@ inline unsigned KeyByteRank(unsigned char byte) {
 // too, so that any strings are totally ordered and equivalent only when identical.
 inline bool KeyLess(std::string_view a, std::string_view b) {
   const size_t common = std::min(a.size(), b.size());
-  const size_t i = static_cast<size_t>(
-      std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(common), b.begin()).first -
-      a.begin());
+  // Keys often share long prefixes: they are compared eight bytes at a time.
+  size_t i = 0;
+  for (uint64_t x, y; i + 8 <= common; i += 8) {
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) break;
+  }
+  while (i < common && a[i] == b[i]) ++i;
   if (i == common) return a.size() < b.size();
   // Both bytes start a character, or both continue one after the same lead byte.
   return KeyByteRank(static_cast<unsigned char>(a[i])) <
@@ -41,8 +49,8 @@ constexpr size_t kFewKeysToScan = 16;
 // repeats, else sizes it to `n` with firstOf[i] the position of the first key equal to key
 // i (i itself for a first occurrence). `key(i)` returns the i-th key as a
 // std::string_view. Keys in ascending order, as written files hold them, are known
-// distinct after one pass; others are sorted, which, unlike a hash table that keys
-// chosen to collide could drive quadratic, stays O(n log n).
+// distinct after one pass; others go through a hash table whose seed changes from run
+// to run, so that keys chosen to collide cannot make it quadratic.
 template <typename KeyAt>
 void FindRepeatedKeys(size_t n, const KeyAt& key, std::vector<uint32_t>* firstOf) {
   firstOf->clear();
@@ -67,15 +75,27 @@ void FindRepeatedKeys(size_t n, const KeyAt& key, std::vector<uint32_t>* firstOf
   bool ascending = true;
   for (size_t i = 1; ascending && i < n; ++i) ascending = KeyLess(key(i - 1), key(i));
   if (ascending) return;
-  std::vector<uint32_t> order(n);
-  for (size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(i);
-  std::sort(order.begin(), order.end(), [&key](uint32_t x, uint32_t y) {
-    const int c = key(x).compare(key(y));
-    return c != 0 ? c < 0 : x < y;
-  });
-  for (size_t run = 0, end; run < n; run = end) {
-    const uint32_t first = order[run];
-    for (end = run + 1; end < n && key(order[end]) == key(first); ++end) mark(order[end], first);
+  // Open addressing, at most half full. A slot holds a key's hash, so that most probes
+  // never read another key, and its position + 1, or 0 when free.
+  struct Slot {
+    uint32_t hash;
+    uint32_t entry;
+  };
+  size_t slots = 2;
+  while (slots < 2 * n) slots *= 2;
+  std::vector<Slot> table(slots, Slot{0, 0});
+  const uint64_t seed = SeedFrom(&table);
+  for (size_t i = 0; i < n; ++i) {
+    const auto h = static_cast<uint32_t>(Hash(key(i), seed));
+    size_t s = h & (slots - 1);
+    for (; table[s].entry != 0; s = (s + 1) & (slots - 1)) {
+      if (table[s].hash == h && key(table[s].entry - 1) == key(i)) break;
+    }
+    if (table[s].entry == 0) {
+      table[s] = Slot{h, static_cast<uint32_t>(i + 1)};
+    } else {
+      mark(i, table[s].entry - 1);
+    }
   }
 }
 
