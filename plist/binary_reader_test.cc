@@ -71,6 +71,9 @@ struct FailureCase {
 
 std::vector<FailureCase> FailureCases() {
   const std::string oneTrue = File({"\x09"s});
+  const std::string bigData = "\x4F\x12"s + BigEndian(1 << 20, 4) + std::string(1 << 20, 'x');
+  std::string manyRefs = "\xAF\x10\x50"s;
+  for (int i = 0; i < 0x50; ++i) manyRefs += '\x01';
   std::vector<FailureCase> cases = {
       {"EmptyInput", "", ErrorCode::kTruncated},
       {"OnlyTheMagic", "bplist00", ErrorCode::kTruncated},
@@ -99,6 +102,7 @@ std::vector<FailureCase> FailureCases() {
       {"DictContainsItself", File({Bytes({0xD1, 1, 0}), kAsciiA}), ErrorCode::kCycle},
       {"NestedTooDeep", NestedArrays(kMaxDepth + 1), ErrorCode::kTooDeep},
       {"SharedArraysExpandTooFar", DoublingArrays(30), ErrorCode::kTooManyValues},
+      {"SharedDataExpandsTooFar", File({manyRefs, bigData}, 4), ErrorCode::kTooManyValues},
       {"ArrayCountBeyondFile", File({"\xAF\x13"s + BigEndian(~uint64_t{0}, 8)}),
        ErrorCode::kBadCount},
       {"DictCountBeyondFile", File({"\xDF\x10\x40\x01\x01"s}), ErrorCode::kBadCount},
@@ -201,8 +205,9 @@ TEST(BinaryReaderTest, NestsUpToTheDepthLimit) {
   EXPECT_EQ(depth, kMaxDepth);
 }
 
-// One object referred to from many places is one node, however large it is and however
-// many places refer to it, and is written back once.
+// One object referred to from many places is one node in a document, however large it is
+// and however many places refer to it, and is written back once. (Copied into a value,
+// the same file is refused: see SharedDataExpandsTooFar.)
 TEST(BinaryReaderTest, SharedObjectsAreReadOnceAndWrittenOnce) {
   const std::string bigData = "\x4F\x12"s + BigEndian(1 << 20, 4) + std::string(1 << 20, 'x');
   std::string manyRefs = "\xAF\x10\x50"s;

@@ -1,10 +1,60 @@
 #include "plist/plist.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "plist/binary_format.h"
 
 namespace plist {
+namespace {
+
+// A document shares a binary file's objects; a value holds a copy at each place. So that
+// a small file cannot make a value of gigabytes, the copy is refused past this many bytes
+// of strings and data, or this many per byte of input if more.
+constexpr uint64_t kMinCopyBudget = 64u << 20;
+constexpr uint64_t kCopyBytesPerInputByte = 8;
+
+// Takes the bytes of the strings, keys and data under `node`, counted at each place they
+// stand, from `*budget`; false once they exceed it.
+bool FitsCopy(const Node& node, uint64_t* budget) {
+  uint64_t bytes = 0;
+  switch (node.kind()) {
+    case Kind::kString:
+    case Kind::kData:
+      bytes = node.string().size();
+      break;
+    case Kind::kArray:
+      for (size_t i = 0; i < node.size(); ++i) {
+        if (!FitsCopy(node.item(i), budget)) return false;
+      }
+      break;
+    case Kind::kDictionary:
+      for (size_t i = 0; i < node.size(); ++i) {
+        if (node.keyAt(i).size() > *budget) return false;
+        *budget -= node.keyAt(i).size();
+        if (!FitsCopy(node.valueAt(i), budget)) return false;
+      }
+      break;
+    default:
+      break;
+  }
+  if (bytes > *budget) return false;
+  *budget -= bytes;
+  return true;
+}
+
+// Copies the document read from `size` bytes into `*value`, within the budget.
+bool CopyOut(const Document& document, size_t size, Value* value, Error* error) {
+  uint64_t budget = std::max<uint64_t>(kMinCopyBudget, kCopyBytesPerInputByte * size);
+  if (!FitsCopy(document.root(), &budget)) {
+    return Fail(error, ErrorCode::kTooManyValues, 0, "shared strings or data expand too far");
+  }
+  *value = document.root().toValue();
+  return true;
+}
+
+}  // namespace
 
 bool Read(std::string bytes, Document* document, Error* error, Format* format) {
   // Each reader refuses input above the size ceiling.
@@ -16,23 +66,20 @@ bool Read(std::string bytes, Document* document, Error* error, Format* format) {
 
 bool Read(std::string_view bytes, Value* value, Error* error, Format* format) {
   Document document;
-  if (!Read(std::string(bytes), &document, error, format)) return false;
-  *value = document.root().toValue();
-  return true;
+  return Read(std::string(bytes), &document, error, format) &&
+         CopyOut(document, bytes.size(), value, error);
 }
 
 bool ReadXml(std::string_view bytes, Value* value, Error* error) {
   Document document;
-  if (!ReadXml(std::string(bytes), &document, error)) return false;
-  *value = document.root().toValue();
-  return true;
+  return ReadXml(std::string(bytes), &document, error) &&
+         CopyOut(document, bytes.size(), value, error);
 }
 
 bool ReadBinary(std::string_view bytes, Value* value, Error* error) {
   Document document;
-  if (!ReadBinary(std::string(bytes), &document, error)) return false;
-  *value = document.root().toValue();
-  return true;
+  return ReadBinary(std::string(bytes), &document, error) &&
+         CopyOut(document, bytes.size(), value, error);
 }
 
 bool Write(const Document& document, Format format, const ByteSink& sink, Error* error) {

@@ -394,7 +394,7 @@ bool Parser::readEndTag(std::string_view name) {
 // and processing instructions dropped, CDATA taken as it stands; elements are refused.
 bool Parser::readText(const Tag& tag, std::string_view* text) {
   if (tag.empty) {
-    *text = {};
+    *text = doc.substr(pos, 0);  // Empty, but where it stands, as text decoded in place is.
     return true;
   }
   const size_t start = pos;

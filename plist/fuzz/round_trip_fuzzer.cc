@@ -4,6 +4,7 @@
 // - XML: the format drops float32 width, date fractions and the sign of zero, and sorts
 //   keys, so the first value is not compared; instead the second and third generations
 //   (read, write, read, write) must be identical bytes.
+// A document read from the same bytes must write exactly what the value does.
 // The value is also written in the other format, because a binary file saved by root
 // becomes XML: that must succeed or refuse as unwritable, and must read back.
 #include <cstddef>
@@ -86,8 +87,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!plist::Read(plist::fuzz::Bytes(data, size), &first, &error, &format)) return 0;
   plist::fuzz::CheckTree(first);
 
+  // The document read directly, its binary objects shared, writes what the value copied
+  // out of it writes.
+  plist::Document document;
+  Require(plist::Read(std::string(plist::fuzz::Bytes(data, size)), &document, &error),
+          "a document cannot be read where a value can");
   std::string second;
-  if (WriteOrRefuse(first, format, &second)) {
+  const bool written = WriteOrRefuse(first, format, &second);
+  std::string direct;
+  Require(plist::Write(document, format, &direct, nullptr) == written && direct == second,
+          "a document and the value copied out of it write differently");
+  if (written) {
     const Value reread = ReadBack(second, format);
     if (format == Format::kBinary) {
       Require(reread == first, "binary round trip changed the value");
