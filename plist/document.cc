@@ -60,45 +60,6 @@ Value Node::toValue() const {
   return Value();
 }
 
-bool Node::operator==(const Value& value) const {
-  if (kind_ != value.kind()) return false;
-  switch (kind_) {
-    case Kind::kString:
-      return string() == value.string();
-    case Kind::kInteger:
-      return integer() == value.integer();
-    case Kind::kReal:
-      return real() == value.real();
-    case Kind::kBoolean:
-      return boolean() == value.boolean();
-    case Kind::kDate:
-      return date() == value.date();
-    case Kind::kData: {
-      const Data& other = value.data();
-      return size_ == other.size() && (size_ == 0 || std::memcmp(text, other.data(), size_) == 0);
-    }
-    case Kind::kArray: {
-      const Array& other = value.array();
-      if (size_ != other.size()) return false;
-      for (size_t i = 0; i < size_; ++i) {
-        if (*items[i] != other[i]) return false;
-      }
-      return true;
-    }
-    case Kind::kDictionary: {
-      const Dictionary& other = value.dictionary();
-      if (size_ != other.size()) return false;
-      for (size_t i = 0; i < size_; ++i) {
-        if (keyAt(i) != other.keyAt(i) || valueAt(i) != other.valueAt(i)) return false;
-      }
-      return true;
-    }
-    case Kind::kUid:
-      return uid() == value.uid();
-  }
-  return false;
-}
-
 Document::Document() : input(new std::string()), top(&kEmptyString) {}
 Document::~Document() = default;
 Document::Document(Document&&) noexcept = default;

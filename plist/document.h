@@ -61,9 +61,6 @@ class Node {
 
   // A copy of this value and everything under it.
   Value toValue() const;
-  // Deep, exact equality with `value`, as Value compares.
-  bool operator==(const Value& value) const;
-  bool operator!=(const Value& value) const { return !(*this == value); }
 
  private:
   friend class Document;

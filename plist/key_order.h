@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -27,13 +26,7 @@ inline unsigned KeyByteRank(unsigned char byte) {
 // too, so that any strings are totally ordered and equivalent only when identical.
 inline bool KeyLess(std::string_view a, std::string_view b) {
   const size_t common = std::min(a.size(), b.size());
-  // Keys often share long prefixes: they are compared eight bytes at a time.
   size_t i = 0;
-  for (uint64_t x, y; i + 8 <= common; i += 8) {
-    std::memcpy(&x, a.data() + i, 8);
-    std::memcpy(&y, b.data() + i, 8);
-    if (x != y) break;
-  }
   while (i < common && a[i] == b[i]) ++i;
   if (i == common) return a.size() < b.size();
   // Both bytes start a character, or both continue one after the same lead byte.

@@ -75,34 +75,15 @@ enum class Element {
   kOther
 };
 
-// Names are told apart by length first, so that each comparison has a fixed size and
-// compiles to a load and a compare rather than a call.
 Element ElementNamed(std::string_view name) {
-  const char* p = name.data();
-  switch (name.size()) {
-    case 3:
-      if (std::memcmp(p, "key", 3) == 0) return Element::kKey;
-      break;
-    case 4:
-      if (std::memcmp(p, "dict", 4) == 0) return Element::kDict;
-      if (std::memcmp(p, "real", 4) == 0) return Element::kReal;
-      if (std::memcmp(p, "true", 4) == 0) return Element::kTrue;
-      if (std::memcmp(p, "date", 4) == 0) return Element::kDate;
-      if (std::memcmp(p, "data", 4) == 0) return Element::kData;
-      break;
-    case 5:
-      if (std::memcmp(p, "array", 5) == 0) return Element::kArray;
-      if (std::memcmp(p, "false", 5) == 0) return Element::kFalse;
-      if (std::memcmp(p, "plist", 5) == 0) return Element::kPlist;
-      break;
-    case 6:
-      if (std::memcmp(p, "string", 6) == 0) return Element::kString;
-      break;
-    case 7:
-      if (std::memcmp(p, "integer", 7) == 0) return Element::kInteger;
-      break;
-    default:
-      break;
+  static constexpr std::pair<std::string_view, Element> kNames[] = {
+      {"key", Element::kKey},         {"string", Element::kString}, {"integer", Element::kInteger},
+      {"dict", Element::kDict},       {"array", Element::kArray},   {"true", Element::kTrue},
+      {"false", Element::kFalse},     {"real", Element::kReal},     {"date", Element::kDate},
+      {"data", Element::kData},       {"plist", Element::kPlist},
+  };
+  for (const auto& entry : kNames) {
+    if (entry.first == name) return entry.second;
   }
   return Element::kOther;
 }
@@ -200,11 +181,7 @@ class Parser {
     return Fail(error, code, offset, detail);
   }
   bool truncated() { return fail(ErrorCode::kTruncated, doc.size(), "the document is cut short"); }
-  // Inline, so that the literals passed compile to fixed-size compares.
-  bool at(std::string_view s) const {
-    return pos <= doc.size() && doc.size() - pos >= s.size() &&
-           std::memcmp(doc.data() + pos, s.data(), s.size()) == 0;
-  }
+  bool at(std::string_view s) const { return pos <= doc.size() && doc.substr(pos, s.size()) == s; }
   bool skipSpace() {
     const size_t start = pos;
     while (pos < doc.size() && IsXmlSpace(doc[pos])) ++pos;
@@ -375,10 +352,7 @@ bool Parser::readEndTag(std::string_view name) {
   const size_t start = pos;
   pos += 2;
   const std::string_view rest = doc.substr(pos);
-  // Names are a few bytes long: a loop beats a call to compare them.
-  bool same = rest.size() >= name.size();
-  for (size_t i = 0; same && i < name.size(); ++i) same = rest[i] == name[i];
-  if (!same) {
+  if (rest.substr(0, name.size()) != name) {
     if (rest.size() < name.size() && name.substr(0, rest.size()) == rest) return truncated();
     return fail(ErrorCode::kBadSyntax, start, "mismatched end tag");
   }
