@@ -4,11 +4,12 @@
 // equal scalars are always written once and dictionaries keep the document's order, so
 // the output depends only on the value.
 //
-// Two passes: the first walks the tree, encodes every scalar into one buffer (its encoded
-// bytes, found through their offset, double as the uniquing key) and records each
-// container's references; the second, once the object count and so the reference width
-// are known, lays out the file. A node that several containers share (as a binary file
-// read shares its objects) is looked up by value once, and found by its number after.
+// Two walks over the document, in the same order. The first numbers the objects, finds
+// equal scalars (a node that several containers share, as a binary file read shares its
+// objects, is looked up by value once and known by its number after) and adds up the
+// sizes; the second, once the object count and so the reference width are known, writes
+// each object as it comes, encoding scalars from their nodes. Nothing of the file is held
+// in memory but its offset table.
 
 #include <cmath>
 #include <cstdint>
@@ -44,11 +45,6 @@ unsigned FieldWidth(uint64_t limit) {
   return 8;
 }
 
-void AppendBigEndian(uint64_t value, unsigned width, std::string* out) {
-  char bytes[8];
-  out->append(bytes, PutBigEndian(value, width, bytes));
-}
-
 // The most bytes a marker with its count takes.
 constexpr size_t kMaxHeaderSize = 10;
 
@@ -67,40 +63,6 @@ char* PutHeader(uint8_t type, uint64_t count, char* p) {
   *p++ = static_cast<char>((type << 4) | 0x0F);
   *p++ = static_cast<char>(0x10 | log2);
   return PutBigEndian(count, 1u << log2, p);
-}
-
-void AppendHeader(uint8_t type, uint64_t count, std::string* out) {
-  char buffer[10];
-  out->append(buffer, PutHeader(type, count, buffer));
-}
-
-// The length of the scalar encoded at `p`. Every encoding states its length in its first
-// bytes, so no encoding is a prefix of another.
-size_t EncodedLength(const char* p) {
-  const auto marker = static_cast<uint8_t>(p[0]);
-  const unsigned nibble = marker & 0x0F;
-  switch (marker >> 4) {
-    case 0x0:  // Booleans.
-      return 1;
-    case 0x1:  // Integers and reals: 2^nibble bytes.
-    case 0x2:
-      return 1 + (size_t{1} << nibble);
-    case 0x3:  // Dates.
-      return 9;
-    case 0x8:  // UIDs: nibble + 1 bytes.
-      return 2 + nibble;
-    default: {  // Data and strings: a count, in the marker or in an integer after it.
-      uint64_t count = nibble;
-      size_t header = 1;
-      if (nibble == 0x0F) {
-        const size_t width = size_t{1} << (static_cast<uint8_t>(p[1]) & 0x0F);
-        count = 0;
-        for (size_t i = 0; i < width; ++i) count = count << 8 | static_cast<uint8_t>(p[2 + i]);
-        header = 2 + width;
-      }
-      return header + count * ((marker >> 4) == 0x6 ? 2 : 1);
-    }
-  }
 }
 
 // The float32 bit pattern of `d` when it is exactly a float32 value. NaNs are narrowed by
@@ -179,141 +141,138 @@ class BinaryWriter {
  public:
   // The table's seed comes from where the writer lives, which address-space layout
   // randomisation varies from run to run; the output does not depend on it.
-  explicit BinaryWriter(Error* sink)
-      : error(sink), seed(SeedFrom(this)) {}
+  explicit BinaryWriter(Error* sink) : error(sink), seed(SeedFrom(this)) {}
 
   bool write(const Document& document, OutputBuffer* out) {
-    objectOf.assign(document.nodeCount(), kNoObject);
-    uint32_t top;
-    if (!visit(document.root(), 0, &top)) return false;
-    std::vector<Slot>().swap(slots);  // Not needed to lay out; its memory goes first.
-    std::vector<uint32_t>().swap(objectOf);
-    return layOut(out);
+    objectOf.assign(document.nodeCount(), kNone);
+    if (!number(document.root(), 0)) return false;
+    std::vector<Slot>().swap(slots);  // Not needed to write; their memory goes first.
+    std::vector<const Node*>().swap(scalarNodes);
+    refSize = FieldWidth(objects);
+    const uint64_t tableOffset = kBinaryHeader.size() + bytes + refs * refSize;
+    const unsigned offsetSize = FieldWidth(tableOffset);
+    if (tableOffset + objects * offsetSize + kBinaryTrailerSize > kMaxInputBytes) {
+      return fail("the document is too large written out");
+    }
+    offsets.reserve(objects);
+    out->put(kBinaryHeader);
+    next = 0;
+    nextContainer = 0;
+    if (!emit(document.root(), out)) return false;
+    for (const uint32_t offset : offsets) {
+      out->advanceTo(PutBigEndian(offset, offsetSize, out->room(offsetSize)));
+    }
+    char trailer[kBinaryTrailerSize] = {};  // Unused bytes and sort version stay zero.
+    char* p = trailer + 6;
+    *p++ = static_cast<char>(offsetSize);
+    *p++ = static_cast<char>(refSize);
+    p = PutBigEndian(objects, 8, p);
+    p = PutBigEndian(0, 8, p);  // The top object is always written first.
+    PutBigEndian(tableOffset, 8, p);
+    out->put(trailer, sizeof trailer);
+    return true;
   }
 
  private:
-  // An object in file order is one number: the type in the two low bits, above them a
-  // scalar's position in scalars or a container's entry count. A container's references
-  // follow those of the containers before it in refs; a scalar's length is encoded in it.
-  enum Type : uint64_t { kScalar, kArray, kDictionary };
-  // (No buffer or count in memory reaches 2^62, so the field never loses bits.)
-  static constexpr unsigned kTypeBits = 2;
-  // Strings are hashed from their text, other scalars from their encoding.
+  static constexpr uint32_t kNone = UINT32_MAX;
+  // Strings and data are hashed from their bytes with seeds of their own, other scalars
+  // from their encoding.
   static constexpr uint64_t kStringSeed = 0x5354524E47u;
+  static constexpr uint64_t kDataSeed = 0x44415441u;
 
   struct Slot {
     uint32_t hash;
-    uint32_t entry;  // Object index + 1; 0 marks a free slot.
+    uint32_t entry;  // Scalar object index + 1; 0 marks a free slot.
   };
-  static constexpr uint32_t kNoObject = UINT32_MAX;
+  // What the first walk learnt of a container at one place: how many objects and how
+  // many containers its contents take, itself not counted.
+  struct Extent {
+    uint32_t objects;
+    uint32_t containers;
+  };
 
   bool fail(const char* detail) { return Fail(error, ErrorCode::kUnwritable, 0, detail); }
 
-  bool newObject(Type type, uint64_t field, uint32_t* index) {
-    if (objects.size() >= std::numeric_limits<uint32_t>::max()) return fail("too many objects");
-    *index = static_cast<uint32_t>(objects.size());
-    objects.push_back(field << kTypeBits | type);
-    return true;
-  }
-  static Type TypeOf(uint64_t object) { return static_cast<Type>(object & 3); }
-  static uint64_t FieldOf(uint64_t object) { return object >> kTypeBits; }
+  static bool IsContainer(const Node& node) { return node.isArray() || node.isDictionary(); }
 
-  bool visit(const Node& value, size_t depth, uint32_t* index) {
-    const bool dictionary = value.isDictionary();
-    if (!value.isArray() && !dictionary) return addScalar(value, index);
-    // Containers are written at each place they stand, as the platform does.
+  // The first walk: numbers the objects under `value`, found at `depth`, in file order
+  // (a container, its keys, then each value's objects in turn) and adds up their sizes.
+  // Containers are written at each place they stand, as the platform does.
+  bool number(const Node& value, size_t depth) {
+    if (!IsContainer(value)) return numberScalar(value);
     if (depth >= kMaxDepth) return fail("nesting too deep");
+    const bool dictionary = value.isDictionary();
     const size_t n = value.size();
-    const size_t first = refs.size();
-    if (!newObject(dictionary ? kDictionary : kArray, n, index)) return false;
-    refs.resize(first + (dictionary ? 2 * n : n));
-    uint32_t child;
+    if (objects >= kNone - 1) return fail("too many objects");
+    const uint64_t first = objects++;
+    const size_t extent = extents.size();
+    extents.push_back(Extent{0, 0});
+    bytes += HeaderSize(n);
+    refs += dictionary ? 2 * n : n;
     for (size_t i = 0; dictionary && i < n; ++i) {
-      if (!addScalar(*value.entry(i).key, &child)) return false;
-      refs[first + i] = child;
+      if (!numberScalar(*value.entry(i).key)) return false;
     }
-    const size_t values = dictionary ? first + n : first;
     for (size_t i = 0; i < n; ++i) {
-      if (!visit(dictionary ? value.valueAt(i) : value.item(i), depth + 1, &child)) return false;
-      refs[values + i] = child;
+      if (!number(dictionary ? value.valueAt(i) : value.item(i), depth + 1)) return false;
     }
+    extents[extent] = Extent{static_cast<uint32_t>(objects - first - 1),
+                             static_cast<uint32_t>(extents.size() - extent - 1)};
     return true;
   }
 
-  // Adds a string, data, number, boolean, date or UID, or finds it written before.
-  bool addScalar(const Node& value, uint32_t* index) {
+  // The hash of a scalar's value.
+  uint32_t hashOf(const Node& value) const {
+    if (value.isString()) return static_cast<uint32_t>(Hash(value.string(), seed ^ kStringSeed));
+    if (value.kind() == Kind::kData) {
+      return static_cast<uint32_t>(Hash(value.data(), seed ^ kDataSeed));
+    }
+    char encoded[kMaxFixedSize];
+    return static_cast<uint32_t>(Hash(std::string_view(encoded, EncodeFixed(value, encoded)), seed));
+  }
+
+  // Numbers a scalar the first time its node is met, unless an equal one has a number.
+  bool numberScalar(const Node& value) {
     uint32_t& known = objectOf[value.id()];
-    if (known != kNoObject) {
-      *index = known;
-      return true;
+    if (known != kNone) return true;
+    uint64_t size = 0;
+    if (value.isString()) {
+      const std::string_view s = value.string();
+      const bool ascii = text::IsAscii(s);
+      if (!ascii && !text::IsValidUtf8(s)) return fail("string is not valid UTF-8");
+      const uint64_t units = ascii ? s.size() : text::ToUtf16(s).size();
+      size = HeaderSize(units) + (ascii ? units : 2 * units);
+    } else if (value.kind() == Kind::kData) {
+      size = HeaderSize(value.data().size()) + value.data().size();
+    } else {
+      char encoded[kMaxFixedSize];
+      size = EncodeFixed(value, encoded);
+      if (size == 0) return fail("float32 real out of float32 range");
     }
-    const size_t start = scalars.size();
-    switch (value.kind()) {
-      case Kind::kString: {
-        const std::string_view s = value.string();
-        // A string's encoding follows from its text, so the text is hashed.
-        const uint32_t h = static_cast<uint32_t>(Hash(s, seed ^ kStringSeed));
-        if (text::IsAscii(s)) {
-          AppendHeader(0x5, s.size(), &scalars);
-          scalars.append(s);
-        } else {
-          if (!text::IsValidUtf8(s)) return fail("string is not valid UTF-8");
-          const std::u16string units = text::ToUtf16(s);
-          AppendHeader(0x6, units.size(), &scalars);
-          for (const char16_t unit : units) AppendBigEndian(unit, 2, &scalars);
-        }
-        if (!intern(start, h, index)) return false;
-        break;
-      }
-      case Kind::kData: {
-        const std::string_view bytes = value.data();
-        AppendHeader(0x4, bytes.size(), &scalars);
-        scalars.append(bytes);
-        if (!intern(start, hash(std::string_view(scalars).substr(start)), index)) return false;
-        break;
-      }
-      default: {
-        char encoded[kMaxFixedSize];
-        const size_t length = EncodeFixed(value, encoded);
-        if (length == 0) return fail("float32 real out of float32 range");
-        const std::string_view bytes(encoded, length);
-        scalars.append(bytes);
-        if (!intern(start, hash(bytes), index)) return false;
-        break;
-      }
-    }
-    known = *index;
-    return true;
-  }
-
-  // The hash of a scalar other than a string, from its encoding.
-  uint32_t hash(std::string_view bytes) const {
-    return static_cast<uint32_t>(Hash(bytes, seed));
-  }
-
-  // Makes the scalar just encoded at scalars[start...] an object, or drops it again and
-  // answers the index of an equal one written before. Encodings are injective on (kind,
-  // payload), so equal bytes mean equal values; and as none is a prefix of another, an
-  // earlier object whose bytes start with the new ones is equal to it.
-  // `h` is the hash of the value; slots carry it so that most probes never touch the
-  // objects.
-  bool intern(size_t start, uint32_t h, uint32_t* index) {
-    const std::string_view bytes = std::string_view(scalars).substr(start);
-    if (2 * (interned + 1) > slots.size()) grow();
+    const uint32_t h = hashOf(value);
+    if (2 * (scalarNodes.size() + 1) > slots.size()) grow();
     const size_t mask = slots.size() - 1;
     size_t s = h & mask;
     for (; slots[s].entry != 0; s = (s + 1) & mask) {
-      if (slots[s].hash == h &&
-          scalars.compare(FieldOf(objects[slots[s].entry - 1]), bytes.size(), bytes) == 0) {
-        scalars.resize(start);
-        *index = slots[s].entry - 1;
+      if (slots[s].hash == h && SameScalar(*scalarNodes[slots[s].entry - 1], value)) {
+        known = objectOf[scalarNodes[slots[s].entry - 1]->id()];
         return true;
       }
     }
-    if (!newObject(kScalar, start, index)) return false;
-    slots[s] = Slot{h, *index + 1};
-    ++interned;
+    if (objects >= kNone - 1) return fail("too many objects");
+    known = static_cast<uint32_t>(objects++);
+    scalarNodes.push_back(&value);
+    slots[s] = Slot{h, static_cast<uint32_t>(scalarNodes.size())};
+    bytes += size;
     return true;
+  }
+
+  // Whether two scalars are written the same: the same kind and bytes, or encoding.
+  static bool SameScalar(const Node& a, const Node& b) {
+    if (a.kind() != b.kind()) return false;
+    if (a.isString() || a.kind() == Kind::kData) return a.string() == b.string();
+    char x[kMaxFixedSize], y[kMaxFixedSize];
+    const size_t n = EncodeFixed(a, x);
+    return n == EncodeFixed(b, y) && std::memcmp(x, y, n) == 0;
   }
 
   // Doubles the table, moving each slot with the hash it carries.
@@ -329,69 +288,89 @@ class BinaryWriter {
     }
   }
 
-  // Writes the file: header, objects in order, offset table, trailer. Each object's
-  // entry in `objects` is replaced by its offset once it is written. Fails, before
-  // writing, when the file would be larger than a reader accepts.
-  bool layOut(OutputBuffer* out) {
-    const uint64_t numObjects = objects.size();
-    const unsigned refSize = FieldWidth(numObjects);
-    // Scalars take what they took in scalars, which holds each once.
-    uint64_t tableOffset = kBinaryHeader.size() + scalars.size();
-    for (const uint64_t object : objects) {
-      if (TypeOf(object) == kScalar) continue;
-      const uint64_t count = FieldOf(object);
-      tableOffset += HeaderSize(count) + (TypeOf(object) == kDictionary ? 2 : 1) * count * refSize;
+  // The second walk, in the order of the first: writes each object as its number comes.
+  bool emit(const Node& value, OutputBuffer* out) {
+    if (!IsContainer(value)) {
+      if (objectOf[value.id()] == next) putScalar(value, out);
+      return true;
     }
-    const unsigned offsetSize = FieldWidth(tableOffset);
-    if (tableOffset + numObjects * offsetSize + kBinaryTrailerSize > kMaxInputBytes) {
-      return fail("the document is too large written out");
-    }
-    out->put(kBinaryHeader);
-    uint64_t offset = kBinaryHeader.size();
-    const uint32_t* ref = refs.data();
-    for (uint64_t& object : objects) {
-      const uint64_t start = offset;
-      if (TypeOf(object) == kScalar) {
-        const char* encoded = scalars.data() + FieldOf(object);
-        const size_t length = EncodedLength(encoded);
-        out->put(encoded, length);
-        offset += length;
-      } else {
-        const bool dictionary = TypeOf(object) == kDictionary;
-        const uint64_t count = FieldOf(object);
-        char* header = out->room(kMaxHeaderSize);
-        char* end = PutHeader(dictionary ? 0xD : 0xA, count, header);
-        out->advanceTo(end);
-        offset += static_cast<uint64_t>(end - header);
-        for (const uint32_t* last = ref + (dictionary ? 2 : 1) * count; ref != last; ++ref) {
-          out->advanceTo(PutBigEndian(*ref, refSize, out->room(refSize)));
-        }
-        offset += (dictionary ? 2 : 1) * count * refSize;
+    const bool dictionary = value.isDictionary();
+    const size_t n = value.size();
+    ++nextContainer;
+    start(out);
+    char* header = out->room(kMaxHeaderSize);
+    out->advanceTo(PutHeader(dictionary ? 0xD : 0xA, n, header));
+    // The references: keys, then values. A scalar new here takes the next number, a
+    // container the next number and then as many as its contents take.
+    uint64_t number = next;
+    size_t container = nextContainer;
+    auto reference = [&](const Node& child) {
+      uint64_t index = objectOf[child.id()];
+      if (IsContainer(child)) {
+        index = number;
+        number += 1 + extents[container].objects;
+        container += 1 + extents[container].containers;
+      } else if (index == number) {
+        ++number;
       }
-      object = start;
+      out->advanceTo(PutBigEndian(index, refSize, out->room(refSize)));
+    };
+    for (size_t i = 0; dictionary && i < n; ++i) reference(*value.entry(i).key);
+    for (size_t i = 0; i < n; ++i) reference(dictionary ? value.valueAt(i) : value.item(i));
+    for (size_t i = 0; dictionary && i < n; ++i) {
+      if (!emit(*value.entry(i).key, out)) return false;
     }
-    for (const uint64_t start : objects) {
-      out->advanceTo(PutBigEndian(start, offsetSize, out->room(offsetSize)));
+    for (size_t i = 0; i < n; ++i) {
+      if (!emit(dictionary ? value.valueAt(i) : value.item(i), out)) return false;
     }
-    char trailer[kBinaryTrailerSize] = {};  // Unused bytes and sort version stay zero.
-    char* p = trailer + 6;
-    *p++ = static_cast<char>(offsetSize);
-    *p++ = static_cast<char>(refSize);
-    p = PutBigEndian(numObjects, 8, p);
-    p = PutBigEndian(0, 8, p);  // The top object is always written first.
-    PutBigEndian(tableOffset, 8, p);
-    out->put(trailer, sizeof trailer);
     return true;
+  }
+
+  // Writes a scalar, the object numbered `next`.
+  void putScalar(const Node& value, OutputBuffer* out) {
+    start(out);
+    if (value.isString()) {
+      const std::string_view s = value.string();
+      char* header = out->room(kMaxHeaderSize);
+      if (text::IsAscii(s)) {
+        out->advanceTo(PutHeader(0x5, s.size(), header));
+        out->put(s);
+      } else {
+        const std::u16string units = text::ToUtf16(s);
+        out->advanceTo(PutHeader(0x6, units.size(), header));
+        for (const char16_t unit : units) out->advanceTo(PutBigEndian(unit, 2, out->room(2)));
+      }
+    } else if (value.kind() == Kind::kData) {
+      out->advanceTo(PutHeader(0x4, value.data().size(), out->room(kMaxHeaderSize)));
+      out->put(value.data());
+    } else {
+      char* p = out->room(kMaxFixedSize);
+      out->advanceTo(p + EncodeFixed(value, p));
+    }
+  }
+
+  // Records where the object numbered `next` starts, and moves on to the next number.
+  // The file was checked to fit a reader's ceiling, so offsets fit 32 bits.
+  void start(const OutputBuffer* out) {
+    offsets.push_back(static_cast<uint32_t>(out->total()));
+    ++next;
   }
 
   Error* error;
   uint64_t seed;
-  std::string scalars;
-  std::vector<uint32_t> refs;
-  std::vector<uint64_t> objects;
-  std::vector<Slot> slots;  // Open-addressing table of the scalar objects.
-  size_t interned = 0;
-  std::vector<uint32_t> objectOf;  // By node number, the object a scalar became.
+  // The first walk's findings.
+  std::vector<uint32_t> objectOf;  // By node number, the object a scalar node is written as.
+  std::vector<const Node*> scalarNodes;  // By scalar object, in order, the node first met.
+  std::vector<Slot> slots;  // Open-addressing table of the scalar objects, by value.
+  std::vector<Extent> extents;  // By container object, in order.
+  uint64_t objects = 0;
+  uint64_t bytes = 0;  // Of all objects but the references.
+  uint64_t refs = 0;
+  // The second walk's.
+  unsigned refSize = 1;
+  uint64_t next = 0;  // The number of the next object to write.
+  size_t nextContainer = 0;
+  std::vector<uint32_t> offsets;
 };
 
 }  // namespace

@@ -45,9 +45,11 @@ class OutputBuffer {
   }
   void put(std::string_view text) { put(text.data(), text.size()); }
 
+  // The bytes put so far.
+  size_t total() const { return sent + used; }
   // Whether the output has grown past what a reader accepts: a writer stops there rather
   // than make a file that could not be read back.
-  bool full() const { return sent + used > kMaxInputBytes; }
+  bool full() const { return total() > kMaxInputBytes; }
   void put(char c) {
     *room(1) = c;
     ++used;
