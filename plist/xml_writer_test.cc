@@ -161,6 +161,13 @@ TEST(XmlWriterTest, SortsLargeAndNestedDictionariesLikeSortedOnes) {
   EXPECT_EQ(Written(build(reversed, reversed)), expected);
   EXPECT_EQ(Written(build(tailAppended, reversed)), expected);
   EXPECT_EQ(Written(build(reversed, tailAppended)), expected);
+  // A long run in order, with keys that belong inside it before and after it.
+  std::vector<int> around{ascending[70], ascending[3]};
+  for (size_t i = 0; i < ascending.size(); ++i) {
+    if (i != 3 && i != 70 && i != 110) around.push_back(ascending[i]);
+  }
+  around.push_back(ascending[110]);
+  EXPECT_EQ(Written(build(around, around)), expected);
 }
 
 TEST(XmlWriterTest, RecordsOfOneShapeAreEachSortedByTheirOwnKeys) {
