@@ -4,13 +4,12 @@
 // equal scalars are always written once and dictionaries keep the document's order, so
 // the output depends only on the value.
 //
-// Three walks over the document, in the same order. The first gathers the scalars (a
-// node that several containers share, as a binary file read shares its objects, is met
-// once), which are then grouped by value; the second numbers the objects, an equal
-// scalar taking the number of the first, and adds up their sizes; the third, once the
-// object count and so the reference width are known, writes each object as its number
-// comes, encoding scalars from their nodes. Nothing of the file is held in memory but its
-// offset table.
+// Two walks over the document, in the same order. The first numbers the objects, finds
+// equal scalars (a node that several containers share, as a binary file read shares its
+// objects, is looked up by value once and known by its number after) and adds up the
+// sizes; the second, once the object count and so the reference width are known, writes
+// each object as it comes, encoding scalars from their nodes. Nothing of the file is held
+// in memory but its offset table.
 
 #include <cmath>
 #include <cstdint>
@@ -140,12 +139,15 @@ size_t EncodeFixed(const Node& value, char* p) {
 
 class BinaryWriter {
  public:
-  explicit BinaryWriter(Error* sink) : error(sink) {}
+  // The table's seed comes from where the writer lives, which address-space layout
+  // randomisation varies from run to run; the output does not depend on it.
+  explicit BinaryWriter(Error* sink) : error(sink), seed(SeedFrom(this)) {}
 
   bool write(const Document& document, OutputBuffer* out) {
-    scalarOf.assign(document.nodeCount(), kNone);
-    if (!gather(document.root(), 0) || !groupScalars()) return false;
-    number(document.root());
+    objectOf.assign(document.nodeCount(), kNone);
+    if (!number(document.root(), 0)) return false;
+    std::vector<Slot>().swap(slots);  // Not needed to write; their memory goes first.
+    std::vector<const Node*>().swap(scalarNodes);
     refSize = FieldWidth(objects);
     const uint64_t tableOffset = kBinaryHeader.size() + bytes + refs * refSize;
     const unsigned offsetSize = FieldWidth(tableOffset);
@@ -154,7 +156,9 @@ class BinaryWriter {
     }
     offsets.reserve(objects);
     out->put(kBinaryHeader);
-    emit(document.root(), out);
+    next = 0;
+    nextContainer = 0;
+    if (!emit(document.root(), out)) return false;
     for (const uint32_t offset : offsets) {
       out->advanceTo(PutBigEndian(offset, offsetSize, out->room(offsetSize)));
     }
@@ -176,7 +180,11 @@ class BinaryWriter {
   static constexpr uint64_t kStringSeed = 0x5354524E47u;
   static constexpr uint64_t kDataSeed = 0x44415441u;
 
-  // What the second walk learnt of a container at one place: how many objects and how
+  struct Slot {
+    uint32_t hash;
+    uint32_t entry;  // Scalar object index + 1; 0 marks a free slot.
+  };
+  // What the first walk learnt of a container at one place: how many objects and how
   // many containers its contents take, itself not counted.
   struct Extent {
     uint32_t objects;
@@ -187,63 +195,75 @@ class BinaryWriter {
 
   static bool IsContainer(const Node& node) { return node.isArray() || node.isDictionary(); }
 
-  // Calls `visit` for each of a container's contents in file order: a dictionary's keys,
-  // then its values.
-  template <typename Visit>
-  static void ForContents(const Node& container, const Visit& visit) {
-    const size_t n = container.size();
-    if (container.isArray()) {
-      for (size_t i = 0; i < n; ++i) visit(container.item(i));
-      return;
-    }
-    for (size_t i = 0; i < n; ++i) visit(*container.entry(i).key);
-    for (size_t i = 0; i < n; ++i) visit(container.valueAt(i));
-  }
-
-  // The first walk: gathers the scalars under `value`, found at `depth`, each node once,
-  // and counts the containers' references. Containers are written at each place they
-  // stand, as the platform does.
-  bool gather(const Node& value, size_t depth) {
-    if (!IsContainer(value)) {
-      uint32_t& known = scalarOf[value.id()];
-      if (known != kNone) return true;
-      if (scalars.size() >= kNone - 1) return fail("too many objects");
-      known = static_cast<uint32_t>(scalars.size());
-      scalars.push_back(&value);
-      return true;
-    }
+  // The first walk: numbers the objects under `value`, found at `depth`, in file order
+  // (a container, its keys, then each value's objects in turn) and adds up their sizes.
+  // Containers are written at each place they stand, as the platform does.
+  bool number(const Node& value, size_t depth) {
+    if (!IsContainer(value)) return numberScalar(value);
     if (depth >= kMaxDepth) return fail("nesting too deep");
-    if (++containers >= kNone) return fail("too many objects");
-    bytes += HeaderSize(value.size());
-    refs += value.isDictionary() ? 2 * value.size() : value.size();
-    bool ok = true;
-    ForContents(value, [&](const Node& child) { ok = ok && gather(child, depth + 1); });
-    return ok;
-  }
-
-  // Groups the scalars by value: firstEqual[s] is the first scalar written as scalar s
-  // is. Adds up the sizes of those written.
-  bool groupScalars() {
-    GroupEqual(
-        scalars.size(), [this](size_t s, uint64_t seed) { return hashOf(*scalars[s], seed); },
-        [this](size_t a, size_t b) { return SameScalar(*scalars[a], *scalars[b]); },
-        &firstEqual);
-    for (size_t s = 0; s < scalars.size(); ++s) {
-      if (firstEqual[s] != s) continue;
-      uint64_t size = 0;
-      if (!sizeOf(*scalars[s], &size)) return false;
-      bytes += size;
+    const bool dictionary = value.isDictionary();
+    const size_t n = value.size();
+    if (objects >= kNone - 1) return fail("too many objects");
+    const uint64_t first = objects++;
+    const size_t extent = extents.size();
+    extents.push_back(Extent{0, 0});
+    bytes += HeaderSize(n);
+    refs += dictionary ? 2 * n : n;
+    for (size_t i = 0; dictionary && i < n; ++i) {
+      if (!numberScalar(*value.entry(i).key)) return false;
     }
-    objectOf.assign(scalars.size(), kNone);
+    for (size_t i = 0; i < n; ++i) {
+      if (!number(dictionary ? value.valueAt(i) : value.item(i), depth + 1)) return false;
+    }
+    extents[extent] = Extent{static_cast<uint32_t>(objects - first - 1),
+                             static_cast<uint32_t>(extents.size() - extent - 1)};
     return true;
   }
 
   // The hash of a scalar's value.
-  static uint64_t hashOf(const Node& value, uint64_t seed) {
-    if (value.isString()) return Hash(value.string(), seed ^ kStringSeed);
-    if (value.kind() == Kind::kData) return Hash(value.data(), seed ^ kDataSeed);
+  uint32_t hashOf(const Node& value) const {
+    if (value.isString()) return static_cast<uint32_t>(Hash(value.string(), seed ^ kStringSeed));
+    if (value.kind() == Kind::kData) {
+      return static_cast<uint32_t>(Hash(value.data(), seed ^ kDataSeed));
+    }
     char encoded[kMaxFixedSize];
-    return Hash(std::string_view(encoded, EncodeFixed(value, encoded)), seed);
+    return static_cast<uint32_t>(Hash(std::string_view(encoded, EncodeFixed(value, encoded)), seed));
+  }
+
+  // Numbers a scalar the first time its node is met, unless an equal one has a number.
+  bool numberScalar(const Node& value) {
+    uint32_t& known = objectOf[value.id()];
+    if (known != kNone) return true;
+    uint64_t size = 0;
+    if (value.isString()) {
+      const std::string_view s = value.string();
+      const bool ascii = text::IsAscii(s);
+      if (!ascii && !text::IsValidUtf8(s)) return fail("string is not valid UTF-8");
+      const uint64_t units = ascii ? s.size() : text::ToUtf16(s).size();
+      size = HeaderSize(units) + (ascii ? units : 2 * units);
+    } else if (value.kind() == Kind::kData) {
+      size = HeaderSize(value.data().size()) + value.data().size();
+    } else {
+      char encoded[kMaxFixedSize];
+      size = EncodeFixed(value, encoded);
+      if (size == 0) return fail("float32 real out of float32 range");
+    }
+    const uint32_t h = hashOf(value);
+    if (2 * (scalarNodes.size() + 1) > slots.size()) grow();
+    const size_t mask = slots.size() - 1;
+    size_t s = h & mask;
+    for (; slots[s].entry != 0; s = (s + 1) & mask) {
+      if (slots[s].hash == h && SameScalar(*scalarNodes[slots[s].entry - 1], value)) {
+        known = objectOf[scalarNodes[slots[s].entry - 1]->id()];
+        return true;
+      }
+    }
+    if (objects >= kNone - 1) return fail("too many objects");
+    known = static_cast<uint32_t>(objects++);
+    scalarNodes.push_back(&value);
+    slots[s] = Slot{h, static_cast<uint32_t>(scalarNodes.size())};
+    bytes += size;
+    return true;
   }
 
   // Whether two scalars are written the same: the same kind and bytes, or encoding.
@@ -255,54 +275,24 @@ class BinaryWriter {
     return n == EncodeFixed(b, y) && std::memcmp(x, y, n) == 0;
   }
 
-  // The bytes a scalar takes written; false when the format cannot carry it.
-  bool sizeOf(const Node& value, uint64_t* size) {
-    if (value.isString()) {
-      const std::string_view s = value.string();
-      if (text::IsAscii(s)) {
-        *size = HeaderSize(s.size()) + s.size();
-        return true;
-      }
-      if (!text::IsValidUtf8(s)) return fail("string is not valid UTF-8");
-      const uint64_t units = text::ToUtf16(s).size();
-      *size = HeaderSize(units) + 2 * units;
-      return true;
+  // Doubles the table, moving each slot with the hash it carries.
+  void grow() {
+    std::vector<Slot> old(slots.empty() ? 64 : 2 * slots.size(), Slot{0, 0});
+    old.swap(slots);
+    const size_t mask = slots.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.entry == 0) continue;
+      size_t s = slot.hash & mask;
+      while (slots[s].entry != 0) s = (s + 1) & mask;
+      slots[s] = slot;
     }
-    if (value.kind() == Kind::kData) {
-      *size = HeaderSize(value.data().size()) + value.data().size();
-      return true;
-    }
-    char encoded[kMaxFixedSize];
-    *size = EncodeFixed(value, encoded);
-    return *size != 0 || fail("float32 real out of float32 range");
-  }
-
-  // The object number of a scalar, kNone until it has one.
-  uint32_t& objectNumber(const Node& scalar) {
-    return objectOf[firstEqual[scalarOf[scalar.id()]]];
-  }
-
-  // The second walk: numbers the objects in file order (a container, its keys, then each
-  // value's objects in turn), and notes each container's extent.
-  void number(const Node& value) {
-    if (!IsContainer(value)) {
-      uint32_t& known = objectNumber(value);
-      if (known == kNone) known = static_cast<uint32_t>(objects++);
-      return;
-    }
-    const uint64_t first = objects++;
-    const size_t extent = extents.size();
-    extents.push_back(Extent{0, 0});
-    ForContents(value, [this](const Node& child) { number(child); });
-    extents[extent] = Extent{static_cast<uint32_t>(objects - first - 1),
-                             static_cast<uint32_t>(extents.size() - extent - 1)};
   }
 
   // The second walk, in the order of the first: writes each object as its number comes.
-  void emit(const Node& value, OutputBuffer* out) {
+  bool emit(const Node& value, OutputBuffer* out) {
     if (!IsContainer(value)) {
-      if (objectNumber(value) == next) putScalar(value, out);
-      return;
+      if (objectOf[value.id()] == next) putScalar(value, out);
+      return true;
     }
     const bool dictionary = value.isDictionary();
     const size_t n = value.size();
@@ -312,20 +302,28 @@ class BinaryWriter {
     out->advanceTo(PutHeader(dictionary ? 0xD : 0xA, n, header));
     // The references: keys, then values. A scalar new here takes the next number, a
     // container the next number and then as many as its contents take.
-    uint64_t cursor = next;
+    uint64_t number = next;
     size_t container = nextContainer;
-    ForContents(value, [&](const Node& child) {
-      uint64_t index = IsContainer(child) ? 0 : objectNumber(child);
+    auto reference = [&](const Node& child) {
+      uint64_t index = objectOf[child.id()];
       if (IsContainer(child)) {
-        index = cursor;
-        cursor += 1 + extents[container].objects;
+        index = number;
+        number += 1 + extents[container].objects;
         container += 1 + extents[container].containers;
-      } else if (index == cursor) {
-        ++cursor;
+      } else if (index == number) {
+        ++number;
       }
       out->advanceTo(PutBigEndian(index, refSize, out->room(refSize)));
-    });
-    ForContents(value, [this, out](const Node& child) { emit(child, out); });
+    };
+    for (size_t i = 0; dictionary && i < n; ++i) reference(*value.entry(i).key);
+    for (size_t i = 0; i < n; ++i) reference(dictionary ? value.valueAt(i) : value.item(i));
+    for (size_t i = 0; dictionary && i < n; ++i) {
+      if (!emit(*value.entry(i).key, out)) return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      if (!emit(dictionary ? value.valueAt(i) : value.item(i), out)) return false;
+    }
+    return true;
   }
 
   // Writes a scalar, the object numbered `next`.
@@ -359,18 +357,16 @@ class BinaryWriter {
   }
 
   Error* error;
-  // The first walk's findings, and the groups.
-  std::vector<uint32_t> scalarOf;  // By node number: the scalar's place in `scalars`.
-  std::vector<const Node*> scalars;  // In the order first met.
-  std::vector<uint32_t> firstEqual;  // By scalar: the first scalar equal to it.
-  uint64_t containers = 0;
+  uint64_t seed;
+  // The first walk's findings.
+  std::vector<uint32_t> objectOf;  // By node number, the object a scalar node is written as.
+  std::vector<const Node*> scalarNodes;  // By scalar object, in order, the node first met.
+  std::vector<Slot> slots;  // Open-addressing table of the scalar objects, by value.
+  std::vector<Extent> extents;  // By container object, in order.
+  uint64_t objects = 0;
   uint64_t bytes = 0;  // Of all objects but the references.
   uint64_t refs = 0;
   // The second walk's.
-  std::vector<uint32_t> objectOf;  // By first equal scalar: its object number.
-  std::vector<Extent> extents;  // By container, in file order.
-  uint64_t objects = 0;
-  // The third walk's.
   unsigned refSize = 1;
   uint64_t next = 0;  // The number of the next object to write.
   size_t nextContainer = 0;
