@@ -60,7 +60,7 @@ Value Node::toValue() const {
   return Value();
 }
 
-Document::Document() : input(new std::string()), top(&kEmptyString) {}
+Document::Document() : input(new std::string()), nextBlock(kFirstBlock), top(&kEmptyString) {}
 Document::~Document() = default;
 Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;

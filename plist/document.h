@@ -139,7 +139,7 @@ class Document {
   std::vector<std::unique_ptr<char[]>> blocks;
   char* free = nullptr;
   size_t freeBytes = 0;
-  size_t nextBlock = 4096;
+  size_t nextBlock;
   size_t nodes = 0;
   const Node* top;
 };
