@@ -195,25 +195,41 @@ class BinaryWriter {
 
   static bool IsContainer(const Node& node) { return node.isArray() || node.isDictionary(); }
 
+  // Calls `visit` on a container's contents in file order (a dictionary's keys, then its
+  // values) while it answers true; answers whether it always did.
+  template <typename Visit>
+  static bool ForContents(const Node& container, const Visit& visit) {
+    const size_t n = container.size();
+    if (container.isArray()) {
+      for (size_t i = 0; i < n; ++i) {
+        if (!visit(container.item(i))) return false;
+      }
+      return true;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      if (!visit(*container.entry(i).key)) return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      if (!visit(container.valueAt(i))) return false;
+    }
+    return true;
+  }
+
   // The first walk: numbers the objects under `value`, found at `depth`, in file order
   // (a container, its keys, then each value's objects in turn) and adds up their sizes.
   // Containers are written at each place they stand, as the platform does.
   bool number(const Node& value, size_t depth) {
     if (!IsContainer(value)) return numberScalar(value);
     if (depth >= kMaxDepth) return fail("nesting too deep");
-    const bool dictionary = value.isDictionary();
     const size_t n = value.size();
     if (objects >= kNone - 1) return fail("too many objects");
     const uint64_t first = objects++;
     const size_t extent = extents.size();
     extents.push_back(Extent{0, 0});
     bytes += HeaderSize(n);
-    refs += dictionary ? 2 * n : n;
-    for (size_t i = 0; dictionary && i < n; ++i) {
-      if (!numberScalar(*value.entry(i).key)) return false;
-    }
-    for (size_t i = 0; i < n; ++i) {
-      if (!number(dictionary ? value.valueAt(i) : value.item(i), depth + 1)) return false;
+    refs += value.isDictionary() ? 2 * n : n;
+    if (!ForContents(value, [this, depth](const Node& child) { return number(child, depth + 1); })) {
+      return false;
     }
     extents[extent] = Extent{static_cast<uint32_t>(objects - first - 1),
                              static_cast<uint32_t>(extents.size() - extent - 1)};
@@ -294,36 +310,27 @@ class BinaryWriter {
       if (objectOf[value.id()] == next) putScalar(value, out);
       return true;
     }
-    const bool dictionary = value.isDictionary();
-    const size_t n = value.size();
     ++nextContainer;
     start(out);
-    char* header = out->room(kMaxHeaderSize);
-    out->advanceTo(PutHeader(dictionary ? 0xD : 0xA, n, header));
-    // The references: keys, then values. A scalar new here takes the next number, a
-    // container the next number and then as many as its contents take.
-    uint64_t number = next;
+    out->advanceTo(PutHeader(value.isDictionary() ? 0xD : 0xA, value.size(),
+                             out->room(kMaxHeaderSize)));
+    // The references. A scalar new here takes the next number, a container the next
+    // number and then as many as its contents take.
+    uint64_t cursor = next;
     size_t container = nextContainer;
-    auto reference = [&](const Node& child) {
+    ForContents(value, [&](const Node& child) {
       uint64_t index = objectOf[child.id()];
       if (IsContainer(child)) {
-        index = number;
-        number += 1 + extents[container].objects;
+        index = cursor;
+        cursor += 1 + extents[container].objects;
         container += 1 + extents[container].containers;
-      } else if (index == number) {
-        ++number;
+      } else if (index == cursor) {
+        ++cursor;
       }
       out->advanceTo(PutBigEndian(index, refSize, out->room(refSize)));
-    };
-    for (size_t i = 0; dictionary && i < n; ++i) reference(*value.entry(i).key);
-    for (size_t i = 0; i < n; ++i) reference(dictionary ? value.valueAt(i) : value.item(i));
-    for (size_t i = 0; dictionary && i < n; ++i) {
-      if (!emit(*value.entry(i).key, out)) return false;
-    }
-    for (size_t i = 0; i < n; ++i) {
-      if (!emit(dictionary ? value.valueAt(i) : value.item(i), out)) return false;
-    }
-    return true;
+      return true;
+    });
+    return ForContents(value, [this, out](const Node& child) { return emit(child, out); });
   }
 
   // Writes a scalar, the object numbered `next`.
