@@ -118,6 +118,35 @@ int RunWithOptions(const std::vector<std::string>& args, Run run) {
   return ChangeValue(rest[0], nullptr, run) ? 0 : 1;
 }
 
+// A run of the tool, without the check of standard output that follows it.
+int RunCommand(const std::vector<std::string>& args, Run run) {
+  if (args.size() >= 2 && IsOption(args[1])) return RunWithOptions(args, std::move(run));
+
+  // The count is checked before anything else, the key included.
+  if (args.size() > kMaxArguments) {
+    fprintf(stderr, "Too many parameters.\n");
+    return 1;
+  }
+  if (args.size() == 2 && args[1] == "version") {
+    printf("1.1\n");
+    return 0;
+  }
+  if (args.size() == 1) {
+    Usage();
+    return 0;
+  }
+  if (args.empty()) return 0;
+
+  const std::string& key = args[1];
+  if (!KeyIsUsable(key, run)) return 1;
+  if (args.size() == 2) return ChangeValue(key, nullptr, run) ? 0 : 1;
+
+  std::optional<SettingValue> value =
+      ValidValue(key, std::vector<std::string>(args.begin() + 2, args.end()));
+  if (!value) return 1;
+  return ChangeWithWarning(key, *value, ManagedPreferences(run), run);
+}
+
 }  // namespace
 
 void Usage() {
@@ -213,32 +242,16 @@ SettingValue MakeSettingValue(std::string_view key, const std::vector<std::strin
 
 int RunMain(const std::vector<std::string>& args, Platform* platform,
             const std::string& systemFolder, const std::string& managedFolder) {
-  Run run = MakeRun(platform, systemFolder, managedFolder);
-  if (args.size() >= 2 && IsOption(args[1])) return RunWithOptions(args, std::move(run));
-
-  // The count is checked before anything else, the key included.
-  if (args.size() > kMaxArguments) {
-    fprintf(stderr, "Too many parameters.\n");
+  platform->prepareStandardStreams();
+  const int status = RunCommand(args, MakeRun(platform, systemFolder, managedFolder));
+  // Output that could not be written never cut the run short: every file was handled
+  // and every daemon told. The status still tells a script that what it read was not
+  // the whole output.
+  if (fflush(stdout) != 0 || ferror(stdout)) {
+    fprintf(stderr, "Unable to write to standard output.\n");
     return 1;
   }
-  if (args.size() == 2 && args[1] == "version") {
-    printf("1.1\n");
-    return 0;
-  }
-  if (args.size() == 1) {
-    Usage();
-    return 0;
-  }
-  if (args.empty()) return 0;
-
-  const std::string& key = args[1];
-  if (!KeyIsUsable(key, run)) return 1;
-  if (args.size() == 2) return ChangeValue(key, nullptr, run) ? 0 : 1;
-
-  std::optional<SettingValue> value =
-      ValidValue(key, std::vector<std::string>(args.begin() + 2, args.end()));
-  if (!value) return 1;
-  return ChangeWithWarning(key, *value, ManagedPreferences(run), run);
+  return status;
 }
 
 }  // namespace brtconfig

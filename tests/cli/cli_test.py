@@ -148,7 +148,7 @@ class Session(unittest.TestCase):
 
     # ---- Running the tool ----
 
-    def run_tool(self, prefix, args):
+    def run_tool(self, prefix, args, stdout=subprocess.PIPE):
         env = {
             "PATH": ARGS.killall_dir + ":/usr/sbin:/usr/bin:/sbin:/bin",
             "HOME": self.home,
@@ -156,7 +156,7 @@ class Session(unittest.TestCase):
             "LC_ALL": "C",
         }
         done = subprocess.run(prefix + [ARGS.brtconfig] + [as_bytes(a) for a in args],
-                              env=env, cwd=self.tmp, stdout=subprocess.PIPE,
+                              env=env, cwd=self.tmp, stdout=stdout,
                               stderr=subprocess.PIPE, timeout=60)
         return Run(done.returncode, done.stdout, done.stderr)
 
@@ -941,6 +941,43 @@ class FleetRuns(Session):
         self.assertEqual((done.returncode, done.stdout, done.stderr),
                          (0, b"channels = 3 4 \nlogLevel = 1\n", b""))
         self.assert_stored(prefs, {"channels": ["3", "4"], "logLevel": 1})
+
+    def test_output_that_cannot_be_written_cuts_no_change_short(self):
+        if not self.root:
+            self.skipTest("needs root")
+        url = "http://" + "x" * 9000  # More output than one buffer holds.
+        both = {"CleverURL": url, "StealthMode": 1}
+        big = self.input_file("big.json", json.dumps(both).encode())
+        closed = ["sh", "-c", 'exec "$0" "$@" >&-']
+        for prefix, stdout, args, changed in [
+            ([], "closed pipe", ["StealthMode", "1"], {"StealthMode": 1}),
+            ([], "closed pipe", ["CleverURL", url], {"CleverURL": url}),
+            ([], "closed pipe", ["--apply", big], both),
+            ([], "/dev/full", ["--apply", big], both),
+            (closed, None, ["--apply", big], both),
+        ]:
+            if stdout == "/dev/full" and not os.path.exists(stdout):
+                continue
+            teacher, console, student = self.machine()
+            if os.path.exists(self.killall_log):
+                os.remove(self.killall_log)
+            if stdout == "closed pipe":
+                reader, writer = os.pipe()
+                os.close(reader)
+                run = self.run_tool(prefix, args, stdout=writer)
+                os.close(writer)
+            elif stdout:
+                with open(stdout, "wb") as device:
+                    run = self.run_tool(prefix, args, stdout=device)
+            else:
+                run = self.run_tool(prefix, args)
+            self.assertEqual((run.status, run.stderr),
+                             (1, b"Unable to write to standard output.\n"), args[:1])
+            for path in (teacher, console):
+                self.assert_stored(path, changed)
+            students = "StealthMode" in changed
+            self.assert_stored(student, {"StealthMode": 1} if students else {"Kept": "yes"})
+            self.assert_student_daemon_kills(1 if students else 0)
 
     def test_bad_entries_or_a_damaged_input_touch_nothing(self):
         files = self.machine()
