@@ -20,22 +20,23 @@ namespace {
 
 // Checks --user: only root may act for another user, who must be in the password
 // database with a home folder, and not be root. Prints the refusal.
-std::optional<UserAccount> AccountForUser(const std::string& name, Platform* platform) {
-  if (platform->realUserId() != 0) {
+std::optional<UserAccount> AccountForUser(const std::string& name, const Run& run) {
+  if (run.platform->realUserId() != 0) {
     fprintf(stderr, "--user can only be used as root.\n");
     return std::nullopt;
   }
-  std::optional<UserAccount> account = platform->lookUpUser(name);
+  const std::string shown = ShownText(name, run);
+  std::optional<UserAccount> account = run.platform->lookUpUser(name);
   if (!account) {
-    fprintf(stderr, "%s is not a user of this computer.\n", name.c_str());
+    fprintf(stderr, "%s is not a user of this computer.\n", shown.c_str());
     return std::nullopt;
   }
   if (account->uid == 0) {
-    fprintf(stderr, "%s is root: --user takes an ordinary user.\n", name.c_str());
+    fprintf(stderr, "%s is root: --user takes an ordinary user.\n", shown.c_str());
     return std::nullopt;
   }
   if (account->home.empty() || account->home[0] != '/') {
-    fprintf(stderr, "%s has no home folder.\n", name.c_str());
+    fprintf(stderr, "%s has no home folder.\n", shown.c_str());
     return std::nullopt;
   }
   return account;
@@ -55,6 +56,7 @@ int ChangeWithWarning(const std::string& key, const SettingValue& value,
 
 // A run whose first argument is an option.
 int RunWithOptions(const std::vector<std::string>& args, Run run) {
+  run.escapeText = true;
   std::vector<std::string> rest;
   if (!ParseOptions(args, &run.options, &rest)) return 1;
   if (run.options.help) {
@@ -69,7 +71,7 @@ int RunWithOptions(const std::vector<std::string>& args, Run run) {
 
   std::optional<UserAccount> account;
   if (run.options.user) {
-    account = AccountForUser(*run.options.user, run.platform);
+    account = AccountForUser(*run.options.user, run);
     if (!account) return 1;
     run.teacherSide = true;
     run.prefsFolder = JoinPath(JoinPath(account->home, "Library"), "Preferences");
@@ -77,7 +79,7 @@ int RunWithOptions(const std::vector<std::string>& args, Run run) {
   }
 
   if (run.options.uuid && !NormalizeUuid(*run.options.uuid)) {
-    fprintf(stderr, "%s is not a valid UUID.\n", run.options.uuid->c_str());
+    fprintf(stderr, "%s is not a valid UUID.\n", ShownText(*run.options.uuid, run).c_str());
     return 1;
   }
   // The changes of --apply, or of the key and values; the input is read as the caller.

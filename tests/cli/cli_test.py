@@ -798,6 +798,13 @@ class ForAnotherUser(Session):
         self.assert_owned(target, 0, 0o644)
         self.assertEqual(os.listdir(os.path.dirname(target)), [TEACHER])
 
+    def test_what_the_teacher_wrote_reaches_root_escaped(self):
+        self.make_prefs(self.user_file(TEACHER), {"dynamicClassListPath": SettingsAsData.FORGED},
+                        fmt=plistlib.FMT_BINARY)
+        run = self.for_teacher(TEACHER_NAME, "dynamicClassListPath")
+        self.assert_stdout(run, "dynamicClassListPath = %s\n" % SettingsAsData.SHOWN)
+        self.assert_status(run, 0)
+
     def test_refusals_touch_nothing(self):
         prefs = self.make_prefs(self.user_file(TEACHER), {"logLevel": 0})
         before = self.snapshot(prefs)
@@ -887,6 +894,54 @@ class SettingsAsData(Session):
         self.assertIn("AllowAudio = 1  [a profile forces 0]", listing)
         self.assertIn("StealthMode is not set.  [a profile forces 1]", listing)
         self.assertIn("CleverURL is not set.", listing)  # Its domain is not handled here.
+
+    # A teacher's value that tries to clear the screen, forge a line and reverse the text,
+    # and how every option run shows it.
+    FORGED = "a\\b\x1b[2J\r\nlogLevel = 0\t\x00\x7f\u009b\u202e"
+    SHOWN = r"a\\b\e[2J\r\nlogLevel = 0\t\x00\x7F\u009B\u202E"
+    HIDDEN = [b"\x1b", b"\r", b"\x00", b"\x7f", "\u009b".encode(), "\u202e".encode()]
+
+    def test_text_from_a_file_or_an_input_is_shown_escaped_by_every_option(self):
+        self.make_prefs(self.user_file(TEACHER), {"dynamicClassListPath": self.FORGED},
+                        fmt=plistlib.FMT_BINARY)
+        bad_keys = os.path.join(self.tmp, "in.json")
+        with open(bad_keys, "w") as f:
+            f.write('{"\\u202ekey\\u0000x": 1, "\\u001b[2J": 2}')
+        for args, expected in [
+            (["--list"], "dynamicClassListPath = %s\n" % self.SHOWN),
+            (["--dry-run", "dynamicClassListPath", "/new"],
+             "  dynamicClassListPath: %s -> /new\n" % self.SHOWN),
+            (["--apply", bad_keys], r"\u202Ekey\x00x is not a valid setting." "\n"
+                                    r"\e[2J is not a valid setting." "\n"),
+            (["--list", "--plist"], "dynamicClassListPath cannot be listed as a property list: "
+                                    "it holds a character that XML cannot carry.\n"),
+            (["--json", "dynamicClassListPath"], '"value": "a\\\\b\\u001b[2J'),
+        ]:
+            run = self.as_user(*args)
+            self.assertIn(as_bytes(expected), run.stdout + run.stderr, args)
+            for raw in self.HIDDEN:
+                self.assertNotIn(raw, run.stdout + run.stderr, args)
+        listing = self.json_of(self.as_user("--list", "--json"))
+        self.assertEqual(listing["dynamicClassListPath"]["value"], self.FORGED)
+        # A plain query prints the value as it always has.
+        self.assert_stdout(self.as_user("dynamicClassListPath"),
+                           "dynamicClassListPath = %s\n" % self.FORGED.split("\x00")[0])
+
+    def test_a_property_list_listing_reads_back_the_same_everywhere(self):
+        value = "a\\b\r\n\tc\r\x7f\u009b\u202e\U000e0041"
+        self.make_prefs(self.user_file(TEACHER), {"dynamicClassListPath": value},
+                        fmt=plistlib.FMT_BINARY)
+        run = self.as_user("--list", "--plist")
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        for raw in self.HIDDEN:
+            self.assertNotIn(raw, run.stdout)
+        listing = os.path.join(self.tmp, "listing.plist")
+        with open(listing, "wb") as f:
+            f.write(run.stdout)
+        self.assert_stored(listing, {"dynamicClassListPath": {
+            "value": value, "kind": "string", "file": self.user_file(TEACHER),
+            "forced": False}})
 
 
 class FleetRuns(Session):
