@@ -135,6 +135,13 @@ class Platform {
   // Fills `size` bytes at `buffer` from the system's source of strong random bytes.
   // Returns false with `*error` set when the source cannot be read.
   virtual bool randomBytes(void* buffer, size_t size, std::string* error) = 0;
+
+  // Readies the standard streams for a run, once, before anything is read or written:
+  // writing to a pipe that nobody reads then fails with EPIPE instead of ending the
+  // process (SIGPIPE is ignored), and a standard descriptor that is closed is taken by
+  // /dev/null opened the other way round, so that it still fails as a closed one does
+  // while no file the run opens can land on it and receive what is printed.
+  virtual void prepareStandardStreams() = 0;
 };
 
 // The command that makes the preference-cache daemon of `userName` reread its files.

@@ -609,6 +609,16 @@ class PosixPlatform : public Platform {
     return true;
 #endif
   }
+
+  void prepareStandardStreams() override {
+    signal(SIGPIPE, SIG_IGN);
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+      if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+      // The lower descriptors are open, so open() answers with `fd` itself.
+      const int held = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+      if (held >= 0 && held != fd) close(held);
+    }
+  }
 };
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "plist/plist.h"
+#include "text/escape.h"
 #include "text/number_text.h"
 
 namespace brtconfig {
@@ -224,7 +225,8 @@ class JsonEntries : public nlohmann::json_sax<Json> {
   bool key(string_t& name) override {
     Frame& frame = frames.back();
     if (!frame.keys.insert(name).second) {
-      return fail("the key \"" + name + "\" appears twice in one object", Offset() - 1);
+      return fail("the key \"" + text::Escaped(name) + "\" appears twice in one object",
+                  Offset() - 1);
     }
     if (frame.role == Role::kTop) entry.start(name);
     frame.atValueMember = name == "value";

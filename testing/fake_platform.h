@@ -71,6 +71,7 @@ class FakePlatform : public Platform {
   void log(const std::string& message) override;
   bool hasPrefsDaemon() override { return prefsDaemon; }
   bool randomBytes(void* buffer, size_t size, std::string* error) override;
+  void prepareStandardStreams() override {}
 };
 
 }  // namespace brtconfig

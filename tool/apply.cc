@@ -6,6 +6,7 @@
 #include "plist/plist.h"
 #include "settings/apply_input.h"
 #include "settings/plist_file_settings.h"
+#include "text/escape.h"
 #include "tool/checks.h"
 #include "tool/fan_out.h"
 
@@ -13,12 +14,12 @@ namespace brtconfig {
 namespace {
 
 // A value as a preview shows it: its display text, without the blank that follows the
-// last element of a list.
+// last element of a list, escaped as every option run shows text from a file.
 std::string PreviewText(const std::optional<plist::Value>& value) {
   if (!value) return "not set";
   std::string text = DisplayText(*value);
   if (value->isArray() && !text.empty()) text.pop_back();
-  return text;
+  return text::Escaped(text);
 }
 
 // Gives the store every change; at the first that it refuses, reports it and answers
@@ -53,7 +54,7 @@ bool PrintPreview(const std::string& path, const Values& before, const PListFile
                   const std::vector<Change>& changes, bool (*wanted)(const Change&)) {
   const Values now = ValuesOf(after, changes, wanted);
   if (now == before) return false;
-  printf("%s would change:\n", path.c_str());
+  printf("%s would change:\n", text::Escaped(path).c_str());
   for (size_t i = 0; i < changes.size(); ++i) {
     const Change& change = changes[i];
     if (!wanted(change)) continue;
@@ -101,14 +102,14 @@ bool ApplyToStudentFile(const std::vector<Change>& changes, const Run& run, bool
 
 std::optional<std::vector<Change>> ReadChanges(const std::string& file, const Run& run) {
   const bool standardInput = file == "-";
-  const std::string name = standardInput ? "standard input" : file;
+  const std::string shownName = standardInput ? "standard input" : ShownText(file, run);
   std::string bytes, error;
   const ReadStatus status =
       standardInput ? run.platform->readStandardInput(plist::kMaxInputBytes, &bytes, &error)
                     : run.platform->readFile(file, plist::kMaxInputBytes, &bytes, &error);
   if (status != ReadStatus::kOk) {
     if (status == ReadStatus::kNotFound) error = "no such file";
-    fprintf(stderr, "Unable to apply %s: %s\n", name.c_str(), error.c_str());
+    fprintf(stderr, "Unable to apply %s: %s\n", shownName.c_str(), ShownText(error, run).c_str());
     return std::nullopt;
   }
 
@@ -117,16 +118,16 @@ std::optional<std::vector<Change>> ReadChanges(const std::string& file, const Ru
   bool ok = ParseApplyInput(bytes, &entries, &fault);
   if (!fault.message.empty()) {
     if (fault.offset) {
-      fprintf(stderr, "Unable to apply %s: %s at byte %zu\n", name.c_str(), fault.message.c_str(),
-              *fault.offset);
+      fprintf(stderr, "Unable to apply %s: %s at byte %zu\n", shownName.c_str(),
+              fault.message.c_str(), *fault.offset);
     } else {
-      fprintf(stderr, "Unable to apply %s: %s\n", name.c_str(), fault.message.c_str());
+      fprintf(stderr, "Unable to apply %s: %s\n", shownName.c_str(), fault.message.c_str());
     }
     return std::nullopt;
   }
   for (const InvalidApplyEntry& entry : fault.invalidEntries) {
-    fprintf(stderr, "invalid entry %s in %s: %s.\n", entry.key.c_str(), name.c_str(),
-            entry.reason.c_str());
+    fprintf(stderr, "invalid entry %s in %s: %s.\n", ShownText(entry.key, run).c_str(),
+            shownName.c_str(), entry.reason.c_str());
   }
 
   // Every other entry is checked too, so that every one at fault is reported.
@@ -187,7 +188,9 @@ int ApplyChanges(const std::vector<Change>& changes, const ManagedPreferences& m
     }
     anySaved = true;
     if (!printThis) continue;
-    for (const Change& change : changes) PrintValue(change.key, settings.valueForKey(change.key));
+    for (const Change& change : changes) {
+      PrintValue(change.key, settings.valueForKey(change.key), run);
+    }
   }
   if (anySaved && students && run.platform->realUserId() == 0) {
     if (!ApplyToStudentFile(changes, run, &shown)) ok = false;

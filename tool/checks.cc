@@ -9,7 +9,7 @@ namespace brtconfig {
 
 bool KeyIsUsable(const std::string& key, const Run& run) {
   if (!PListFileSettings::isValidSetting(key)) {
-    fprintf(stderr, "%s is not a valid setting.\n", key.c_str());
+    fprintf(stderr, "%s is not a valid setting.\n", ShownText(key, run).c_str());
     return false;
   }
   if (run.options.user) {

@@ -36,12 +36,13 @@ void ReportFailure(const char* message, const PListFileSettings& settings, Platf
   platform->log(settings.error.reason);
 }
 
-void PrintValue(const std::string& key, const std::optional<std::string>& shown,
+void PrintValue(const std::string& key, const std::optional<std::string>& shown, const Run& run,
                 const std::string& suffix) {
+  const std::string end = ShownText(suffix, run);
   if (shown && !shown->empty()) {
-    printf("%s = %s%s\n", key.c_str(), shown->c_str(), suffix.c_str());
+    printf("%s = %s%s\n", key.c_str(), ShownText(*shown, run).c_str(), end.c_str());
   } else {
-    printf("%s is not set.%s\n", key.c_str(), suffix.c_str());
+    printf("%s is not set.%s\n", key.c_str(), end.c_str());
   }
 }
 
@@ -113,7 +114,7 @@ bool ChangeValue(std::string_view key, const SettingValue* value, bool print,
 
   // The store's display text covers every kind of value a file can hold, so kinds the
   // tool never writes (dates, data, dictionaries) still print and the run goes on.
-  if (print) PrintValue(keyText, settings.valueForKey(key));
+  if (print) PrintValue(keyText, settings.valueForKey(key), run);
   return ok;
 }
 

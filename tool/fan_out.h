@@ -56,8 +56,8 @@ void ReportFailure(const char* message, const PListFileSettings& settings, Platf
 
 // Prints a setting's value as a query does: "KEY = value" with the store's display text
 // `shown`, or "KEY is not set." when there is none or it is empty; then `suffix` and the
-// line end.
-void PrintValue(const std::string& key, const std::optional<std::string>& shown,
+// line end. Value and suffix are shown as the run shows text from a file (ShownText).
+void PrintValue(const std::string& key, const std::optional<std::string>& shown, const Run& run,
                 const std::string& suffix = "");
 
 // The per-file form: opens the file at `path`; for a change (`value` not null) puts

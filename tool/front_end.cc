@@ -20,22 +20,23 @@ namespace {
 
 // Checks --user: only root may act for another user, who must be in the password
 // database with a home folder, and not be root. Prints the refusal.
-std::optional<UserAccount> AccountForUser(const std::string& name, Platform* platform) {
-  if (platform->realUserId() != 0) {
+std::optional<UserAccount> AccountForUser(const std::string& name, const Run& run) {
+  if (run.platform->realUserId() != 0) {
     fprintf(stderr, "--user can only be used as root.\n");
     return std::nullopt;
   }
-  std::optional<UserAccount> account = platform->lookUpUser(name);
+  const std::string shown = ShownText(name, run);
+  std::optional<UserAccount> account = run.platform->lookUpUser(name);
   if (!account) {
-    fprintf(stderr, "%s is not a user of this computer.\n", name.c_str());
+    fprintf(stderr, "%s is not a user of this computer.\n", shown.c_str());
     return std::nullopt;
   }
   if (account->uid == 0) {
-    fprintf(stderr, "%s is root: --user takes an ordinary user.\n", name.c_str());
+    fprintf(stderr, "%s is root: --user takes an ordinary user.\n", shown.c_str());
     return std::nullopt;
   }
   if (account->home.empty() || account->home[0] != '/') {
-    fprintf(stderr, "%s has no home folder.\n", name.c_str());
+    fprintf(stderr, "%s has no home folder.\n", shown.c_str());
     return std::nullopt;
   }
   return account;
@@ -55,6 +56,7 @@ int ChangeWithWarning(const std::string& key, const SettingValue& value,
 
 // A run whose first argument is an option.
 int RunWithOptions(const std::vector<std::string>& args, Run run) {
+  run.escapeText = true;
   std::vector<std::string> rest;
   if (!ParseOptions(args, &run.options, &rest)) return 1;
   if (run.options.help) {
@@ -69,7 +71,7 @@ int RunWithOptions(const std::vector<std::string>& args, Run run) {
 
   std::optional<UserAccount> account;
   if (run.options.user) {
-    account = AccountForUser(*run.options.user, run.platform);
+    account = AccountForUser(*run.options.user, run);
     if (!account) return 1;
     run.teacherSide = true;
     run.prefsFolder = JoinPath(JoinPath(account->home, "Library"), "Preferences");
@@ -77,7 +79,7 @@ int RunWithOptions(const std::vector<std::string>& args, Run run) {
   }
 
   if (run.options.uuid && !NormalizeUuid(*run.options.uuid)) {
-    fprintf(stderr, "%s is not a valid UUID.\n", run.options.uuid->c_str());
+    fprintf(stderr, "%s is not a valid UUID.\n", ShownText(*run.options.uuid, run).c_str());
     return 1;
   }
   // The changes of --apply, or of the key and values; the input is read as the caller.
@@ -116,6 +118,35 @@ int RunWithOptions(const std::vector<std::string>& args, Run run) {
   }
   if (changes) return ChangeWithWarning(rest[0], changes->front().value, managed, run);
   return ChangeValue(rest[0], nullptr, run) ? 0 : 1;
+}
+
+// A run of the tool, without the check of standard output that follows it.
+int RunCommand(const std::vector<std::string>& args, Run run) {
+  if (args.size() >= 2 && IsOption(args[1])) return RunWithOptions(args, std::move(run));
+
+  // The count is checked before anything else, the key included.
+  if (args.size() > kMaxArguments) {
+    fprintf(stderr, "Too many parameters.\n");
+    return 1;
+  }
+  if (args.size() == 2 && args[1] == "version") {
+    printf("1.1\n");
+    return 0;
+  }
+  if (args.size() == 1) {
+    Usage();
+    return 0;
+  }
+  if (args.empty()) return 0;
+
+  const std::string& key = args[1];
+  if (!KeyIsUsable(key, run)) return 1;
+  if (args.size() == 2) return ChangeValue(key, nullptr, run) ? 0 : 1;
+
+  std::optional<SettingValue> value =
+      ValidValue(key, std::vector<std::string>(args.begin() + 2, args.end()));
+  if (!value) return 1;
+  return ChangeWithWarning(key, *value, ManagedPreferences(run), run);
 }
 
 }  // namespace
@@ -213,32 +244,16 @@ SettingValue MakeSettingValue(std::string_view key, const std::vector<std::strin
 
 int RunMain(const std::vector<std::string>& args, Platform* platform,
             const std::string& systemFolder, const std::string& managedFolder) {
-  Run run = MakeRun(platform, systemFolder, managedFolder);
-  if (args.size() >= 2 && IsOption(args[1])) return RunWithOptions(args, std::move(run));
-
-  // The count is checked before anything else, the key included.
-  if (args.size() > kMaxArguments) {
-    fprintf(stderr, "Too many parameters.\n");
+  platform->prepareStandardStreams();
+  const int status = RunCommand(args, MakeRun(platform, systemFolder, managedFolder));
+  // Output that could not be written never cut the run short: every file was handled
+  // and every daemon told. The status still tells a script that what it read was not
+  // the whole output.
+  if (fflush(stdout) != 0 || ferror(stdout)) {
+    fprintf(stderr, "Unable to write to standard output.\n");
     return 1;
   }
-  if (args.size() == 2 && args[1] == "version") {
-    printf("1.1\n");
-    return 0;
-  }
-  if (args.size() == 1) {
-    Usage();
-    return 0;
-  }
-  if (args.empty()) return 0;
-
-  const std::string& key = args[1];
-  if (!KeyIsUsable(key, run)) return 1;
-  if (args.size() == 2) return ChangeValue(key, nullptr, run) ? 0 : 1;
-
-  std::optional<SettingValue> value =
-      ValidValue(key, std::vector<std::string>(args.begin() + 2, args.end()));
-  if (!value) return 1;
-  return ChangeWithWarning(key, *value, ManagedPreferences(run), run);
+  return status;
 }
 
 }  // namespace brtconfig

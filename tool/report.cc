@@ -11,6 +11,8 @@
 #include "plist/plist.h"
 #include "settings/plist_file_settings.h"
 #include "settings/profile.h"
+#include "text/escape.h"
+#include "text/utf.h"
 #include "tool/fan_out.h"
 #include "tool/managed.h"
 
@@ -143,26 +145,101 @@ plist::Value ListingEntry(const Entry& entry, const ReadFiles& files) {
   return plist::Value(std::move(members));
 }
 
-// Writes `value` to standard output as an XML property list.
+// True when XML 1.0 can carry `text` (valid UTF-8), as it is or as character
+// references: no C0 control other than tab, line feed and carriage return, and neither
+// U+FFFE nor U+FFFF.
+bool XmlCanCarry(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') return false;
+    if (text.compare(i, 3, "\xEF\xBF\xBE") == 0 || text.compare(i, 3, "\xEF\xBF\xBF") == 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// XmlCanCarry for every string and dictionary key in `value`.
+bool XmlCanCarry(const plist::Value& value) {
+  switch (value.kind()) {
+    case plist::Kind::kString:
+      return XmlCanCarry(value.string());
+    case plist::Kind::kArray:
+      for (const plist::Value& element : value.array()) {
+        if (!XmlCanCarry(element)) return false;
+      }
+      return true;
+    case plist::Kind::kDictionary: {
+      const plist::Dictionary& dict = value.dictionary();
+      for (size_t i = 0; i < dict.size(); ++i) {
+        if (!XmlCanCarry(dict.keyAt(i)) || !XmlCanCarry(dict.valueAt(i))) return false;
+      }
+      return true;
+    }
+    default:
+      return true;
+  }
+}
+
+// `text`, a writer's output, with each hidden character (text::IsHiddenCharacter) from
+// `first` up written by `escape`. The writers escape what their formats require and
+// leave these as they are; they occur only inside strings, where any reader takes the
+// escape for the same character.
+template <typename Escape>
+std::string EscapeHidden(std::string_view text, char32_t first, Escape escape) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t pos = 0; pos < text.size();) {
+    const size_t start = pos;
+    const char32_t cp = text::DecodeUtf8(text, &pos);
+    if (cp >= first && text::IsHiddenCharacter(cp)) {
+      char code[16];
+      out.append(code, escape(cp, code, sizeof code));
+    } else {
+      out.append(text, start, pos - start);
+    }
+  }
+  return out;
+}
+
+// Writes `value` to standard output as an XML property list, laid out as the writer lays
+// out files, except that a carriage return, which XML readers would read as a line
+// feed, and the other hidden characters are written as character references. Answers
+// false, printing nothing, when XML cannot carry a text of `value`.
 bool PrintXml(const plist::Value& value) {
   std::string text;
-  if (!plist::WriteXml(value, &text, nullptr)) return false;
+  if (!XmlCanCarry(value) || !plist::WriteXml(value, &text, nullptr)) return false;
+  text = EscapeHidden(text, U'\r', [](char32_t cp, char* code, size_t size) {
+    return static_cast<size_t>(
+        snprintf(code, size, cp == U'\r' ? "&#%u;" : "&#x%04X;", static_cast<unsigned>(cp)));
+  });
   fwrite(text.data(), 1, text.size(), stdout);
   return true;
 }
 
+// Writes `json` to standard output, with the hidden characters that JSON lets through
+// raw (DEL and above) escaped as the writer escapes the others ("\u202e"), above U+FFFF
+// as a pair of them.
 void PrintJson(const Json& json) {
   // Text that is not UTF-8 cannot reach here from the readers, but is replaced rather
   // than thrown about should it ever.
-  const std::string text = json.dump(2, ' ', false, Json::error_handler_t::replace);
+  const std::string dump = json.dump(2, ' ', false, Json::error_handler_t::replace);
+  const std::string text = EscapeHidden(dump, 0x7F, [](char32_t cp, char* code, size_t size) {
+    const unsigned value = static_cast<unsigned>(cp);
+    const int length =
+        value <= 0xFFFF ? snprintf(code, size, "\\u%04x", value)
+                        : snprintf(code, size, "\\u%04x\\u%04x", 0xD800 + ((value - 0x10000) >> 10),
+                                   0xDC00 + ((value - 0x10000) & 0x3FF));
+    return static_cast<size_t>(length);
+  });
   printf("%s\n", text.c_str());
 }
 
 // "KEY = value" or "KEY is not set.", as a query prints it, and what a profile forces.
-void PrintLine(const Entry& entry) {
+void PrintLine(const Entry& entry, const Run& run) {
   std::optional<std::string> shown;
   if (entry.value) shown = DisplayText(*entry.value);
-  PrintValue(entry.setting->key, shown,
+  PrintValue(entry.setting->key, shown, run,
              entry.forced ? "  [a profile forces " + entry.forced->shown + "]" : "");
 }
 
@@ -191,19 +268,33 @@ int ListSettings(const ManagedPreferences& managed, const Run& run) {
     const int8_t side = run.teacherSide ? UserSetting : GlobalSetting;
     Json all = Json::object();
     plist::Dictionary listing;
+    bool carried = true;
     for (const Setting& setting : PListFileSettings::allSettings()) {
       if (setting.settingType != side) continue;
       const Entry entry = EntryFor(setting, files, managed);
       if (run.options.json) {
         AddMembers(entry, files, &all[setting.key]);
       } else if (run.options.plist) {
-        listing.append(setting.key, ListingEntry(entry, files));
+        plist::Value members = ListingEntry(entry, files);
+        // Output that a reader would refuse, or read as other values, is no listing.
+        if (!XmlCanCarry(members)) {
+          fprintf(stderr,
+                  "%s cannot be listed as a property list: it holds a character that "
+                  "XML cannot carry.\n",
+                  ShownText(setting.key, run).c_str());
+          carried = false;
+        }
+        listing.append(setting.key, std::move(members));
       } else {
-        PrintLine(entry);
+        PrintLine(entry, run);
       }
     }
     if (run.options.json) PrintJson(all);
-    if (run.options.plist) PrintXml(plist::Value(std::move(listing)));
+    if (run.options.plist && carried) PrintXml(plist::Value(std::move(listing)));
+    if (!carried) {
+      Finish(files, run.teacherSide, run);
+      return 1;
+    }
   }
   return Finish(files, run.teacherSide, run);
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "text/escape.h"
+
 #ifndef BRT_SYSTEM_PREFS_DIR
 #error "BRT_SYSTEM_PREFS_DIR must name the folder of the system-wide preference files"
 #endif
@@ -81,6 +83,10 @@ Run MakeRun(Platform* platform, const std::string& systemFolder, const std::stri
   return run;
 }
 
+std::string ShownText(std::string_view text, const Run& run) {
+  return run.escapeText ? text::Escaped(text) : std::string(text);
+}
+
 bool IsOption(const std::string& argument) { return argument.compare(0, 2, "--") == 0; }
 
 bool ParseOptions(const std::vector<std::string>& args, Options* options,
@@ -109,7 +115,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options,
       known = true;
     }
     if (!known) {
-      fprintf(stderr, "%s is not a valid option.  Try brtconfig --help.\n", name.c_str());
+      fprintf(stderr, "%s is not a valid option.  Try brtconfig --help.\n",
+              text::Escaped(name).c_str());
       return false;
     }
   }

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -49,6 +50,11 @@ struct Run {
   // "" means the user the process runs as.
   std::string userName;
   Options options;
+  // Set for a run whose first argument is an option: text that comes from a file or an
+  // input (values, keys, names) is then printed escaped, so that it can neither pass
+  // for lines of the tool's own nor drive the terminal. A plain run prints it as it
+  // always has.
+  bool escapeText = false;
 };
 
 // The run as the plain command line has it: the side and the folder chosen by the real
@@ -64,6 +70,10 @@ std::string UserPrefsFolder(Platform* platform = Platform::Default());
 // Joins with exactly one "/"; an empty folder leaves the bare name, which the file
 // system then looks up in the working folder.
 std::string JoinPath(const std::string& folder, const std::string& name);
+
+// `text` as the run prints text from a file or an input: escaped (text::Escaped) when
+// `run.escapeText` is set, otherwise as it is.
+std::string ShownText(std::string_view text, const Run& run);
 
 // True for an argument that is an option (begins with "--").
 bool IsOption(const std::string& argument);

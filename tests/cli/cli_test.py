@@ -148,7 +148,7 @@ class Session(unittest.TestCase):
 
     # ---- Running the tool ----
 
-    def run_tool(self, prefix, args):
+    def run_tool(self, prefix, args, stdout=subprocess.PIPE):
         env = {
             "PATH": ARGS.killall_dir + ":/usr/sbin:/usr/bin:/sbin:/bin",
             "HOME": self.home,
@@ -156,7 +156,7 @@ class Session(unittest.TestCase):
             "LC_ALL": "C",
         }
         done = subprocess.run(prefix + [ARGS.brtconfig] + [as_bytes(a) for a in args],
-                              env=env, cwd=self.tmp, stdout=subprocess.PIPE,
+                              env=env, cwd=self.tmp, stdout=stdout,
                               stderr=subprocess.PIPE, timeout=60)
         return Run(done.returncode, done.stdout, done.stderr)
 
@@ -798,6 +798,13 @@ class ForAnotherUser(Session):
         self.assert_owned(target, 0, 0o644)
         self.assertEqual(os.listdir(os.path.dirname(target)), [TEACHER])
 
+    def test_what_the_teacher_wrote_reaches_root_escaped(self):
+        self.make_prefs(self.user_file(TEACHER), {"dynamicClassListPath": SettingsAsData.FORGED},
+                        fmt=plistlib.FMT_BINARY)
+        run = self.for_teacher(TEACHER_NAME, "dynamicClassListPath")
+        self.assert_stdout(run, "dynamicClassListPath = %s\n" % SettingsAsData.SHOWN)
+        self.assert_status(run, 0)
+
     def test_refusals_touch_nothing(self):
         prefs = self.make_prefs(self.user_file(TEACHER), {"logLevel": 0})
         before = self.snapshot(prefs)
@@ -888,6 +895,54 @@ class SettingsAsData(Session):
         self.assertIn("StealthMode is not set.  [a profile forces 1]", listing)
         self.assertIn("CleverURL is not set.", listing)  # Its domain is not handled here.
 
+    # A teacher's value that tries to clear the screen, forge a line and reverse the text,
+    # and how every option run shows it.
+    FORGED = "a\\b\x1b[2J\r\nlogLevel = 0\t\x00\x7f\u009b\u202e"
+    SHOWN = r"a\\b\e[2J\r\nlogLevel = 0\t\x00\x7F\u009B\u202E"
+    HIDDEN = [b"\x1b", b"\r", b"\x00", b"\x7f", "\u009b".encode(), "\u202e".encode()]
+
+    def test_text_from_a_file_or_an_input_is_shown_escaped_by_every_option(self):
+        self.make_prefs(self.user_file(TEACHER), {"dynamicClassListPath": self.FORGED},
+                        fmt=plistlib.FMT_BINARY)
+        bad_keys = os.path.join(self.tmp, "in.json")
+        with open(bad_keys, "w") as f:
+            f.write('{"\\u202ekey\\u0000x": 1, "\\u001b[2J": 2}')
+        for args, expected in [
+            (["--list"], "dynamicClassListPath = %s\n" % self.SHOWN),
+            (["--dry-run", "dynamicClassListPath", "/new"],
+             "  dynamicClassListPath: %s -> /new\n" % self.SHOWN),
+            (["--apply", bad_keys], r"\u202Ekey\x00x is not a valid setting." "\n"
+                                    r"\e[2J is not a valid setting." "\n"),
+            (["--list", "--plist"], "dynamicClassListPath cannot be listed as a property list: "
+                                    "it holds a character that XML cannot carry.\n"),
+            (["--json", "dynamicClassListPath"], '"value": "a\\\\b\\u001b[2J'),
+        ]:
+            run = self.as_user(*args)
+            self.assertIn(as_bytes(expected), run.stdout + run.stderr, args)
+            for raw in self.HIDDEN:
+                self.assertNotIn(raw, run.stdout + run.stderr, args)
+        listing = self.json_of(self.as_user("--list", "--json"))
+        self.assertEqual(listing["dynamicClassListPath"]["value"], self.FORGED)
+        # A plain query prints the value as it always has.
+        self.assert_stdout(self.as_user("dynamicClassListPath"),
+                           "dynamicClassListPath = %s\n" % self.FORGED.split("\x00")[0])
+
+    def test_a_property_list_listing_reads_back_the_same_everywhere(self):
+        value = "a\\b\r\n\tc\r\x7f\u009b\u202e\U000e0041"
+        self.make_prefs(self.user_file(TEACHER), {"dynamicClassListPath": value},
+                        fmt=plistlib.FMT_BINARY)
+        run = self.as_user("--list", "--plist")
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        for raw in self.HIDDEN:
+            self.assertNotIn(raw, run.stdout)
+        listing = os.path.join(self.tmp, "listing.plist")
+        with open(listing, "wb") as f:
+            f.write(run.stdout)
+        self.assert_stored(listing, {"dynamicClassListPath": {
+            "value": value, "kind": "string", "file": self.user_file(TEACHER),
+            "forced": False}})
+
 
 class FleetRuns(Session):
     """Several settings in one run (--apply), previews (--dry-run), the round trip through
@@ -941,6 +996,43 @@ class FleetRuns(Session):
         self.assertEqual((done.returncode, done.stdout, done.stderr),
                          (0, b"channels = 3 4 \nlogLevel = 1\n", b""))
         self.assert_stored(prefs, {"channels": ["3", "4"], "logLevel": 1})
+
+    def test_output_that_cannot_be_written_cuts_no_change_short(self):
+        if not self.root:
+            self.skipTest("needs root")
+        url = "http://" + "x" * 9000  # More output than one buffer holds.
+        both = {"CleverURL": url, "StealthMode": 1}
+        big = self.input_file("big.json", json.dumps(both).encode())
+        closed = ["sh", "-c", 'exec "$0" "$@" >&-']
+        for prefix, stdout, args, changed in [
+            ([], "closed pipe", ["StealthMode", "1"], {"StealthMode": 1}),
+            ([], "closed pipe", ["CleverURL", url], {"CleverURL": url}),
+            ([], "closed pipe", ["--apply", big], both),
+            ([], "/dev/full", ["--apply", big], both),
+            (closed, None, ["--apply", big], both),
+        ]:
+            if stdout == "/dev/full" and not os.path.exists(stdout):
+                continue
+            teacher, console, student = self.machine()
+            if os.path.exists(self.killall_log):
+                os.remove(self.killall_log)
+            if stdout == "closed pipe":
+                reader, writer = os.pipe()
+                os.close(reader)
+                run = self.run_tool(prefix, args, stdout=writer)
+                os.close(writer)
+            elif stdout:
+                with open(stdout, "wb") as device:
+                    run = self.run_tool(prefix, args, stdout=device)
+            else:
+                run = self.run_tool(prefix, args)
+            self.assertEqual((run.status, run.stderr),
+                             (1, b"Unable to write to standard output.\n"), args[:1])
+            for path in (teacher, console):
+                self.assert_stored(path, changed)
+            students = "StealthMode" in changed
+            self.assert_stored(student, {"StealthMode": 1} if students else {"Kept": "yes"})
+            self.assert_student_daemon_kills(1 if students else 0)
 
     def test_bad_entries_or_a_damaged_input_touch_nothing(self):
         files = self.machine()
