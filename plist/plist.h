@@ -28,7 +28,14 @@ bool Read(std::string bytes, Document* document, Error* error, Format* format = 
 bool ReadXml(std::string bytes, Document* document, Error* error);
 bool ReadBinary(std::string bytes, Document* document, Error* error);
 
-// The same into a value of its own: a copy of everything read.
+// Whether a copy of `node`, a node of `document`, fits the copy budget: what the copy
+// takes, each shared node counted at every place it stands, against a floor or a multiple
+// of the bytes the document was read from. Check it before copying from an untrusted
+// document (Node::toValue), which a small file can make any number of times larger.
+bool FitsCopy(const Document& document, const Node& node);
+
+// The same into a value of its own: a copy of everything read, refused (kTooManyValues)
+// when it does not fit the copy budget.
 bool Read(std::string_view bytes, Value* value, Error* error, Format* format = nullptr);
 bool ReadXml(std::string_view bytes, Value* value, Error* error);
 bool ReadBinary(std::string_view bytes, Value* value, Error* error);
