@@ -225,6 +225,12 @@ bool PListFileSettings::open() {
     return fail(StoreError::Kind::kNotDictionary,
                 settingsFile + ": the top level is not a dictionary");
   }
+  // Settings are copied out of the document, shared values at each place they stand: a
+  // file whose copy would not fit is refused whole, so that no later copy can take more.
+  if (!plist::FitsCopy(read, read.root())) {
+    return fail(StoreError::Kind::kNotPropertyList,
+                settingsFile + ": its shared values expand too far to be read");
+  }
   document = std::move(read);
   return true;
 }
