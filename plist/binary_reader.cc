@@ -57,7 +57,7 @@ class BinaryReader {
 
   bool read() {
     if (!readTrailer() || !readOffsetTable()) return false;
-    valueBudget = std::max<uint64_t>(kMinValueBudget, size / kInputBytesPerValue);
+    valueBudget = maxValues();
     payloadBudget = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size);
     made.assign(numObjects, Made());
     const Node* root = nullptr;
@@ -74,6 +74,10 @@ class BinaryReader {
     uint32_t values = 0;
     uint32_t height = 0;
   };
+
+  uint64_t maxValues() const {
+    return std::max<uint64_t>(kMinValueBudget, size / kInputBytesPerValue);
+  }
 
   bool fail(ErrorCode code, uint64_t offset, const char* detail) {
     return Fail(error, code, static_cast<size_t>(offset), detail);
@@ -115,6 +119,11 @@ class BinaryReader {
     }
     if (offsetSize < 8 && (uint64_t{1} << (8 * offsetSize)) <= tableOffset) {
       return fail(ErrorCode::kBadTrailer, trailer + 6, "offsets too narrow for the table");
+    }
+    // Each object costs a few words before any is read, used or not; a file without
+    // shared objects has fewer than it has values (see the value budget).
+    if (count > maxValues()) {
+      return fail(ErrorCode::kTooManyValues, trailer + 8, "more objects than the file can use");
     }
     numObjects = count;
     return true;

@@ -97,6 +97,9 @@ struct EntryBuilder {
 
 constexpr char kEmptyList[] = "the list is empty";
 
+// "1024 members": what a dictionary or object may not hold more of.
+std::string TooMany() { return std::to_string(kMaxApplyMembers) + " members"; }
+
 // Why a list longer than any setting takes is refused; such a list is counted, never kept.
 std::string LongList() {
   return "the list holds more than " + std::to_string(kMaxListValues) + " values";
@@ -155,6 +158,10 @@ bool ParsePlist(std::string bytes, std::vector<ApplyEntry>* entries,
   if (!top.isDictionary()) {
     error->message = std::string("the property list's top level is ") + KindPhrase(top.kind()) +
                      ", not a dictionary";
+    return false;
+  }
+  if (top.size() > kMaxApplyMembers) {
+    error->message = "the property list's top dictionary holds more than " + TooMany();
     return false;
   }
   EntryBuilder entry;
@@ -234,6 +241,9 @@ class JsonEntries : public nlohmann::json_sax<Json> {
 
   bool key(string_t& name) override {
     Frame& frame = frames.back();
+    if (frame.keys.size() == kMaxApplyMembers) {
+      return fail("an object holds more than " + TooMany(), Offset() - 1);
+    }
     if (!frame.keys.insert(name).second) {
       return fail("the key \"" + name + "\" appears twice in one object", Offset() - 1);
     }

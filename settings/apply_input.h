@@ -45,6 +45,9 @@ enum class ApplyInputFormat { kXmlPlist, kBinaryPlist, kJson };
 
 // JSON containers nest at most this deep; the meaningful shapes need three levels.
 constexpr size_t kMaxApplyJsonDepth = 16;
+// A JSON object, or the top dictionary of a property list, holds at most this many
+// members: far more than there are settings, few enough that keeping them costs little.
+constexpr size_t kMaxApplyMembers = 1024;
 
 // Parses `bytes`, which a property list keeps while it is read (pass them moved). The input is a property list when it starts with "bplist0" (binary), or
 // with a UTF-16 or UTF-32 byte-order mark or a NUL byte in its first two, or when its first
@@ -61,7 +64,8 @@ constexpr size_t kMaxApplyJsonDepth = 16;
 // kMaxListValues values (counted before it is kept), a "value" member that is a
 // dictionary or object, a date, data or UID value.
 //
-// A JSON object, at any depth, may not repeat a key; a property list's dictionary keeps
+// A JSON object, at any depth, may not repeat a key nor hold more than kMaxApplyMembers
+// members (nor may a property list's top dictionary); a property list's dictionary keeps
 // the last of repeated keys, as the property-list reader does.
 //
 // On success fills `*entries` and returns true. On failure returns false and fills
