@@ -17,12 +17,22 @@ namespace {
 constexpr uint64_t kMinCopyBudget = 64u << 20;
 constexpr uint64_t kCopyBytesPerInputByte = 8;
 
-// Takes what a copy of `node` costs from `*budget`; false once it exceeds it.
 bool Charge(uint64_t bytes, uint64_t* budget) {
   if (bytes > *budget) return false;
   *budget -= bytes;
   return true;
 }
+
+// Copies the document into `*value`, within the copy budget.
+bool CopyOut(const Document& document, Value* value, Error* error) {
+  if (!FitsCopy(document, document.root())) {
+    return Fail(error, ErrorCode::kTooManyValues, 0, "shared objects expand too far");
+  }
+  *value = document.root().toValue();
+  return true;
+}
+
+}  // namespace
 
 bool ChargeCopy(const Node& node, uint64_t* budget) {
   switch (node.kind()) {
@@ -46,17 +56,6 @@ bool ChargeCopy(const Node& node, uint64_t* budget) {
       return true;
   }
 }
-
-// Copies the document into `*value`, within the copy budget.
-bool CopyOut(const Document& document, Value* value, Error* error) {
-  if (!FitsCopy(document, document.root())) {
-    return Fail(error, ErrorCode::kTooManyValues, 0, "shared objects expand too far");
-  }
-  *value = document.root().toValue();
-  return true;
-}
-
-}  // namespace
 
 bool FitsCopy(const Document& document, const Node& node) {
   uint64_t budget =
