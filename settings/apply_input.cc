@@ -98,7 +98,7 @@ struct EntryBuilder {
 constexpr char kEmptyList[] = "the list is empty";
 
 // "1024 members": what a dictionary or object may not hold more of.
-std::string TooMany() { return std::to_string(kMaxApplyMembers) + " members"; }
+std::string MemberLimit() { return std::to_string(kMaxApplyMembers) + " members"; }
 
 // Why a list longer than any setting takes is refused; such a list is counted, never kept.
 std::string LongList() {
@@ -161,7 +161,7 @@ bool ParsePlist(std::string bytes, std::vector<ApplyEntry>* entries,
     return false;
   }
   if (top.size() > kMaxApplyMembers) {
-    error->message = "the property list's top dictionary holds more than " + TooMany();
+    error->message = "the property list's top dictionary holds more than " + MemberLimit();
     return false;
   }
   EntryBuilder entry;
@@ -242,7 +242,7 @@ class JsonEntries : public nlohmann::json_sax<Json> {
   bool key(string_t& name) override {
     Frame& frame = frames.back();
     if (frame.keys.size() == kMaxApplyMembers) {
-      return fail("an object holds more than " + TooMany(), Offset() - 1);
+      return fail("an object holds more than " + MemberLimit(), Offset() - 1);
     }
     if (!frame.keys.insert(name).second) {
       return fail("the key \"" + name + "\" appears twice in one object", Offset() - 1);
