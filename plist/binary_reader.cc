@@ -23,13 +23,15 @@ constexpr uint64_t kHeaderSize = 8;
 constexpr uint64_t kMinFileSize = kHeaderSize + 1 + 1 + kBinaryTrailerSize;  // One object.
 
 // Shared references let a small file describe a tree far larger than itself, which a
-// writer or a copy would have to walk whole. So the values of the tree expanded are
-// counted (a shared object once per reference to it), and the budget admits every file
-// whose containers are not shared (each value then needs a reference of at least one
-// byte, so values <= file size), with a floor for small files. Decoded UTF-16 text is
-// budgeted too, since overlapping objects could otherwise decode the same bytes many
-// times.
+// writer or a copy would have to walk whole, and each reference costs the document a
+// pointer. So the values of the tree expanded are counted (a shared object once per
+// reference to it) against one per four bytes of input, with a floor for small files.
+// That admits every file whose objects are not shared: past the floor a file holds more
+// than a million objects, and each then takes at least seven bytes (its offset and a
+// reference to it three each, itself one). Decoded UTF-16 text is budgeted too, since
+// overlapping objects could otherwise decode the same bytes many times.
 constexpr uint64_t kMinValueBudget = 1000000;
+constexpr uint64_t kInputBytesPerValue = 4;
 constexpr uint64_t kMinPayloadBudget = 64u << 20;
 constexpr uint64_t kPayloadBytesPerInputByte = 8;
 
@@ -55,7 +57,7 @@ class BinaryReader {
 
   bool read() {
     if (!readTrailer() || !readOffsetTable()) return false;
-    valueBudget = std::max<uint64_t>(kMinValueBudget, size);
+    valueBudget = maxValues();
     payloadBudget = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size);
     made.assign(numObjects, Made());
     const Node* root = nullptr;
@@ -72,6 +74,10 @@ class BinaryReader {
     uint32_t values = 0;
     uint32_t height = 0;
   };
+
+  uint64_t maxValues() const {
+    return std::max<uint64_t>(kMinValueBudget, size / kInputBytesPerValue);
+  }
 
   bool fail(ErrorCode code, uint64_t offset, const char* detail) {
     return Fail(error, code, static_cast<size_t>(offset), detail);
@@ -113,6 +119,11 @@ class BinaryReader {
     }
     if (offsetSize < 8 && (uint64_t{1} << (8 * offsetSize)) <= tableOffset) {
       return fail(ErrorCode::kBadTrailer, trailer + 6, "offsets too narrow for the table");
+    }
+    // Each object costs a few words before any is read, used or not; a file without
+    // shared objects has fewer than it has values (see the value budget).
+    if (count > maxValues()) {
+      return fail(ErrorCode::kTooManyValues, trailer + 8, "more objects than the file can use");
     }
     numObjects = count;
     return true;

@@ -63,6 +63,19 @@ std::string DoublingArrays(size_t levels) {
 
 const std::string kAsciiA = Bytes({0x51, 'a'});
 
+// An array of `count` references of `refSize` bytes to one `true`.
+std::string ManyRefsToOne(uint64_t count, unsigned refSize) {
+  std::string refs;
+  for (uint64_t i = 0; i < count; ++i) refs += BigEndian(1, refSize);
+  return File({"\xAF\x12"s + BigEndian(count, 4) + refs, "\x09"s}, 4, refSize);
+}
+
+// One `true` and an offset table of `count` one-byte entries, all pointing at it.
+std::string ManyOffsetsToOne(uint64_t count) {
+  return "bplist00\x09"s + std::string(count, '\x08') + std::string(6, '\0') + "\x01\x04"s +
+         BigEndian(count, 8) + BigEndian(0, 8) + BigEndian(9, 8);
+}
+
 struct FailureCase {
   const char* name;
   std::string bytes;
@@ -103,6 +116,9 @@ std::vector<FailureCase> FailureCases() {
       {"NestedTooDeep", NestedArrays(kMaxDepth + 1), ErrorCode::kTooDeep},
       {"SharedArraysExpandTooFar", DoublingArrays(30), ErrorCode::kTooManyValues},
       {"SharedDataExpandsTooFar", File({manyRefs, bigData}, 4), ErrorCode::kTooManyValues},
+      // Past a million values, one per four bytes of input: more needs shared objects.
+      {"OneByteRefsBeyondTheValueBudget", ManyRefsToOne(1100000, 1), ErrorCode::kTooManyValues},
+      {"ObjectsBeyondTheValueBudget", ManyOffsetsToOne(1100000), ErrorCode::kTooManyValues},
       {"ArrayCountBeyondFile", File({"\xAF\x13"s + BigEndian(~uint64_t{0}, 8)}),
        ErrorCode::kBadCount},
       {"DictCountBeyondFile", File({"\xDF\x10\x40\x01\x01"s}), ErrorCode::kBadCount},
@@ -228,6 +244,23 @@ TEST(BinaryReaderTest, SharedObjectsAreReadOnceAndWrittenOnce) {
   EXPECT_FALSE(Write(document, Format::kXml, &xml, &error));
   EXPECT_EQ(error.code, ErrorCode::kUnwritable);
   EXPECT_EQ(xml, "untouched");
+}
+
+// A copy is charged for each place a shared value stands, elements as well as bytes: two
+// million references to one `true` read as a document of two nodes, but copy to 80 MB.
+TEST(BinaryReaderTest, CopiesAreChargedForEveryPlace) {
+  for (const uint64_t count : {1000000u, 2000000u}) {
+    const std::string file = ManyRefsToOne(count, 4);
+    Document document;
+    Error error;
+    ASSERT_TRUE(Read(file, &document, &error)) << count << ErrorCodeName(error.code);
+    EXPECT_EQ(document.nodeCount(), 2u);
+    const bool fits = count == 1000000u;
+    EXPECT_EQ(FitsCopy(document, document.root()), fits) << count;
+    Value value = Value::fromInteger(7);
+    EXPECT_EQ(ReadBinary(file, &value, &error), fits) << count;
+    EXPECT_EQ(value.isArray() ? value.array().size() : 0, fits ? count : 0) << count;
+  }
 }
 
 // A container met again deeper down than where it was first read still counts its own

@@ -59,7 +59,8 @@ class Node {
   // The node's number in its document: 0 up to Document::nodeCount().
   uint32_t id() const { return id_; }
 
-  // A copy of this value and everything under it.
+  // A copy of this value and everything under it. Shared nodes are copied at each place:
+  // see FitsCopy (plist/plist.h) before copying from a file.
   Value toValue() const;
 
  private:
@@ -92,6 +93,8 @@ class Document {
 
   // The top value; an empty string until one is set.
   const Node& root() const { return *top; }
+  // How many bytes the document was read from (none when made from a value).
+  size_t inputSize() const { return input->size(); }
   // How many nodes the document has made, shared ones counted once.
   size_t nodeCount() const { return nodes; }
 

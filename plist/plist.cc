@@ -10,51 +10,58 @@ namespace plist {
 namespace {
 
 // A document shares a binary file's objects; a value holds a copy at each place. So that
-// a small file cannot make a value of gigabytes, the copy is refused past this many bytes
-// of strings and data, or this many per byte of input if more.
+// a small file cannot make a value of gigabytes, a copy is charged the memory it takes:
+// each element and dictionary entry, and each byte of text, data and keys, at every
+// place it stands. It may take this much, or this many bytes per byte read if more: an
+// unshared file of the densest kind needs some six.
 constexpr uint64_t kMinCopyBudget = 64u << 20;
 constexpr uint64_t kCopyBytesPerInputByte = 8;
 
-// Takes the bytes of the strings, keys and data under `node`, counted at each place they
-// stand, from `*budget`; false once they exceed it.
-bool FitsCopy(const Node& node, uint64_t* budget) {
-  uint64_t bytes = 0;
-  switch (node.kind()) {
-    case Kind::kString:
-    case Kind::kData:
-      bytes = node.string().size();
-      break;
-    case Kind::kArray:
-      for (size_t i = 0; i < node.size(); ++i) {
-        if (!FitsCopy(node.item(i), budget)) return false;
-      }
-      break;
-    case Kind::kDictionary:
-      for (size_t i = 0; i < node.size(); ++i) {
-        if (node.keyAt(i).size() > *budget) return false;
-        *budget -= node.keyAt(i).size();
-        if (!FitsCopy(node.valueAt(i), budget)) return false;
-      }
-      break;
-    default:
-      break;
-  }
+bool Charge(uint64_t bytes, uint64_t* budget) {
   if (bytes > *budget) return false;
   *budget -= bytes;
   return true;
 }
 
-// Copies the document read from `size` bytes into `*value`, within the budget.
-bool CopyOut(const Document& document, size_t size, Value* value, Error* error) {
-  uint64_t budget = std::max<uint64_t>(kMinCopyBudget, kCopyBytesPerInputByte * size);
-  if (!FitsCopy(document.root(), &budget)) {
-    return Fail(error, ErrorCode::kTooManyValues, 0, "shared strings or data expand too far");
+// Copies the document into `*value`, within the copy budget.
+bool CopyOut(const Document& document, Value* value, Error* error) {
+  if (!FitsCopy(document, document.root())) {
+    return Fail(error, ErrorCode::kTooManyValues, 0, "shared objects expand too far");
   }
   *value = document.root().toValue();
   return true;
 }
 
 }  // namespace
+
+bool ChargeCopy(const Node& node, uint64_t* budget) {
+  switch (node.kind()) {
+    case Kind::kString:
+    case Kind::kData:
+      return Charge(node.string().size(), budget);
+    case Kind::kArray:
+      for (size_t i = 0; i < node.size(); ++i) {
+        if (!Charge(sizeof(Value), budget) || !ChargeCopy(node.item(i), budget)) return false;
+      }
+      return true;
+    case Kind::kDictionary:
+      for (size_t i = 0; i < node.size(); ++i) {
+        if (!Charge(sizeof(Dictionary::Entry) + node.keyAt(i).size(), budget) ||
+            !ChargeCopy(node.valueAt(i), budget)) {
+          return false;
+        }
+      }
+      return true;
+    default:
+      return true;
+  }
+}
+
+bool FitsCopy(const Document& document, const Node& node) {
+  uint64_t budget =
+      std::max<uint64_t>(kMinCopyBudget, kCopyBytesPerInputByte * document.inputSize());
+  return ChargeCopy(node, &budget);
+}
 
 bool Read(std::string bytes, Document* document, Error* error, Format* format) {
   // Each reader refuses input above the size ceiling.
@@ -67,19 +74,19 @@ bool Read(std::string bytes, Document* document, Error* error, Format* format) {
 bool Read(std::string_view bytes, Value* value, Error* error, Format* format) {
   Document document;
   return Read(std::string(bytes), &document, error, format) &&
-         CopyOut(document, bytes.size(), value, error);
+         CopyOut(document, value, error);
 }
 
 bool ReadXml(std::string_view bytes, Value* value, Error* error) {
   Document document;
   return ReadXml(std::string(bytes), &document, error) &&
-         CopyOut(document, bytes.size(), value, error);
+         CopyOut(document, value, error);
 }
 
 bool ReadBinary(std::string_view bytes, Value* value, Error* error) {
   Document document;
   return ReadBinary(std::string(bytes), &document, error) &&
-         CopyOut(document, bytes.size(), value, error);
+         CopyOut(document, value, error);
 }
 
 bool Write(const Document& document, Format format, const ByteSink& sink, Error* error) {

@@ -4,6 +4,7 @@
 #define BRTCONFIG_PLIST_PLIST_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -28,7 +29,19 @@ bool Read(std::string bytes, Document* document, Error* error, Format* format = 
 bool ReadXml(std::string bytes, Document* document, Error* error);
 bool ReadBinary(std::string bytes, Document* document, Error* error);
 
-// The same into a value of its own: a copy of everything read.
+// Takes from `*budget` the memory a copy of `node` takes: each element and dictionary
+// entry, and each byte of text, data and keys, at every place it stands (a shared node
+// once per place). False once the copy would take more than `*budget`.
+bool ChargeCopy(const Node& node, uint64_t* budget);
+
+// Whether a copy of `node`, a node of `document`, fits the copy budget: a floor, or a
+// multiple of the bytes the document was read from. Check a copy from an untrusted
+// document (Node::toValue) against it or a budget of one's own: a small file can make a
+// copy of any size.
+bool FitsCopy(const Document& document, const Node& node);
+
+// The same into a value of its own: a copy of everything read, refused (kTooManyValues)
+// when it does not fit the copy budget.
 bool Read(std::string_view bytes, Value* value, Error* error, Format* format = nullptr);
 bool ReadXml(std::string_view bytes, Value* value, Error* error);
 bool ReadBinary(std::string_view bytes, Value* value, Error* error);

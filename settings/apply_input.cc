@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "plist/plist.h"
+#include "settings/setting.h"
 #include "text/escape.h"
 #include "text/number_text.h"
 
@@ -52,12 +53,12 @@ const char* KindPhrase(plist::Kind kind) {
 }
 
 // The one text of a property-list scalar, or nothing when `value` is no scalar.
-std::optional<std::string> ScalarText(const plist::Value& value) {
+std::optional<std::string> ScalarText(const plist::Node& value) {
   switch (value.kind()) {
     case plist::Kind::kString:
       return std::string(value.string());
     case plist::Kind::kInteger: {
-      const plist::Integer& n = value.integer();
+      const plist::Integer n = value.integer();
       return n.isUnsigned ? std::to_string(n.bits) : std::to_string(n.asSigned());
     }
     case plist::Kind::kReal:
@@ -97,10 +98,19 @@ struct EntryBuilder {
 
 constexpr char kEmptyList[] = "the list is empty";
 
+// "1024 members": what a dictionary or object may not hold more of.
+std::string MemberLimit() { return std::to_string(kMaxApplyMembers) + " members"; }
+
+// Why a list longer than any setting takes is refused; such a list is counted, never kept.
+std::string LongList() {
+  return "the list holds more than " + std::to_string(kMaxListValues) + " values";
+}
+
 // ---- Property lists ----
 
 // Takes one value of an entry (the member itself, or a dictionary's "value" member).
-void TakePlistValue(const plist::Value& value, bool isValueMember, EntryBuilder* entry) {
+// The document is read, never copied: a file's shared values cost nothing here.
+void TakePlistValue(const plist::Node& value, bool isValueMember, EntryBuilder* entry) {
   if (std::optional<std::string> text = ScalarText(value)) {
     entry->texts.push_back(std::move(*text));
     entry->hasValue = true;
@@ -109,11 +119,15 @@ void TakePlistValue(const plist::Value& value, bool isValueMember, EntryBuilder*
   switch (value.kind()) {
     case plist::Kind::kArray:
       entry->hasValue = true;
-      if (value.array().empty()) entry->fault(kEmptyList);
-      for (const plist::Value& element : value.array()) {
-        std::optional<std::string> text = ScalarText(element);
+      if (value.size() == 0) entry->fault(kEmptyList);
+      if (value.size() > kMaxListValues) {
+        entry->fault(LongList());
+        return;
+      }
+      for (size_t i = 0; i < value.size(); ++i) {
+        std::optional<std::string> text = ScalarText(value.item(i));
         if (!text) {
-          entry->fault(std::string("a list element is ") + KindPhrase(element.kind()));
+          entry->fault(std::string("a list element is ") + KindPhrase(value.item(i).kind()));
           return;
         }
         entry->texts.push_back(std::move(*text));
@@ -122,7 +136,7 @@ void TakePlistValue(const plist::Value& value, bool isValueMember, EntryBuilder*
     case plist::Kind::kDictionary:
       if (isValueMember) {
         entry->fault("the \"value\" member is a dictionary");
-      } else if (const plist::Value* inner = value.dictionary().find("value")) {
+      } else if (const plist::Node* inner = value.find("value")) {
         TakePlistValue(*inner, true, entry);
       }
       return;
@@ -132,21 +146,25 @@ void TakePlistValue(const plist::Value& value, bool isValueMember, EntryBuilder*
   }
 }
 
-bool ParsePlist(std::string_view bytes, std::vector<ApplyEntry>* entries,
+bool ParsePlist(std::string bytes, std::vector<ApplyEntry>* entries,
                 std::vector<InvalidApplyEntry>* invalid, ApplyInputError* error) {
-  plist::Value root;
+  plist::Document document;
   plist::Error plistError;
-  if (!plist::Read(bytes, &root, &plistError)) {
+  if (!plist::Read(std::move(bytes), &document, &plistError)) {
     error->message = "not a valid property list: " + plistError.detail;
     error->offset = plistError.offset;
     return false;
   }
-  if (!root.isDictionary()) {
-    error->message = std::string("the property list's top level is ") + KindPhrase(root.kind()) +
+  const plist::Node& top = document.root();
+  if (!top.isDictionary()) {
+    error->message = std::string("the property list's top level is ") + KindPhrase(top.kind()) +
                      ", not a dictionary";
     return false;
   }
-  const plist::Dictionary& top = root.dictionary();
+  if (top.size() > kMaxApplyMembers) {
+    error->message = "the property list's top dictionary holds more than " + MemberLimit();
+    return false;
+  }
   EntryBuilder entry;
   for (size_t i = 0; i < top.size(); ++i) {
     entry.start(std::string(top.keyAt(i)));
@@ -224,6 +242,9 @@ class JsonEntries : public nlohmann::json_sax<Json> {
 
   bool key(string_t& name) override {
     Frame& frame = frames.back();
+    if (frame.keys.size() == kMaxApplyMembers) {
+      return fail("an object holds more than " + MemberLimit(), Offset() - 1);
+    }
     if (!frame.keys.insert(name).second) {
       return fail("the key \"" + text::Escaped(name) + "\" appears twice in one object",
                   Offset() - 1);
@@ -302,7 +323,9 @@ class JsonEntries : public nlohmann::json_sax<Json> {
         return true;
       case Role::kEntryList:
       case Role::kValueList:
-        if (shape == Shape::kScalar) {
+        if (shape == Shape::kScalar && entry.texts.size() == kMaxListValues) {
+          entry.fault(LongList());
+        } else if (shape == Shape::kScalar) {
           entry.texts.push_back(std::move(text));
         } else {
           entry.fault(std::string("a list element is ") +
@@ -409,7 +432,7 @@ ApplyInputFormat DetectFormat(std::string_view bytes) {
 
 }  // namespace
 
-bool ParseApplyInput(std::string_view bytes, std::vector<ApplyEntry>* entries,
+bool ParseApplyInput(std::string bytes, std::vector<ApplyEntry>* entries,
                      ApplyInputError* error, ApplyInputFormat* format) {
   ApplyInputError scratch;
   ApplyInputError& fault = error ? *error : scratch;
@@ -425,7 +448,7 @@ bool ParseApplyInput(std::string_view bytes, std::vector<ApplyEntry>* entries,
   std::vector<InvalidApplyEntry> invalid;
   const bool ok = detected == ApplyInputFormat::kJson
                       ? ParseJson(bytes, FirstSignificantByte(bytes), &found, &invalid, &fault)
-                      : ParsePlist(bytes, &found, &invalid, &fault);
+                      : ParsePlist(std::move(bytes), &found, &invalid, &fault);
   if (!ok) return false;
   *entries = std::move(found);
   fault.invalidEntries = std::move(invalid);

@@ -45,8 +45,11 @@ enum class ApplyInputFormat { kXmlPlist, kBinaryPlist, kJson };
 
 // JSON containers nest at most this deep; the meaningful shapes need three levels.
 constexpr size_t kMaxApplyJsonDepth = 16;
+// A JSON object, or the top dictionary of a property list, holds at most this many
+// members: far more than there are settings, few enough that keeping them costs little.
+constexpr size_t kMaxApplyMembers = 1024;
 
-// Parses `bytes`. The input is a property list when it starts with "bplist0" (binary), or
+// Parses `bytes`, which a property list keeps while it is read (pass them moved). The input is a property list when it starts with "bplist0" (binary), or
 // with a UTF-16 or UTF-32 byte-order mark or a NUL byte in its first two, or when its first
 // byte after an optional UTF-8 byte-order mark and white space is '<' (XML); anything else
 // is read as JSON. Inputs above plist::kMaxInputBytes are refused unread.
@@ -57,10 +60,12 @@ constexpr size_t kMaxApplyJsonDepth = 16;
 // text per element; a dictionary or object stands for its "value" member (its other
 // members are ignored). A null, or a dictionary or object without a "value" member (or
 // with a null one), gives no entry. Anything else is an invalid entry: an empty list, a
-// list holding anything but a string, number or boolean, a "value" member that is a
+// list holding anything but a string, number or boolean, a list of more than
+// kMaxListValues values (counted before it is kept), a "value" member that is a
 // dictionary or object, a date, data or UID value.
 //
-// A JSON object, at any depth, may not repeat a key; a property list's dictionary keeps
+// A JSON object, at any depth, may not repeat a key nor hold more than kMaxApplyMembers
+// members (nor may a property list's top dictionary); a property list's dictionary keeps
 // the last of repeated keys, as the property-list reader does.
 //
 // On success fills `*entries` and returns true. On failure returns false and fills
@@ -68,7 +73,7 @@ constexpr size_t kMaxApplyJsonDepth = 16;
 // the valid ones, so that a caller can check those too and report every fault at once;
 // after a fault of the whole input it is left unchanged. `*format` (when not null) receives the
 // format the input was read as, also on failure.
-bool ParseApplyInput(std::string_view bytes, std::vector<ApplyEntry>* entries,
+bool ParseApplyInput(std::string bytes, std::vector<ApplyEntry>* entries,
                      ApplyInputError* error, ApplyInputFormat* format = nullptr);
 
 }  // namespace brtconfig

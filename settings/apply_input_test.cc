@@ -6,6 +6,7 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "plist/plist.h"
+#include "settings/setting.h"
 #include "text/utf.h"
 
 namespace brtconfig {
@@ -27,6 +28,20 @@ plist::Value Record(std::vector<std::pair<const char*, plist::Value>> members) {
   plist::Dictionary dictionary;
   for (auto& member : members) dictionary.append(member.first, std::move(member.second));
   return plist::Value(std::move(dictionary));
+}
+
+// `"key": [1, 1, ...]` with `n` values.
+std::string JsonList(const char* key, size_t n) {
+  std::string list = "\"" + std::string(key) + "\": [1";
+  for (size_t i = 1; i < n; ++i) list += ", 1";
+  return list + "]";
+}
+
+// `{"k0": 1, "k1": 1, ...}` with `n` members.
+std::string JsonObject(size_t n) {
+  std::string object = "{";
+  for (size_t i = 0; i < n; ++i) object += (i ? ", \"k" : "\"k") + std::to_string(i) + "\": 1";
+  return object + "}";
 }
 
 // The keys are in the order the XML writer lists them, so all three forms keep it.
@@ -93,7 +108,9 @@ TEST(ApplyInputTest, JsonXmlAndBinaryGiveTheSameEntriesInTheFilesOrder) {
 TEST(ApplyInputTest, ReportsEveryInvalidEntryInOrderBesideTheValidOnes) {
   const std::string json =
       "{\"z\": [], \"ok\": 1, \"y\": [[1]], \"x\": [1, {\"a\": 1}], \"w\": [null],"
-      " \"v\": {\"value\": {\"a\": 1}}, \"u\": {\"value\": []}, \"ok2\": {\"value\": [\"a\"]}}";
+      " \"v\": {\"value\": {\"a\": 1}}, \"u\": {\"value\": []}, \"ok2\": {\"value\": [\"a\"]}," +
+      // The longest list a setting takes, and one value more: counted, never kept.
+      JsonList("full", kMaxListValues) + ", " + JsonList("t", kMaxListValues + 1) + "}";
   plist::Dictionary dictionary;
   dictionary.append("date", plist::Value(plist::Date{0}));
   dictionary.append("data", plist::Value(plist::Data()));
@@ -102,8 +119,11 @@ TEST(ApplyInputTest, ReportsEveryInvalidEntryInOrderBesideTheValidOnes) {
   dictionary.append("listed", ListOf({plist::Value("a"), plist::Value(plist::Date{0})}));
   dictionary.append("nested", Record({{"value", Record({})}}));
   dictionary.append("empty", ListOf({}));
+  dictionary.append("full", plist::Value(plist::Array(kMaxListValues, plist::Value("1"))));
+  dictionary.append("long", plist::Value(plist::Array(kMaxListValues + 1, plist::Value("1"))));
   std::string binary;
   ASSERT_TRUE(plist::WriteBinary(plist::Value(dictionary), &binary, nullptr));
+  const std::vector<std::string> ones(kMaxListValues, "1");
   const struct {
     const std::string& bytes;
     std::vector<std::pair<std::string, std::string>> invalid;
@@ -115,16 +135,18 @@ TEST(ApplyInputTest, ReportsEveryInvalidEntryInOrderBesideTheValidOnes) {
         {"x", "a list element is an object"},
         {"w", "a list element is null"},
         {"v", "the \"value\" member is an object"},
-        {"u", "the list is empty"}},
-       {{"ok", {"1"}}, {"ok2", {"a"}}}},
+        {"u", "the list is empty"},
+        {"t", "the list holds more than 64 values"}},
+       {{"ok", {"1"}}, {"ok2", {"a"}}, {"full", ones}}},
       {binary,
        {{"date", "the value is a date"},
         {"data", "the value is data"},
         {"uid", "the value is a UID"},
         {"listed", "a list element is a date"},
         {"nested", "the \"value\" member is a dictionary"},
-        {"empty", "the list is empty"}},
-       {{"ok", {"fine"}}}},
+        {"empty", "the list is empty"},
+        {"long", "the list holds more than 64 values"}},
+       {{"ok", {"fine"}}, {"full", ones}}},
   };
   for (const auto& c : cases) {
     std::vector<ApplyEntry> entries = kUntouched;
@@ -152,6 +174,13 @@ TEST(ApplyInputTest, RefusesDamagedOrHostileInputSayingWhere) {
     return "{\"a\": " + std::string(lists, '[') + "1" + std::string(lists, ']') + "}";
   };
   const std::string deep = nested(kMaxApplyJsonDepth);
+  // Objects of more members than are kept, at the top and inside a member.
+  const std::string wide = JsonObject(kMaxApplyMembers + 1);
+  const std::string wideInside = "{\"a\": " + wide + "}";
+  plist::Dictionary many;
+  for (size_t i = 0; i <= kMaxApplyMembers; ++i) many.append("k" + std::to_string(i), true);
+  std::string manyBinary;
+  ASSERT_TRUE(plist::WriteBinary(plist::Value(many), &manyBinary, nullptr));
   const struct {
     std::string bytes;
     std::string message;  // The start of the message.
@@ -173,6 +202,11 @@ TEST(ApplyInputTest, RefusesDamagedOrHostileInputSayingWhere) {
       {"<plist version=\"1.0\"><array/></plist>",
        "the property list's top level is a list, not a dictionary", std::nullopt},
       {binary, "not a valid property list: " + readerError.detail, readerError.offset},
+      // At the end of the key one too many: `"k1024": 1}`.
+      {wide, "an object holds more than 1024 members", wide.size() - 5},
+      {wideInside, "an object holds more than 1024 members", 6 + wide.size() - 5},
+      {manyBinary, "the property list's top dictionary holds more than 1024 members",
+       std::nullopt},
   };
   for (const auto& c : cases) {
     std::vector<ApplyEntry> entries = kUntouched;

@@ -33,7 +33,7 @@ struct StoreError {
   enum class Kind {
     kNone,
     kUnreadable,      // The file could not be read.
-    kNotPropertyList, // Its bytes are not a property list.
+    kNotPropertyList, // Its bytes are not a property list, or one too large to copy.
     kNotDictionary,   // The top level is not a dictionary.
     kBusy,            // Another run held its lock for the whole wait.
     kUnconvertible,   // The new value cannot be stored as the setting's kind.

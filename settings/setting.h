@@ -2,6 +2,7 @@
 #ifndef BRTCONFIG_SETTINGS_SETTING_H_
 #define BRTCONFIG_SETTINGS_SETTING_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "plist/value.h"
@@ -33,6 +34,10 @@ struct Setting {
 // A new value: one string, or an array of strings when several values were given.
 // Validation also judges numbers (booleans and integers), as the store holds them.
 using SettingValue = plist::Value;
+
+// The most values a change carries: the longest list a setting takes. Longer lists are
+// refused before they are built.
+inline constexpr size_t kMaxListValues = 64;
 
 }  // namespace brtconfig
 

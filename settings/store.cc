@@ -1,4 +1,5 @@
 // The store for one preference file: the instance half of PListFileSettings.
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -178,6 +179,25 @@ bool ConvertForType(std::string_view valueType, plist::Value* value) {
   }
 }
 
+// Settings are copied out of a document one at a time, shared values at each place they
+// stand, and a listing makes a few more copies of each. A valid value takes a few
+// bytes; together the settings of a file may take as much as its bytes, at least this.
+constexpr uint64_t kMinSettingsCopy = 4u << 20;
+
+// Whether the values of the settings in `document` fit that budget: a file whose values
+// would not is refused whole, so that no copy made later can take more.
+bool SettingsFitCopy(const plist::Document& document) {
+  uint64_t budget = std::max<uint64_t>(kMinSettingsCopy, document.inputSize());
+  const plist::Node& top = document.root();
+  for (size_t i = 0; i < top.size(); ++i) {
+    if (PListFileSettings::settingFromKey(top.keyAt(i)) &&
+        !plist::ChargeCopy(top.valueAt(i), &budget)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // A single string becomes a list of one; a list is taken as it is.
 bool ToList(plist::Value* value) {
   if (value->isString()) {
@@ -224,6 +244,10 @@ bool PListFileSettings::open() {
   if (!read.root().isDictionary()) {
     return fail(StoreError::Kind::kNotDictionary,
                 settingsFile + ": the top level is not a dictionary");
+  }
+  if (!SettingsFitCopy(read)) {
+    return fail(StoreError::Kind::kNotPropertyList,
+                settingsFile + ": its settings' values expand too far to be read");
   }
   document = std::move(read);
   return true;

@@ -18,7 +18,7 @@ constexpr int32_t kInt32Max = std::numeric_limits<int32_t>::max();
 constexpr int32_t kInt32Min = std::numeric_limits<int32_t>::min();
 
 // Limits of the two list settings; fixed here, not taken from the catalogue's bounds.
-constexpr size_t kMaxChannels = 64;
+constexpr size_t kMaxChannels = kMaxListValues;
 constexpr int32_t kHighestChannel = 16000;
 constexpr size_t kMaxSubnets = 3;
 constexpr size_t kIpAddressParts = 4;

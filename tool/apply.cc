@@ -1,6 +1,7 @@
 #include "tool/apply.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "platform/platform.h"
 #include "plist/plist.h"
@@ -115,7 +116,7 @@ std::optional<std::vector<Change>> ReadChanges(const std::string& file, const Ru
 
   std::vector<ApplyEntry> entries;
   ApplyInputError fault;
-  bool ok = ParseApplyInput(bytes, &entries, &fault);
+  bool ok = ParseApplyInput(std::move(bytes), &entries, &fault);
   if (!fault.message.empty()) {
     if (fault.offset) {
       fprintf(stderr, "Unable to apply %s: %s at byte %zu\n", shownName.c_str(),

@@ -13,8 +13,8 @@
 
 namespace brtconfig {
 
-// The most argument entries a run accepts: the program's name, a key and 64 values.
-inline constexpr size_t kMaxArguments = 66;
+// The most argument entries a run accepts: the program's name, a key and its values.
+inline constexpr size_t kMaxArguments = 2 + kMaxListValues;
 
 // Writes the usage text, with the catalogue's two listings, to standard output.
 void Usage();

@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the reader of files to apply, and checks what it promises:
-// success gives entries of at least one text each; failure is either a fault of the whole
+// success gives entries of one to 64 texts each; failure is either a fault of the whole
 // input, placed within it (or its UTF-8 form), or a list of invalid entries each with its
 // reason. JSON that nlohmann-json's own validator refuses is refused (perhaps for a fault
 // found earlier, such as too deep a nesting), and JSON it accepts is never called invalid.
@@ -12,6 +12,7 @@
 
 #include "plist/fuzz/fuzz_checks.h"
 #include "settings/apply_input.h"
+#include "settings/setting.h"
 
 using plist::fuzz::Require;
 
@@ -20,10 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<brtconfig::ApplyEntry> entries;
   brtconfig::ApplyInputError error;
   brtconfig::ApplyInputFormat format = brtconfig::ApplyInputFormat::kJson;
-  const bool ok = brtconfig::ParseApplyInput(bytes, &entries, &error, &format);
+  const bool ok = brtconfig::ParseApplyInput(std::string(bytes), &entries, &error, &format);
   // Valid entries come back also beside invalid ones, never after a fault of the whole.
+  Require(entries.size() <= brtconfig::kMaxApplyMembers, "more entries than members");
   for (const brtconfig::ApplyEntry& entry : entries) {
     Require(!entry.texts.empty(), "an entry without a text");
+    Require(entry.texts.size() <= brtconfig::kMaxListValues, "a list longer than kept");
   }
   if (ok) {
     Require(error.message.empty() && error.invalidEntries.empty(), "success with an error");

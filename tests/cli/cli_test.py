@@ -122,6 +122,8 @@ Run = collections.namedtuple("Run", "status stdout stderr")
 class Session(unittest.TestCase):
     """One user's session: a fresh system folder, HOME and killall record per case."""
 
+    address_space = None  # When set, the bytes of address space each run of the tool gets.
+
     def setUp(self):
         self.root = os.geteuid() == 0
         self.system = ARGS.system_folder
@@ -155,9 +157,12 @@ class Session(unittest.TestCase):
             "BRT_KILLALL_LOG": self.killall_log,
             "LC_ALL": "C",
         }
+        limit = self.address_space
         done = subprocess.run(prefix + [ARGS.brtconfig] + [as_bytes(a) for a in args],
                               env=env, cwd=self.tmp, stdout=stdout,
-                              stderr=subprocess.PIPE, timeout=60)
+                              stderr=subprocess.PIPE, timeout=60, preexec_fn=limit and (
+                                  lambda: resource.setrlimit(resource.RLIMIT_AS,
+                                                             (limit, limit))))
         return Run(done.returncode, done.stdout, done.stderr)
 
     def as_root(self, *args):
@@ -1068,6 +1073,53 @@ class FleetRuns(Session):
         self.assert_refused(self.as_root("--apply", os.path.join(self.tmp, "missing")),
                             "Unable to apply %s: no such file\n"
                             % os.path.join(self.tmp, "missing"))
+        for path, data in zip(files, before):
+            self.assert_untouched(path, data)
+        self.assert_student_daemon_kills(0)
+
+    def test_inputs_that_expand_far_beyond_their_size_are_refused_within_bounds(self):
+        # Each run gets far less memory than copying its input would take: a run that
+        # tried would end in an abort, not the refusal expected.
+        if not sys.platform.startswith("linux"):
+            self.skipTest("needs an enforced address-space limit")
+        self.address_space = 128 << 20
+        teacher = self.make_prefs(self.user_file(TEACHER), {"logLevel": 0})
+        files = self.machine() + [teacher]
+        before = [self.snapshot(p) for p in files]
+
+        def shared(count):
+            """{"channels": ["1"] * count} with the one "1" stored once."""
+            return (b"bplist00\xd1\x01\x02\x58channels\xaf\x12" + count.to_bytes(4, "big")
+                    + b"\x03" * count + b"\x511" + b"".join(
+                        n.to_bytes(4, "big") for n in (8, 11, 20, 26 + count))
+                    + bytes(6) + b"\x04\x01" + (4).to_bytes(8, "big") + bytes(8)
+                    + (28 + count).to_bytes(8, "big"))
+
+        big_list = self.input_file("list.json", b'{"channels": [' + b"1, " * 10**6 + b"1]}")
+        for run, message in [
+            (self.as_root("--apply", self.input_file("shared", shared(4 * 10**6))),
+             "Unable to apply %s: not a valid property list: shared objects expand too far "
+             "at byte 20\n" % os.path.join(self.tmp, "shared")),
+            (self.as_user("--apply", big_list),
+             "invalid entry channels in %s: the list holds more than 64 values.\n" % big_list),
+        ]:
+            self.assert_refused(run, message)
+        # The teacher's own file: shared, or holding far more than any setting takes.
+        trues = plistlib.dumps({"channels": [True]}).replace(b"<true/>", b"<true/>" * 300000)
+        for data, cause in [(shared(4 * 10**6), "shared objects expand too far"),
+                            (trues, "its settings' values expand too far to be read")]:
+            with open(teacher, "wb") as f:
+                f.write(data)
+            run = self.as_user("--list", "--json")
+            self.assert_failure(run, "Unable to open teacher preference file.\n", cause)
+            self.assert_status(run, 1)
+        # Too large for the memory left: one message, and the file stays as it was.
+        with open(teacher, "wb") as f:
+            f.write(plistlib.dumps({"logLevel": 0, "Other": [True]}).replace(
+                b"<true/>", b"<true/>" * (4 * 10**6)))
+        before[-1] = self.snapshot(teacher)
+        self.assert_refused(self.as_user("logLevel", "1"),
+                            "Unable to finish: not enough memory.\n")
         for path, data in zip(files, before):
             self.assert_untouched(path, data)
         self.assert_student_daemon_kills(0)
