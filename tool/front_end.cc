@@ -5,7 +5,6 @@
 
 #include "plist/value.h"
 #include "settings/plist_file_settings.h"
-#include "settings/profile.h"
 #include "text/unicode_class.h"
 #include "text/utf.h"
 #include "tool/apply.h"
@@ -76,10 +75,6 @@ int RunWithOptions(const std::vector<std::string>& args, Run run) {
     run.userName = account->name;
   }
 
-  if (run.options.uuid && !NormalizeUuid(*run.options.uuid)) {
-    fprintf(stderr, "%s is not a valid UUID.\n", run.options.uuid->c_str());
-    return 1;
-  }
   // The changes of --apply, or of the key and values; the input is read as the caller.
   std::optional<std::vector<Change>> changes;
   if (run.options.apply) {
