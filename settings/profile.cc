@@ -51,9 +51,10 @@ plist::Value Assemble(const ProfileRequest& request, const std::string& identifi
   plist::Dictionary domains;
   domains.reserve(request.domains.size());
   for (const ProfileDomain& domain : request.domains) {
-    domains.set(domain.domain,
-                DictionaryOf({{"Forced", ArrayOf(DictionaryOf({{"mcx_preference_settings",
-                                                            plist::Value(domain.settings)}}))}}));
+    domains.set(
+        domain.domain,
+        DictionaryOf({{"Forced", ArrayOf(DictionaryOf({{"mcx_preference_settings",
+                                                        plist::Value(domain.settings)}}))}}));
   }
   // Keys in the order the XML writer lists them (by UTF-16 code units), so that the
   // binary form, which keeps the order built, reads the same.
@@ -140,8 +141,8 @@ plist::Value MakeProfile(const ProfileRequest& request) {
   std::string content;
   plist::WriteXml(Assemble(request, identifier, "", ""), &content, nullptr);
   const Uuid space = NameBasedUuid(kDnsNamespace, "brtconfig.brellan.com");
-  const std::string payloadUuid = UuidText(
-      NameBasedUuid(space, identifier + std::string(kPayloadEnding) + "\n" + content));
+  const std::string payloadUuid =
+      UuidText(NameBasedUuid(space, identifier + std::string(kPayloadEnding) + "\n" + content));
   const std::string uuid =
       request.uuid.value_or(UuidText(NameBasedUuid(space, identifier + "\n" + content)));
   return Assemble(request, identifier, uuid, payloadUuid);

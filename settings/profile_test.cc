@@ -94,7 +94,8 @@ TEST(ProfileTest, ForcesEachDomainsSettingsInOnePreferencesPayload) {
 			<key>PayloadType</key>
 			<string>com.apple.ManagedClient.preferences</string>
 			<key>PayloadUUID</key>
-			<string>)" + payloadUuid + R"(</string>
+			<string>)" +
+                     payloadUuid + R"(</string>
 			<key>PayloadVersion</key>
 			<integer>1</integer>
 		</dict>
@@ -138,7 +139,8 @@ TEST(ProfileTest, IdentifiersNamesAndUuidsTellProfilesApart) {
   EXPECT_EQ(Field(teacher, "PayloadIdentifier"), "org.school.lab.teacher");
   EXPECT_EQ(Field(global, "PayloadIdentifier"), "org.school.lab.global");
   EXPECT_EQ(Field(global, "PayloadScope"), "System");
-  EXPECT_EQ(Field(global, "PayloadDisplayName"), "brtconfig: global settings (org.school.lab.global)");
+  EXPECT_EQ(Field(global, "PayloadDisplayName"),
+            "brtconfig: global settings (org.school.lab.global)");
   EXPECT_NE(Field(global, "PayloadDisplayName"), Field(teacher, "PayloadDisplayName"));
   EXPECT_THAT(Field(global, "PayloadUUID"), MatchesRegex(kUuidV5Pattern));
   EXPECT_NE(Field(global, "PayloadUUID"), Field(teacher, "PayloadUUID"));
@@ -175,16 +177,14 @@ TEST(ProfileTest, NamesOrganizationDescriptionAndRemovalAreSetWhenGiven) {
   for (size_t i = 0; i < profile.dictionary().size(); ++i) {
     keys.emplace_back(profile.dictionary().keyAt(i));
   }
-  EXPECT_THAT(keys, testing::ElementsAre("PayloadContent", "PayloadDescription",
-                                         "PayloadDisplayName", "PayloadIdentifier",
-                                         "PayloadOrganization", "PayloadRemovalDisallowed",
-                                         "PayloadScope", "PayloadType", "PayloadUUID",
-                                         "PayloadVersion"));
+  EXPECT_THAT(keys, testing::ElementsAre(
+                        "PayloadContent", "PayloadDescription", "PayloadDisplayName",
+                        "PayloadIdentifier", "PayloadOrganization", "PayloadRemovalDisallowed",
+                        "PayloadScope", "PayloadType", "PayloadUUID", "PayloadVersion"));
   EXPECT_EQ(*profile.dictionary().find("PayloadRemovalDisallowed"), plist::Value(true));
   std::string xml;
   ASSERT_TRUE(ProfileXml(profile, &xml));
-  EXPECT_THAT(xml, testing::HasSubstr(
-                       "<string>Room 12&#13;\n&lt;teachers&gt; &amp; co</string>"));
+  EXPECT_THAT(xml, testing::HasSubstr("<string>Room 12&#13;\n&lt;teachers&gt; &amp; co</string>"));
   EXPECT_THAT(xml, testing::HasSubstr("<string>Forced\tsettings</string>"));
   EXPECT_EQ(xml.find('\r'), std::string::npos);
   // Our own reader takes the reference back to the carriage return.
@@ -198,23 +198,23 @@ TEST(ProfileTest, IdentifierPrefixesAreReverseDnsNames) {
   // The longest prefix leaves room for ".teacher.preferences".
   const std::string longest = "x." + std::string(kMaxIdentifierPrefixLength - 2, 'a');
   ASSERT_EQ(ProfileIdentifier(longest, UserSetting).size() + 12, kMaxIdentifierLength);
-  for (const std::string& good :
-       {std::string("org.example"), std::string("a.b-c.D9"), std::string(kDefaultIdentifierPrefix),
-        longest}) {
+  for (const std::string& good : {std::string("org.example"), std::string("a.b-c.D9"),
+                                  std::string(kDefaultIdentifierPrefix), longest}) {
     EXPECT_TRUE(IsUsableIdentifierPrefix(good)) << good;
   }
-  for (const std::string& bad : {std::string(""), std::string("lab"), std::string(".org.lab"),
-                                 std::string("org..lab"), std::string("org.lab."),
-                                 std::string("org.lab_1"), std::string("org.l\x01" "ab"),
-                                 std::string("org.lab room"), std::string("org.\xc3\xa9"),
-                                 longest + "a"}) {
+  for (const std::string& bad :
+       {std::string(""), std::string("lab"), std::string(".org.lab"), std::string("org..lab"),
+        std::string("org.lab."), std::string("org.lab_1"),
+        std::string("org.l\x01"
+                    "ab"),
+        std::string("org.lab room"), std::string("org.\xc3\xa9"), longest + "a"}) {
     EXPECT_FALSE(IsUsableIdentifierPrefix(bad)) << bad;
   }
 }
 
 TEST(ProfileTest, TextThatXmlCannotCarryIsFound) {
-  for (const char* good : {"", "tab\tcr\rlf\n", "<&>", "\x7f\xc2\x85 \xef\xbf\xbd",
-                           "\xf0\x9f\x98\x80"}) {
+  for (const char* good :
+       {"", "tab\tcr\rlf\n", "<&>", "\x7f\xc2\x85 \xef\xbf\xbd", "\xf0\x9f\x98\x80"}) {
     EXPECT_TRUE(IsXmlText(good)) << good;
   }
   for (const char* bad : {"\x01", "a\x1f", "\xef\xbf\xbe", "\xef\xbf\xbf", "\xc3"}) {

@@ -48,11 +48,13 @@ TEST(UuidTest, TextIsCheckedAndWrittenInUpperCase) {
   const std::optional<Uuid> uuid = ParseUuid("0a1b2c3d-4e5f-1061-c273-8495a6b7c8d9");
   ASSERT_TRUE(uuid.has_value());  // Any version and variant.
   EXPECT_EQ(UuidText(*uuid), "0A1B2C3D-4E5F-1061-C273-8495A6B7C8D9");
-  for (const char* bad : {"", "0A1B2C3D4E5F40618273" "8495A6B7C8D9",
-                          "{0A1B2C3D-4E5F-4061-8273-8495A6B7C8D9}",
-                          "0A1B2C3D-4E5F-4061-8273-8495A6B7C8D", "0A1B2C3D-4E5F-4061-8273-8495A6B7C8DG",
-                          "0A1B2C3D4-E5F-4061-8273-8495A6B7C8D9",
-                          "0A1B2C3D-4E5F-4061-8273-8495A6B7C8D9 "}) {
+  for (const char* bad :
+       {"",
+        "0A1B2C3D4E5F40618273"
+        "8495A6B7C8D9",
+        "{0A1B2C3D-4E5F-4061-8273-8495A6B7C8D9}", "0A1B2C3D-4E5F-4061-8273-8495A6B7C8D",
+        "0A1B2C3D-4E5F-4061-8273-8495A6B7C8DG", "0A1B2C3D4-E5F-4061-8273-8495A6B7C8D9",
+        "0A1B2C3D-4E5F-4061-8273-8495A6B7C8D9 "}) {
     EXPECT_EQ(ParseUuid(bad), std::nullopt) << bad;
   }
 }

@@ -180,9 +180,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options,
   if (o.dryRun && o.exportProfile) return CannotBeUsedWith("--dry-run", "--export-profile");
   if (o.dryRun && !change && !o.apply) return Needs("--dry-run", "a change or --apply");
   const ProfileOption profileOptions[] = {
-      {"--identifier", o.identifier.has_value()},     {"--uuid", o.uuid.has_value()},
-      {"--display-name", o.displayName.has_value()},  {"--organization", o.organization.has_value()},
-      {"--description", o.description.has_value()},   {"--removal-disallowed", o.removalDisallowed},
+      {"--identifier", o.identifier.has_value()},    {"--uuid", o.uuid.has_value()},
+      {"--display-name", o.displayName.has_value()}, {"--organization", o.organization.has_value()},
+      {"--description", o.description.has_value()},  {"--removal-disallowed", o.removalDisallowed},
   };
   for (const ProfileOption& option : profileOptions) {
     if (option.given && !o.exportProfile) return Needs(option.name, "--export-profile");

@@ -31,6 +31,8 @@ struct Options {
   std::optional<std::string> apply;       // --apply FILE ("-": standard input)
   std::optional<std::string> identifier;  // --identifier PREFIX
   std::optional<std::string> uuid;        // --uuid UUID, in upper case once read
+
+  // Texts of an exported profile.
   std::optional<std::string> displayName;   // --display-name NAME
   std::optional<std::string> organization;  // --organization NAME
   std::optional<std::string> description;   // --description TEXT
