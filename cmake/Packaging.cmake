@@ -4,10 +4,8 @@
 
 set(BRT_PACKAGE_MAINTAINER "brtconfig maintainers <maintainers@users.noreply.c-seed-a5946e4e.example>"
     CACHE STRING "Maintainer named in the packages (name <address>)")
-# The project has not stated a licence yet: this placeholder is what the packages say until
-# it does (replace it with the licence's SPDX name, e.g. -DBRT_PACKAGE_LICENSE=MIT).
-set(BRT_PACKAGE_LICENSE "LicenseRef-brtconfig-licence-not-yet-chosen"
-    CACHE STRING "Licence of brtconfig, as named in the packages")
+# The licence's SPDX name, as the packages' copyright file states it; LICENSE holds its text.
+set(BRT_PACKAGE_LICENSE Apache-2.0)
 
 set(CPACK_PACKAGE_NAME brtconfig)
 set(CPACK_PACKAGE_VENDOR "brtconfig maintainers")
@@ -20,18 +18,17 @@ set(CPACK_PACKAGE_DESCRIPTION
 files of the Teacher console, the tech console and the student agent. Run as root it
 handles the system-wide settings; run as the teacher, the teacher's own. Every change is
 checked against a fixed catalogue of settings before any file is touched, and files are
-replaced atomically.")
+replaced atomically. Released under the Apache License 2.0.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY brtconfig)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_GENERATOR "")
 
 # /usr/share/doc/brtconfig/copyright, where Debian keeps a package's licence; the macOS
-# installer shows the same text, from a copy with the .txt ending it expects.
+# installer shows the licence's whole text, from a copy with the .txt ending it expects.
 set(BRT_COPYRIGHT_FILE ${PROJECT_BINARY_DIR}/packaging/copyright)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in ${BRT_COPYRIGHT_FILE} @ONLY)
 install(FILES ${BRT_COPYRIGHT_FILE} DESTINATION ${CMAKE_INSTALL_DOCDIR})
-configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in
-               ${PROJECT_BINARY_DIR}/packaging/licence.txt @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/packaging/licence.txt COPYONLY)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_BINARY_DIR}/packaging/licence.txt)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/macos-readme.txt
                ${PROJECT_BINARY_DIR}/packaging/readme.txt @ONLY)

@@ -45,10 +45,11 @@ offers 'brtconfig enablechannelselect '
 offers 'brtconfig AlertOnUpdate true '
 # Options come before the key; the key and its value follow them.
 offers 'brtconfig --' --help --user --json --list --plist --apply --dry-run --export-profile \
-  --identifier --uuid
+  --identifier --display-name --organization --description --removal-disallowed --uuid
 offers 'brtconfig --apply ' FILES
 offers 'brtconfig --apply x.json '
 offers 'brtconfig --export-profile --uuid '
+offers 'brtconfig --export-profile --description '
 offers 'brtconfig --dry-run AlertOnUpdate ' true false
 offers 'brtconfig --user ' USERS
 offers 'brtconfig --user bob --json AlertOnUpdate '

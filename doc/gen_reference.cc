@@ -14,43 +14,13 @@
 #include <string>
 #include <string_view>
 
+#include "doc/catalogue_probe.h"
 #include "plist/value.h"
 #include "settings/plist_file_settings.h"
 #include "settings/setting.h"
 
 namespace brtconfig {
 namespace {
-
-// Far above any list the tool takes; stops the probe should validation take every length.
-constexpr size_t kListProbeLimit = 1024;
-
-bool Accepts(const Setting& setting, const SettingValue& value) {
-  return PListFileSettings::isValidValueForSetting(&value, setting.key);
-}
-
-bool HasType(const Setting& setting, const char* type) {
-  return std::string_view(setting.valueType) == type;
-}
-
-// The largest integer that a change may set. Asked of validation rather than read from
-// the table, because validation refuses 2147483647 for every integer setting, so the
-// stored maximum of Authorization is not what a user can set.
-int32_t LargestAccepted(const Setting& setting) {
-  int32_t largest = setting.maxValue;
-  if (largest > setting.minValue && !Accepts(setting, std::to_string(largest))) --largest;
-  return largest;
-}
-
-// The longest list of copies of `element` that validation takes for the setting. The list
-// limits live in validation alone, not in the table.
-size_t LongestAcceptedList(const Setting& setting, const char* element) {
-  plist::Array list;
-  while (list.size() < kListProbeLimit) {
-    list.emplace_back(element);
-    if (!Accepts(setting, plist::Value(list))) return list.size() - 1;
-  }
-  return list.size();
-}
 
 // Roff text for a hint: one sentence (or blank-separated phrase) per source line, as
 // man-pages(7) asks, with backslashes escaped and a leading control character disarmed.

@@ -15,10 +15,15 @@ cmake --install "$build" --prefix "$prefix/usr" >"$prefix/install.log" 2>&1 ||
 root=$prefix/usr
 
 for file in bin/brtconfig share/man/man1/brtconfig.1 \
-            share/bash-completion/completions/brtconfig share/zsh/site-functions/_brtconfig; do
+            share/bash-completion/completions/brtconfig share/zsh/site-functions/_brtconfig \
+            share/brtconfig/manifests/com.brellan.teacher-global.json \
+            share/brtconfig/manifests/com.brellan.teacher-teacher.plist \
+            share/brtconfig/manifests/com.brellan.student.settings.json; do
   [ -s "$root/$file" ] || fail "$file not installed"
 done
 [ -x "$root/bin/brtconfig" ] || fail "bin/brtconfig is not executable"
+manifests=$(ls "$root/share/brtconfig/manifests" 2>/dev/null | wc -l)
+[ "$manifests" -eq 6 ] || fail "share/brtconfig/manifests holds $manifests files, not 6"
 header=$("$root/bin/brtconfig" </dev/null 2>&1 | head -n 1)
 [ "$header" = "Teacher Configuration Utility" ] ||
   fail "the installed brtconfig prints '$header' instead of its usage text"

@@ -45,10 +45,21 @@ case $(field Depends) in *libstdc++*) fail "Depends names libstdc++, which is li
 contents=$(dpkg-deb -c "$deb")
 for file in ./usr/bin/brtconfig ./usr/share/man/man1/brtconfig.1 \
             ./usr/share/bash-completion/completions/brtconfig \
-            ./usr/share/zsh/vendor-completions/_brtconfig ./usr/share/doc/brtconfig/copyright; do
+            ./usr/share/zsh/vendor-completions/_brtconfig ./usr/share/doc/brtconfig/copyright \
+            ./usr/share/brtconfig/manifests/com.brellan.teacher-global.json \
+            ./usr/share/brtconfig/manifests/com.brellan.teacher-global.plist \
+            ./usr/share/brtconfig/manifests/com.brellan.teacher-teacher.json \
+            ./usr/share/brtconfig/manifests/com.brellan.teacher-teacher.plist \
+            ./usr/share/brtconfig/manifests/com.brellan.student.settings.json \
+            ./usr/share/brtconfig/manifests/com.brellan.student.settings.plist; do
   grep -q " $file\$" <<<"$contents" || fail "the package lacks $file"
 done
 tar -tzf "$tgz" | grep -q '/bin/brtconfig$' || fail "the .tar.gz lacks bin/brtconfig"
+tar -tzf "$tgz" | grep -q '/share/brtconfig/manifests/com.brellan.teacher-global.json$' ||
+  fail "the .tar.gz lacks the manifests"
+copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/brtconfig/copyright)
+grep -qx 'License: Apache-2.0' <<<"$copyright" || fail "the copyright file does not name Apache-2.0"
+grep -q 'Apache License, Version 2.0' <<<"$copyright" || fail "the copyright file lacks the licence text"
 
 echo "== install, use, remove"
 dpkg -i "$deb" >/dev/null

@@ -1,73 +1,26 @@
-// Configuration profiles and their UUIDs.
+// Configuration profiles and the content-named UUIDs that let a server tell a changed
+// profile from one it has installed.
 #include "settings/profile.h"
 
-#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <utility>
 
-#include "platform/platform.h"
+#include "plist/plist.h"
+#include "settings/uuid.h"
+#include "text/utf.h"
 
 namespace brtconfig {
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-// Where the hyphens of a UUID's text stand.
-constexpr size_t kHyphens[] = {8, 13, 18, 23};
-constexpr size_t kUuidLength = 36;
+constexpr std::string_view kPayloadEnding = ".preferences";
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool IsHyphenPlace(size_t i) {
-  for (const size_t place : kHyphens) {
-    if (i == place) return true;
-  }
-  return false;
-}
-
-// The 16 bytes of a UUID's text; false when it is none.
-bool UuidBytes(std::string_view text, unsigned char (&bytes)[16]) {
-  if (text.size() != kUuidLength) return false;
-  size_t n = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (IsHyphenPlace(i)) {
-      if (text[i] != '-') return false;
-      continue;
-    }
-    const int digit = HexValue(text[i]);
-    if (digit < 0) return false;
-    bytes[n / 2] = static_cast<unsigned char>(n % 2 ? (bytes[n / 2] | digit) : digit << 4);
-    ++n;
-  }
-  return true;
-}
-
-std::string UuidText(const unsigned char (&bytes)[16]) {
-  std::string text;
-  text.reserve(kUuidLength);
-  for (size_t i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
-    text += kHexDigits[bytes[i] >> 4];
-    text += kHexDigits[bytes[i] & 15];
-  }
-  return text;
-}
-
-// SplitMix64's output function: a bijection of 64-bit words in which every input bit
-// changes about half of the output bits.
-uint64_t Mix(uint64_t z) {
-  z += 0x9E3779B97F4A7C15u;
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-  return z ^ (z >> 31);
-}
-
+const char* SideName(int8_t side) { return side == UserSetting ? "teacher" : "global"; }
 const char* ScopeName(int8_t side) { return side == UserSetting ? "User" : "System"; }
+
+bool IsIdentifierCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
 
 plist::Value DictionaryOf(std::initializer_list<std::pair<const char*, plist::Value>> entries) {
   plist::Dictionary dictionary;
@@ -82,14 +35,93 @@ plist::Value ArrayOf(plist::Value value) {
   return plist::Value(std::move(array));
 }
 
-}  // namespace
-
-std::string DefaultProfileIdentifier(int8_t side) {
-  return side == UserSetting ? "com.brellan.brtconfig.teacher" : "com.brellan.brtconfig.global";
+bool CarriesAll(const plist::Value& value) {
+  if (value.isString()) return IsXmlText(value.string());
+  if (value.isArray()) {
+    for (const plist::Value& element : value.array()) {
+      if (!CarriesAll(element)) return false;
+    }
+  }
+  return true;
 }
 
-std::string ProfileDisplayName(int8_t side) {
-  return side == UserSetting ? "brtconfig: teacher settings" : "brtconfig: global settings";
+// The whole profile with the two UUIDs given.
+plist::Value Assemble(const ProfileRequest& request, const std::string& identifier,
+                      const std::string& uuid, const std::string& payloadUuid) {
+  plist::Dictionary domains;
+  domains.reserve(request.domains.size());
+  for (const ProfileDomain& domain : request.domains) {
+    domains.set(
+        domain.domain,
+        DictionaryOf({{"Forced", ArrayOf(DictionaryOf({{"mcx_preference_settings",
+                                                        plist::Value(domain.settings)}}))}}));
+  }
+  // Keys in the order the XML writer lists them (by UTF-16 code units), so that the
+  // binary form, which keeps the order built, reads the same.
+  plist::Value payload = DictionaryOf({
+      {"PayloadContent", plist::Value(std::move(domains))},
+      {"PayloadIdentifier", plist::Value(identifier + std::string(kPayloadEnding))},
+      {"PayloadType", plist::Value("com.apple.ManagedClient.preferences")},
+      {"PayloadUUID", plist::Value(payloadUuid)},
+      {"PayloadVersion", plist::Value::fromInteger(1)},
+  });
+  plist::Dictionary profile;
+  profile.append("PayloadContent", ArrayOf(std::move(payload)));
+  if (request.description) profile.append("PayloadDescription", *request.description);
+  profile.append("PayloadDisplayName",
+                 request.displayName.value_or(std::string("brtconfig: ") + SideName(request.side) +
+                                              " settings (" + identifier + ")"));
+  profile.append("PayloadIdentifier", identifier);
+  if (request.organization) profile.append("PayloadOrganization", *request.organization);
+  if (request.removalDisallowed) profile.append("PayloadRemovalDisallowed", true);
+  profile.append("PayloadScope", ScopeName(request.side));
+  profile.append("PayloadType", "Configuration");
+  profile.append("PayloadUUID", uuid);
+  profile.append("PayloadVersion", plist::Value::fromInteger(1));
+  return plist::Value(std::move(profile));
+}
+
+}  // namespace
+
+std::string ProfileIdentifier(std::string_view prefix, int8_t side) {
+  return std::string(prefix) + "." + SideName(side);
+}
+
+bool IsUsableIdentifierPrefix(std::string_view prefix) {
+  if (prefix.size() > kMaxIdentifierPrefixLength) return false;
+  size_t parts = 1;
+  size_t partLength = 0;
+  for (const char c : prefix) {
+    if (c == '.') {
+      if (partLength == 0) return false;
+      ++parts;
+      partLength = 0;
+    } else if (IsIdentifierCharacter(c)) {
+      ++partLength;
+    } else {
+      return false;
+    }
+  }
+  return parts >= 2 && partLength > 0;
+}
+
+bool IsXmlText(std::string_view text) {
+  if (!text::IsValidUtf8(text)) return false;
+  for (size_t pos = 0; pos < text.size();) {
+    const char32_t cp = text::DecodeUtf8(text, &pos);
+    if (cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') return false;
+    if (cp == 0xFFFE || cp == 0xFFFF) return false;
+  }
+  return true;
+}
+
+std::optional<std::string> SettingXmlCannotCarry(const std::vector<ProfileDomain>& domains) {
+  for (const ProfileDomain& domain : domains) {
+    for (size_t i = 0; i < domain.settings.size(); ++i) {
+      if (!CarriesAll(domain.settings.valueAt(i))) return std::string(domain.settings.keyAt(i));
+    }
+  }
+  return std::nullopt;
 }
 
 std::string PreferenceDomainOfFile(std::string_view path) {
@@ -103,69 +135,34 @@ std::string PreferenceDomainOfFile(std::string_view path) {
 }
 
 plist::Value MakeProfile(const ProfileRequest& request) {
-  plist::Dictionary domains;
-  domains.reserve(request.domains.size());
-  for (const ProfileDomain& domain : request.domains) {
-    domains.set(domain.domain,
-                DictionaryOf({{"Forced", ArrayOf(DictionaryOf({{"mcx_preference_settings",
-                                                            plist::Value(domain.settings)}}))}}));
+  const std::string identifier = ProfileIdentifier(request.identifierPrefix, request.side);
+  // The names are the identifiers and the profile without UUIDs; the two identifiers
+  // differ, and so do the two UUIDs.
+  std::string content;
+  plist::WriteXml(Assemble(request, identifier, "", ""), &content, nullptr);
+  const Uuid space = NameBasedUuid(kDnsNamespace, "brtconfig.brellan.com");
+  const std::string payloadUuid =
+      UuidText(NameBasedUuid(space, identifier + std::string(kPayloadEnding) + "\n" + content));
+  const std::string uuid =
+      request.uuid.value_or(UuidText(NameBasedUuid(space, identifier + "\n" + content)));
+  return Assemble(request, identifier, uuid, payloadUuid);
+}
+
+bool ProfileXml(const plist::Value& profile, std::string* xml) {
+  std::string raw;
+  if (!plist::WriteXml(profile, &raw, nullptr)) return false;
+  // The writer lays out markup with line feeds and tabs only, so every carriage return
+  // in its output lies inside the text of a value.
+  xml->clear();
+  xml->reserve(raw.size());
+  for (const char c : raw) {
+    if (c == '\r') {
+      xml->append("&#13;");
+    } else {
+      xml->push_back(c);
+    }
   }
-  // Keys in the order the XML writer lists them (by UTF-16 code units), so that the
-  // binary form, which keeps the order built, reads the same.
-  plist::Value payload = DictionaryOf({
-      {"PayloadContent", plist::Value(std::move(domains))},
-      {"PayloadIdentifier", plist::Value(request.identifier + ".preferences")},
-      {"PayloadType", plist::Value("com.apple.ManagedClient.preferences")},
-      {"PayloadUUID", plist::Value(request.payloadUuid)},
-      {"PayloadVersion", plist::Value::fromInteger(1)},
-  });
-  return DictionaryOf({
-      {"PayloadContent", ArrayOf(std::move(payload))},
-      {"PayloadDisplayName", plist::Value(request.displayName)},
-      {"PayloadIdentifier", plist::Value(request.identifier)},
-      {"PayloadScope", plist::Value(ScopeName(request.side))},
-      {"PayloadType", plist::Value("Configuration")},
-      {"PayloadUUID", plist::Value(request.uuid)},
-      {"PayloadVersion", plist::Value::fromInteger(1)},
-  });
-}
-
-std::string FormatUuidV4(const unsigned char (&bytes)[16]) {
-  unsigned char uuid[16];
-  for (size_t i = 0; i < 16; ++i) uuid[i] = bytes[i];
-  uuid[6] = static_cast<unsigned char>((uuid[6] & 0x0F) | 0x40);  // Version 4.
-  uuid[8] = static_cast<unsigned char>((uuid[8] & 0x3F) | 0x80);  // Variant 10xx.
-  return UuidText(uuid);
-}
-
-std::optional<std::string> RandomUuid(Platform* platform, std::string* error) {
-  unsigned char bytes[16];
-  if (!platform->randomBytes(bytes, sizeof bytes, error)) return std::nullopt;
-  return FormatUuidV4(bytes);
-}
-
-std::optional<std::string> NormalizeUuid(std::string_view text) {
-  unsigned char bytes[16];
-  if (!UuidBytes(text, bytes)) return std::nullopt;
-  return UuidText(bytes);
-}
-
-std::string DerivePayloadUuid(std::string_view uuid) {
-  unsigned char bytes[16];
-  if (!UuidBytes(uuid, bytes)) return std::string();
-  uint64_t high = 0, low = 0;
-  for (size_t i = 0; i < 8; ++i) {
-    high = high << 8 | bytes[i];
-    low = low << 8 | bytes[8 + i];
-  }
-  // Each half of the result depends on every bit of both halves of the input.
-  const uint64_t a = Mix(high ^ Mix(low));
-  const uint64_t b = Mix(low ^ Mix(a));
-  for (size_t i = 0; i < 8; ++i) {
-    bytes[i] = static_cast<unsigned char>(a >> (56 - 8 * i));
-    bytes[8 + i] = static_cast<unsigned char>(b >> (56 - 8 * i));
-  }
-  return FormatUuidV4(bytes);
+  return true;
 }
 
 }  // namespace brtconfig

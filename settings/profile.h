@@ -1,8 +1,8 @@
-// Configuration profiles that enforce settings through managed preferences, and the
-// UUIDs that name them.
+// Configuration profiles that enforce settings through managed preferences.
 #ifndef BRTCONFIG_SETTINGS_PROFILE_H_
 #define BRTCONFIG_SETTINGS_PROFILE_H_
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,8 +13,6 @@
 
 namespace brtconfig {
 
-class Platform;
-
 // The settings a profile forces in one preference domain, such as "com.brellan.teacher":
 // each key with its value typed as the tool stores it.
 struct ProfileDomain {
@@ -22,24 +20,45 @@ struct ProfileDomain {
   plist::Dictionary settings;
 };
 
+// The identifier prefix a profile has unless the user names one.
+inline constexpr char kDefaultIdentifierPrefix[] = "com.brellan.brtconfig";
+// The longest identifier a profile or payload may have, and so the longest prefix: one
+// that leaves room for the longest ending appended to it, ".teacher.preferences".
+inline constexpr size_t kMaxIdentifierLength = 255;
+inline constexpr size_t kMaxIdentifierPrefixLength =
+    kMaxIdentifierLength - (sizeof ".teacher.preferences" - 1);
+
 struct ProfileRequest {
   // GlobalSetting gives PayloadScope "System", UserSetting gives "User".
   int8_t side = GlobalSetting;
-  // The profile's PayloadIdentifier; the preferences payload's is this + ".preferences".
-  std::string identifier;
-  std::string displayName;
-  // PayloadUUID of the profile and of its preferences payload, as they are written.
-  std::string uuid;
-  std::string payloadUuid;
+  // REQUIRES: IsUsableIdentifierPrefix. The profile's PayloadIdentifier is the prefix and
+  // the side, its payload's that and ".preferences".
+  std::string identifierPrefix = kDefaultIdentifierPrefix;
+  // Nothing gives the default name, which names the side and the identifier.
+  std::optional<std::string> displayName;
+  std::optional<std::string> organization;
+  std::optional<std::string> description;
+  bool removalDisallowed = false;
+  // PayloadUUID of the profile as given (upper case); nothing makes it follow the
+  // content, as the payload's always does.
+  std::optional<std::string> uuid;
   // In the order they are to be listed (the XML writer sorts keys anyway).
   std::vector<ProfileDomain> domains;
 };
 
-// The identifier a profile of `side` has unless the user names one:
-// "com.brellan.brtconfig.global" or "com.brellan.brtconfig.teacher".
-std::string DefaultProfileIdentifier(int8_t side);
-// "brtconfig: global settings" or "brtconfig: teacher settings".
-std::string ProfileDisplayName(int8_t side);
+// The identifier of the profile of `side` with the prefix: "PREFIX.global" or
+// "PREFIX.teacher".
+std::string ProfileIdentifier(std::string_view prefix, int8_t side);
+// True for a reverse-DNS prefix: ASCII letters, digits and hyphens in at least two parts
+// separated by single dots, short enough that every identifier made from it keeps to
+// kMaxIdentifierLength.
+bool IsUsableIdentifierPrefix(std::string_view prefix);
+// True when XML 1.0 can carry `text` exactly: well-formed UTF-8 with no control
+// character other than tab, line feed and carriage return, and neither U+FFFE nor U+FFFF.
+bool IsXmlText(std::string_view text);
+// The first setting among `domains` holding a text (alone or in a list) that XML 1.0
+// cannot carry, or nothing.
+std::optional<std::string> SettingXmlCannotCarry(const std::vector<ProfileDomain>& domains);
 // The preference domain of a preference file: its name without folder and ".plist".
 std::string PreferenceDomainOfFile(std::string_view path);
 
@@ -48,36 +67,25 @@ std::string PreferenceDomainOfFile(std::string_view path);
 //       PayloadContent      { DOMAIN: { Forced: [ { mcx_preference_settings: {KEY: value} } ] } }
 //       PayloadIdentifier   IDENTIFIER.preferences
 //       PayloadType         com.apple.ManagedClient.preferences
-//       PayloadUUID         PAYLOAD-UUID
+//       PayloadUUID         name-based, from the payload identifier and the content
 //       PayloadVersion      1 } ]
+//   PayloadDescription  DESCRIPTION (when given)
 //   PayloadDisplayName  DISPLAY NAME
 //   PayloadIdentifier   IDENTIFIER
+//   PayloadOrganization ORGANIZATION (when given)
+//   PayloadRemovalDisallowed true (when asked for)
 //   PayloadScope        System | User
 //   PayloadType         Configuration
-//   PayloadUUID         UUID
+//   PayloadUUID         the given UUID, or name-based from the identifier and the content
 //   PayloadVersion      1
+// The content that names a UUID is the whole profile with both UUIDs left empty, so
+// that the same request always gives the same profile and any change new UUIDs.
 plist::Value MakeProfile(const ProfileRequest& request);
 
-// ---- UUIDs: "8-4-4-4-12" upper-case hexadecimal, as the platform writes them. ----
-
-// The version-4 UUID made of 16 random bytes; the version and variant bits of `bytes`
-// are overwritten.
-std::string FormatUuidV4(const unsigned char (&bytes)[16]);
-
-// A fresh version-4 UUID from the platform's random source; nothing, with `*error` set,
-// when the source fails.
-std::optional<std::string> RandomUuid(Platform* platform, std::string* error);
-
-// `text` as a UUID of any version, in upper case, when it is 32 hexadecimal digits of
-// either case grouped 8-4-4-4-12 by hyphens; nothing otherwise.
-std::optional<std::string> NormalizeUuid(std::string_view text);
-
-// The preferences payload's UUID for a profile whose UUID is `uuid` (as NormalizeUuid
-// takes it): a version-4 UUID whose other bits are a fixed scrambling of all 128 bits of
-// `uuid`, so that the same profile UUID always gives the same payload UUID, and two
-// profile UUIDs (or a profile's and its payload's) differ as random ones do. "" when
-// `uuid` is no UUID.
-std::string DerivePayloadUuid(std::string_view uuid);
+// The profile as an XML property list, with each carriage return as a character
+// reference, which every XML parser keeps where it turns a raw one into a line feed.
+// False when the writer refuses a value (text that is not UTF-8).
+bool ProfileXml(const plist::Value& profile, std::string* xml);
 
 }  // namespace brtconfig
 

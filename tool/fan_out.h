@@ -8,27 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/preference_files.h"
 #include "settings/setting.h"
 #include "tool/run.h"
 
 namespace brtconfig {
 
 class PListFileSettings;
-
-// The names of the teacher-side preference files, in the order they are handled and
-// printed from.
-inline constexpr const char* kTeacherFileNames[] = {
-    "com.brellan.teacher.plist",
-    "com.tovrika.teacher.plist",
-    "com.brellan.techconsole.plist",
-    "com.tovrika.techconsole.plist",
-};
-
-// The names of the student settings file, the first preferred when both exist.
-inline constexpr const char* kStudentFileNames[] = {
-    "com.brellan.student.settings.plist",
-    "com.tovrika.student.settings.plist",
-};
 
 // The teacher-side preference files that exist for the run, in their fixed order: the
 // four candidate names in the run's preferences folder. May be empty.

@@ -5,7 +5,6 @@
 
 #include "plist/value.h"
 #include "settings/plist_file_settings.h"
-#include "settings/profile.h"
 #include "text/unicode_class.h"
 #include "text/utf.h"
 #include "tool/apply.h"
@@ -78,10 +77,6 @@ int RunWithOptions(const std::vector<std::string>& args, Run run) {
     run.userName = account->name;
   }
 
-  if (run.options.uuid && !NormalizeUuid(*run.options.uuid)) {
-    fprintf(stderr, "%s is not a valid UUID.\n", ShownText(*run.options.uuid, run).c_str());
-    return 1;
-  }
   // The changes of --apply, or of the key and values; the input is read as the caller.
   std::optional<std::vector<Change>> changes;
   if (run.options.apply) {
@@ -204,9 +199,15 @@ void OptionsUsage() {
       "\t                              change, and change nothing.\n"
       "\t--export-profile              Print a configuration profile that enforces the\n"
       "\t                              settings of this side (with --apply, those of\n"
-      "\t                              FILE).\n"
-      "\t--identifier PREFIX           The profile's identifier (--export-profile).\n"
-      "\t--uuid UUID                   The profile's UUID (--export-profile).\n"
+      "\t                              FILE); the options below shape it.\n"
+      "\t--identifier PREFIX           The identifier's reverse-DNS prefix, to which\n"
+      "\t                              .global or .teacher is added.\n"
+      "\t--display-name NAME           The name shown for the profile.\n"
+      "\t--organization NAME           The organization shown with it.\n"
+      "\t--description TEXT            What the profile is for, shown with it.\n"
+      "\t--removal-disallowed          A profile that its user cannot remove.\n"
+      "\t--uuid UUID                   A fixed UUID for the profile (by default it\n"
+      "\t                              follows the identifier and the settings).\n"
       "\nWhen a configuration profile forces a setting, a change is still made and a\n"
       "warning names the profile's value, which takes precedence.\n");
 }

@@ -325,13 +325,21 @@ int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run
   plist::Value typedValues = typed.document->root().toValue();
   const plist::Dictionary& settings = typedValues.dictionary();
 
+  if (settings.empty()) {
+    // An empty profile would take away what an earlier one of its identifier forced.
+    fprintf(stderr, "Nothing to export: the profile would force no setting.\n");
+    return 1;
+  }
+
   ProfileRequest request;
   request.side = side;
-  request.identifier = run.options.identifier.value_or(DefaultProfileIdentifier(side));
-  request.displayName = ProfileDisplayName(side);
-  // A domain is listed only with something to force.
+  request.identifierPrefix = run.options.identifier.value_or(kDefaultIdentifierPrefix);
+  request.displayName = run.options.displayName;
+  request.organization = run.options.organization;
+  request.description = run.options.description;
+  request.removalDisallowed = run.options.removalDisallowed;
+  request.uuid = run.options.uuid;
   for (const char* name : kTeacherFileNames) {
-    if (settings.empty()) break;
     request.domains.push_back({PreferenceDomainOfFile(name), settings});
   }
   plist::Dictionary studentSettings;
@@ -341,32 +349,24 @@ int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run
       studentSettings.append(key, settings.valueAt(i));
     }
   }
+  // A domain is listed only with something to force.
   if (!studentSettings.empty()) {
     for (const char* name : kStudentFileNames) {
       request.domains.push_back({PreferenceDomainOfFile(name), studentSettings});
     }
   }
 
-  std::string error;
-  if (run.options.uuid) {
-    // Checked when the options were read.
-    request.uuid = *NormalizeUuid(*run.options.uuid);
-    request.payloadUuid = DerivePayloadUuid(request.uuid);
-  } else {
-    std::optional<std::string> uuid = RandomUuid(run.platform, &error);
-    std::optional<std::string> payloadUuid;
-    if (uuid) payloadUuid = RandomUuid(run.platform, &error);
-    if (!payloadUuid) {
-      fprintf(stderr, "Unable to make a UUID: %s\n", error.c_str());
-      return 1;
-    }
-    request.uuid = *uuid;
-    request.payloadUuid = *payloadUuid;
+  if (const std::optional<std::string> key = SettingXmlCannotCarry(request.domains)) {
+    fprintf(stderr, "The value of %s holds a character that a profile cannot carry.\n",
+            key->c_str());
+    return 1;
   }
-  if (!PrintXml(MakeProfile(request))) {
+  std::string xml;
+  if (!ProfileXml(MakeProfile(request), &xml)) {
     fprintf(stderr, "Unable to write the profile.\n");
     return 1;
   }
+  fwrite(xml.data(), 1, xml.size(), stdout);
   return files.ok ? 0 : 1;
 }
 

@@ -29,9 +29,10 @@ int ListSettings(const ManagedPreferences& managed, const Run& run);
 // Prints a configuration profile, an XML property list, that forces the settings of the
 // run's side: the changes of --apply (`fromApply`), or else the values of the first
 // teacher-side file that validation accepts. Each teacher-side domain gets every
-// setting, the student settings domains the ones that concern students. Identifier from
-// --identifier, UUID from --uuid (which the caller has checked) or random. Returns the
-// exit status: 1 when a teacher-side file could not be read or no UUID could be made.
+// setting, the student settings domains the ones that concern students. Identifier,
+// names and UUID from the profile options (checked when they were read). Returns the
+// exit status: 1, with nothing printed, when there is nothing to force or a value that
+// XML cannot carry; 1 also when a teacher-side file could not be read.
 int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run& run);
 
 }  // namespace brtconfig

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "settings/profile.h"
+#include "settings/uuid.h"
 #include "text/escape.h"
 
 #ifndef BRT_SYSTEM_PREFS_DIR
@@ -23,13 +25,17 @@ struct OptionWithValue {
   const char* name;
   const char* value;
   std::optional<std::string> Options::*field;
+  bool profileText;  // The value is written into a profile as it is.
 };
 
 constexpr OptionWithValue kOptionsWithValue[] = {
-    {"--user", "a user name", &Options::user},
-    {"--apply", "a file name (- for standard input)", &Options::apply},
-    {"--identifier", "an identifier", &Options::identifier},
-    {"--uuid", "a UUID", &Options::uuid},
+    {"--user", "a user name", &Options::user, false},
+    {"--apply", "a file name (- for standard input)", &Options::apply, false},
+    {"--identifier", "an identifier", &Options::identifier, false},
+    {"--uuid", "a UUID", &Options::uuid, false},
+    {"--display-name", "a name", &Options::displayName, true},
+    {"--organization", "a name", &Options::organization, true},
+    {"--description", "a text", &Options::description, true},
 };
 
 struct Flag {
@@ -41,6 +47,13 @@ constexpr Flag kFlags[] = {
     {"--help", &Options::help},      {"--json", &Options::json},
     {"--list", &Options::list},      {"--plist", &Options::plist},
     {"--dry-run", &Options::dryRun}, {"--export-profile", &Options::exportProfile},
+    {"--removal-disallowed", &Options::removalDisallowed},
+};
+
+// The options that shape an exported profile, which mean nothing without one.
+struct ProfileOption {
+  const char* name;
+  bool given;
 };
 
 // Refusals of options that cannot go together, in the form "%s needs %s." or
@@ -53,6 +66,36 @@ bool Needs(const char* option, const char* what) {
 bool CannotBeUsedWith(const char* option, const char* what) {
   fprintf(stderr, "%s cannot be used with %s.\n", option, what);
   return false;
+}
+
+// Checks the values of the profile options and puts the UUID in the form a profile
+// carries; prints the refusal.
+bool CheckProfileOptions(Options* o) {
+  if (o->identifier && !IsUsableIdentifierPrefix(*o->identifier)) {
+    fprintf(stderr,
+            "--identifier needs a reverse-DNS prefix such as org.example.lab: letters, digits "
+            "and hyphens, in two or more parts joined by dots, at most %zu characters.\n",
+            kMaxIdentifierPrefixLength);
+    return false;
+  }
+  if (o->uuid) {
+    const std::optional<Uuid> uuid = ParseUuid(*o->uuid);
+    if (!uuid) {
+      fprintf(stderr, "%s is not a valid UUID.\n", text::Escaped(*o->uuid).c_str());
+      return false;
+    }
+    o->uuid = UuidText(*uuid);
+  }
+  for (const OptionWithValue& option : kOptionsWithValue) {
+    const std::optional<std::string>& text = o->*option.field;
+    if (!option.profileText || !text) continue;
+    if (text->empty()) return Needs(option.name, option.value);
+    if (!IsXmlText(*text)) {
+      fprintf(stderr, "%s holds a character that a profile cannot carry.\n", option.name);
+      return false;
+    }
+  }
+  return true;
 }
 
 // The first option given, for a message about the run as a whole.
@@ -142,13 +185,19 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options,
   if (o.plist && !o.list) return Needs("--plist", "--list");
   if (o.dryRun && o.exportProfile) return CannotBeUsedWith("--dry-run", "--export-profile");
   if (o.dryRun && !change && !o.apply) return Needs("--dry-run", "a change or --apply");
-  if (o.identifier && !o.exportProfile) return Needs("--identifier", "--export-profile");
-  if (o.uuid && !o.exportProfile) return Needs("--uuid", "--export-profile");
+  const ProfileOption profileOptions[] = {
+      {"--identifier", o.identifier.has_value()},    {"--uuid", o.uuid.has_value()},
+      {"--display-name", o.displayName.has_value()}, {"--organization", o.organization.has_value()},
+      {"--description", o.description.has_value()},  {"--removal-disallowed", o.removalDisallowed},
+  };
+  for (const ProfileOption& option : profileOptions) {
+    if (option.given && !o.exportProfile) return Needs(option.name, "--export-profile");
+  }
   if (o.json && !hasKey && !o.list) return Needs("--json", "a setting or --list");
   if (!hasKey && !o.list && !o.apply && !o.exportProfile) {
     return Needs(FirstOption(args), "a setting, --list, --apply or --export-profile");
   }
-  return true;
+  return CheckProfileOptions(options);
 }
 
 }  // namespace brtconfig

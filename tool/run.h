@@ -27,10 +27,16 @@ struct Options {
   bool plist = false;                     // --plist (with --list)
   bool dryRun = false;                    // --dry-run
   bool exportProfile = false;             // --export-profile
+  bool removalDisallowed = false;         // --removal-disallowed
   std::optional<std::string> user;        // --user NAME
   std::optional<std::string> apply;       // --apply FILE ("-": standard input)
   std::optional<std::string> identifier;  // --identifier PREFIX
-  std::optional<std::string> uuid;        // --uuid UUID
+  std::optional<std::string> uuid;        // --uuid UUID, in upper case once read
+
+  // Texts of an exported profile.
+  std::optional<std::string> displayName;   // --display-name NAME
+  std::optional<std::string> organization;  // --organization NAME
+  std::optional<std::string> description;   // --description TEXT
 };
 
 struct Run {
@@ -81,7 +87,8 @@ bool IsOption(const std::string& argument);
 // Reads the options at the front of `args` (entry 0 the program's name) into `*options`
 // and the arguments after them (key and values) into `*rest`. Prints one line on
 // standard error and answers false for an unknown option, an option given twice, one
-// without its value, or options that cannot go together.
+// without its value, options that cannot go together, or a profile option whose value
+// a profile cannot take.
 bool ParseOptions(const std::vector<std::string>& args, Options* options,
                   std::vector<std::string>* rest);
 

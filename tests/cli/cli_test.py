@@ -1162,7 +1162,7 @@ class FleetRuns(Session):
             self.assertEqual(self.assert_stored(fresh, reference), reference)
 
     def test_exported_profile_enforces_the_settings_in_every_domain(self):
-        uuid_re = re.compile(r"^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-"
+        uuid_re = re.compile(r"^[0-9A-F]{8}-[0-9A-F]{4}-5[0-9A-F]{3}-[89AB][0-9A-F]{3}-"
                              r"[0-9A-F]{12}$")
         path = self.input_file("in.json", json.dumps(self.SETTINGS).encode())
         given = "12345678-90ab-4cde-8f01-234567890abc"
@@ -1170,21 +1170,20 @@ class FleetRuns(Session):
                              "--identifier", "org.school.lab") for _ in range(2)]
         self.assertEqual(runs[0], runs[1])  # The same options give the same bytes.
         self.assert_status(runs[0], 0)
+        self.assertTrue(runs[0].stdout.startswith(b"<?xml"))
         relaid = subprocess.run([ARGS.plist_tool, "convert", "xml"], input=runs[0].stdout,
                                 stdout=subprocess.PIPE, check=True)
         self.assertEqual(relaid.stdout, runs[0].stdout, "not laid out as the project writes")
         profile = plistlib.loads(runs[0].stdout)
         self.assertEqual({k: v for k, v in profile.items() if k != "PayloadContent"}, {
             "PayloadType": "Configuration", "PayloadVersion": 1, "PayloadUUID": given.upper(),
-            "PayloadIdentifier": "org.school.lab", "PayloadScope": "System",
-            "PayloadDisplayName": profile["PayloadDisplayName"]})
-        self.assertIsInstance(profile["PayloadDisplayName"], str)
+            "PayloadIdentifier": "org.school.lab.global", "PayloadScope": "System",
+            "PayloadDisplayName": "brtconfig: global settings (org.school.lab.global)"})
         [payload] = profile["PayloadContent"]
         self.assertEqual(payload["PayloadType"], "com.apple.ManagedClient.preferences")
-        self.assertEqual(payload["PayloadIdentifier"], "org.school.lab.preferences")
+        self.assertEqual(payload["PayloadIdentifier"], "org.school.lab.global.preferences")
         self.assertEqual(payload["PayloadVersion"], 1)
         self.assertRegex(payload["PayloadUUID"], uuid_re)
-        self.assertNotEqual(payload["PayloadUUID"], given.upper())
         students = {"StealthMode": 1, "ClassroomServerAddress": "10.1.1.1:8080"}
         expected = {TEACHER: self.SETTINGS, OLD_TEACHER: self.SETTINGS,
                     CONSOLE: self.SETTINGS, OLD_CONSOLE: self.SETTINGS,
@@ -1195,18 +1194,74 @@ class FleetRuns(Session):
         for value in payload["PayloadContent"][TEACHER[:-6]]["Forced"][0][
                 "mcx_preference_settings"].values():
             self.assertIn(type(value), (bool, int, str))
-        # From the teacher's own settings: scope User, random UUIDs that differ per run.
+
+        # From the teacher's own settings with the same prefix: another identifier, name
+        # and scope; the same settings give the same bytes, changed ones new UUIDs.
         self.make_prefs(self.user_file(TEACHER), {"thumbnailDelay": 2000, "logLevel": 9})
-        teacher = [plistlib.loads(self.as_user("--export-profile").stdout) for _ in range(2)]
-        self.assertEqual(teacher[0]["PayloadScope"], "User")
-        self.assertEqual(teacher[0]["PayloadIdentifier"], "com.brellan.brtconfig.teacher")
-        self.assertEqual(teacher[0]["PayloadContent"][0]["PayloadContent"][TEACHER[:-6]],
+        options = ("--export-profile", "--identifier", "org.school.lab")
+        teacher = [self.as_user(*options) for _ in range(2)]
+        self.assertEqual(teacher[0], teacher[1])
+        self.assert_status(teacher[0], 0)
+        first = plistlib.loads(teacher[0].stdout)
+        self.assertEqual((first["PayloadScope"], first["PayloadIdentifier"],
+                          first["PayloadDisplayName"]),
+                         ("User", "org.school.lab.teacher",
+                          "brtconfig: teacher settings (org.school.lab.teacher)"))
+        self.assertEqual(first["PayloadContent"][0]["PayloadContent"][TEACHER[:-6]],
                          {"Forced": [{"mcx_preference_settings": {"thumbnailDelay": 2000}}]})
-        uuids = [p["PayloadUUID"] for p in teacher] + [
-            p["PayloadContent"][0]["PayloadUUID"] for p in teacher]
-        for uuid in uuids:
+        self.make_prefs(self.user_file(TEACHER), {"thumbnailDelay": 2001})
+        changed = plistlib.loads(self.as_user(*options).stdout)
+        uuids = [p["PayloadUUID"] for p in (first, changed, profile)] + [
+            p["PayloadContent"][0]["PayloadUUID"] for p in (first, changed, profile)]
+        for uuid in uuids[:2] + uuids[3:]:
             self.assertRegex(uuid, uuid_re)
-        self.assertEqual(len(set(uuids)), 4)
+        self.assertEqual(len(set(uuids)), 6)
+
+    def test_exported_profile_carries_every_text_exactly_or_refuses(self):
+        text = "line one\r\nline\ttwo <b>&amp; \u00e9\r"
+        path = self.input_file("in.json", json.dumps(
+            {"ClassroomServerAddress": text, "AllowAudio": 1}).encode())
+        run = self.as_root("--export-profile", "--apply", path, "--display-name", text,
+                           "--organization", "Lab & <Co>", "--description", "a\tb\rc",
+                           "--removal-disallowed")
+        self.assert_stderr(run, "")
+        self.assert_status(run, 0)
+        self.assertNotIn(b"\r", run.stdout)
+        profile = plistlib.loads(run.stdout)
+        self.assertEqual((profile["PayloadDisplayName"], profile["PayloadOrganization"],
+                          profile["PayloadDescription"], profile["PayloadRemovalDisallowed"]),
+                         (text, "Lab & <Co>", "a\tb\rc", True))
+        for domain in profile["PayloadContent"][0]["PayloadContent"].values():
+            self.assertEqual(domain["Forced"][0]["mcx_preference_settings"][
+                "ClassroomServerAddress"], text)
+
+        # One line and nothing printed for what a profile cannot be made of.
+        empty = self.input_file("empty.json", b"{}")
+        identifier = ("--identifier needs a reverse-DNS prefix such as org.example.lab: "
+                      "letters, digits and hyphens, in two or more parts joined by dots, "
+                      "at most 235 characters.\n")
+        for args, message in [
+            (("--apply", empty), "Nothing to export: the profile would force no setting.\n"),
+            ((), "Nothing to export: the profile would force no setting.\n"),
+            (("--apply", path, "--identifier", ""), identifier),
+            (("--apply", path, "--identifier", "org.lab\x01"), identifier),
+            (("--apply", path, "--identifier", "lab"), identifier),
+            (("--apply", path, "--identifier", "org." + "a" * 232), identifier),
+            (("--apply", path, "--display-name", "a\x0bb"),
+             "--display-name holds a character that a profile cannot carry.\n"),
+            (("--apply", path, "--description", ""), "--description needs a text.\n"),
+            (("--apply", self.input_file("bad.json", json.dumps(
+                {"CleverURL": "http://x/\uffff"}).encode())),
+             "The value of CleverURL holds a character that a profile cannot carry.\n"),
+        ]:
+            self.assert_refused(self.as_root("--export-profile", *args), message)
+        self.assert_refused(self.as_root("--organization", "x", "AllowAudio"),
+                            "--organization needs --export-profile.\n")
+        # The longest prefix: a teacher profile's payload identifier would be 255 long.
+        run = self.as_root("--export-profile", "--apply", path, "--identifier", "org." + "a" * 231)
+        self.assert_status(run, 0)
+        self.assertEqual(len(plistlib.loads(run.stdout)["PayloadContent"][0][
+            "PayloadIdentifier"]), 235 + len(".global.preferences"))
 
 
 if __name__ == "__main__":
