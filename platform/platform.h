@@ -16,6 +16,10 @@ namespace brtconfig {
 
 enum class ReadStatus { kOk, kNotFound, kError };
 
+// Whether a path names something: kUnreachable when the system could not tell (a folder
+// on the way that cannot be searched, a loop of links, a failing disk).
+enum class Presence { kAbsent, kPresent, kUnreachable };
+
 // Receives the bytes of a file being written, a piece at a time and in order; answers
 // false when a piece could not be stored.
 using ByteWriter = std::function<bool(std::string_view bytes)>;
@@ -33,8 +37,15 @@ struct UserAccount {
   std::string home;  // As the database holds it; may be empty.
 };
 
-// An exclusive advisory lock on one file, held until the object is destroyed (or the
-// process ends, however it ends).
+// The owner (a user name), group (a group name) and permission bits a file is given.
+struct Ownership {
+  std::string owner;
+  std::string group;
+  unsigned mode = 0;
+};
+
+// An exclusive lock on one file, held until the object is destroyed (or the process
+// ends, however it ends). SIGINT, SIGTERM and SIGHUP wait while it is held.
 class FileLock {
  public:
   virtual ~FileLock() = default;
@@ -42,8 +53,8 @@ class FileLock {
 
 enum class LockStatus {
   kLocked,    // The lock is held.
-  kNone,      // No lock could be taken: no file, one that cannot be opened, or a file
-              // system that refuses locks. The caller goes on without one.
+  kNone,      // No lock could be taken safely (see lockFile). The caller goes on
+              // without one.
   kTimedOut,  // Another process held the lock for the whole wait.
 };
 
@@ -75,12 +86,14 @@ class Platform {
   // touch no file).
   virtual bool becomeUser(const UserAccount& account, std::string* error) = 0;
 
-  // True when anything (file, folder, other) exists at `path`; links are followed.
-  virtual bool exists(const std::string& path) = 0;
+  // Whether anything (file, folder, other) exists at `path`; links are followed, and a
+  // link that leads nowhere is absent.
+  virtual Presence presence(const std::string& path) = 0;
+  bool exists(const std::string& path) { return presence(path) == Presence::kPresent; }
 
   // Reads the whole regular file at `path` into `*bytes`. kNotFound when nothing exists
-  // there; kError when it cannot be read, is not a regular file, or is larger than
-  // `maxBytes` (then `*error` says why).
+  // there (presence would say kAbsent); kError when it cannot be reached or read, is not
+  // a regular file, or is larger than `maxBytes` (then `*error` says why).
   virtual ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                               std::string* error) = 0;
 
@@ -93,15 +106,24 @@ class Platform {
   // target, so a failure (of the content too) leaves the old file as it was and no
   // temporary file behind. A symbolic link at `path` stays a link and its target is
   // replaced. An existing file keeps its permission bits; a new one gets 0644 less the
-  // umask. Returns false with `*error` set on failure. SIGINT, SIGTERM and SIGHUP wait
-  // while the temporary file exists: the save finishes or is undone, then they act.
+  // umask. Given `ownership`, the new file gets it instead, through its descriptor and
+  // before it takes the target's place; when it cannot (a name not found, an owner the
+  // process may not give files to), `*ownershipError` says why and the file goes into
+  // place as it would have without. Returns false with `*error` set on failure. SIGINT,
+  // SIGTERM and SIGHUP wait while the temporary file exists: the save finishes or is
+  // undone, then they act.
   virtual bool writeFileAtomically(const std::string& path, const FileContent& content,
-                                   std::string* error) = 0;
+                                   const Ownership* ownership, std::string* error,
+                                   std::string* ownershipError) = 0;
 
-  // Takes an exclusive advisory lock on the file at `path` (links followed), waiting at
-  // most `waitMillis` for another holder to let go. A file replaced while the lock was
-  // awaited (a save renames a new file into place) is locked anew, so the lock always
-  // covers the file the path names when it is taken. On kLocked `*lock` holds it.
+  // Takes the lock of the file that `path` finally names (links followed), waiting at
+  // most `waitMillis` for another holder to let go; on kLocked `*lock` holds it. The lock
+  // is an advisory lock on a lock file beside that file, which only the process's
+  // effective user may open (mode 0600) and which the holder removes when it lets go, so
+  // a user who can only read the file cannot hold it. kNone, without waiting, where no
+  // lock file can be had safely: a folder that another user than this one or root may
+  // write to, a lock file name taken by anything but such a file of this user's, a
+  // folder the process may not write to, a file system that refuses locks.
   virtual LockStatus lockFile(const std::string& path, unsigned waitMillis,
                               std::unique_ptr<FileLock>* lock) = 0;
 
@@ -112,7 +134,8 @@ class Platform {
   virtual void removeStaleTemporaryFiles(const std::string& path) = 0;
 
   // Sets owner (a user name), group (a group name) and permission bits of `path` in one
-  // go. Returns false with `*error` set when any part fails.
+  // go, following links (a save gives its new file these through writeFileAtomically).
+  // Returns false with `*error` set when any part fails.
   virtual bool setOwnerGroupMode(const std::string& path, const std::string& owner,
                                  const std::string& group, unsigned mode, std::string* error) = 0;
 

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,6 +64,10 @@ constexpr size_t kTemporaryRandomChars = 6;
 
 std::string TemporaryPrefix(const std::string& baseName) { return "." + baseName + kTemporaryMark; }
 
+// The lock file of a file NAME is ".NAME.brtconfig-lock" beside it, never a temporary
+// file's name.
+std::string LockName(const std::string& baseName) { return "." + baseName + ".brtconfig-lock"; }
+
 bool IsTemporaryName(const std::string& name, const std::string& prefix) {
   if (name.size() != prefix.size() + kTemporaryRandomChars) return false;
   if (name.compare(0, prefix.size(), prefix) != 0) return false;
@@ -76,10 +81,12 @@ bool IsTemporaryName(const std::string& name, const std::string& prefix) {
 }
 
 // Holds SIGINT, SIGTERM and SIGHUP back while it lives; those that arrived meanwhile act
-// when it ends.
+// when the last one alive ends, whatever the order they end in (a lock may outlive a save
+// and the other way round). The tool runs a single thread.
 class SignalsHeld {
  public:
   SignalsHeld() {
+    if (alive++ > 0) return;
     sigset_t held;
     sigemptyset(&held);
     sigaddset(&held, SIGINT);
@@ -87,12 +94,15 @@ class SignalsHeld {
     sigaddset(&held, SIGHUP);
     sigprocmask(SIG_BLOCK, &held, &previous);
   }
-  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+  ~SignalsHeld() {
+    if (--alive == 0) sigprocmask(SIG_SETMASK, &previous, nullptr);
+  }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
 
  private:
-  sigset_t previous;
+  static inline int alive = 0;
+  static inline sigset_t previous;
 };
 
 long long MonotonicMillis() {
@@ -108,16 +118,88 @@ void SleepMillis(long long millis) {
   }
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A lock file held: `fd` locked, named `name` in the folder open as `folder`.
 class PosixFileLock : public FileLock {
  public:
-  explicit PosixFileLock(int lockedFd) : fd(lockedFd) {}
-  ~PosixFileLock() override { close(fd); }
+  PosixFileLock(int folderFd, int lockedFd, std::string lockName)
+      : folder(folderFd), fd(lockedFd), name(std::move(lockName)) {}
+  // The file goes while it is still locked: a run that waits for it finds, once it holds
+  // it, that the name no longer leads there, and starts over. The signals held act last.
+  ~PosixFileLock() override {
+    struct stat held, named;
+    if (fstat(fd, &held) == 0 && fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        SameFile(held, named)) {
+      unlinkat(folder, name.c_str(), 0);
+    }
+    close(fd);
+    close(folder);
+  }
   PosixFileLock(const PosixFileLock&) = delete;
   PosixFileLock& operator=(const PosixFileLock&) = delete;
 
  private:
+  // A run stopped by a signal between taking the lock and saving would leave the lock
+  // file behind; it finishes the file instead.
+  const SignalsHeld signalsHeld;
+  int folder;
   int fd;
+  std::string name;
 };
+
+// True when no user but this process's effective user and root may change what the
+// folder holds.
+bool OnlyOwnerWrites(const struct stat& folder) {
+  return S_ISDIR(folder.st_mode) && (folder.st_uid == geteuid() || folder.st_uid == 0) &&
+         (folder.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+enum class LockAttempt {
+  kHeld,     // Locked; the descriptor is handed out.
+  kBusy,     // Another process holds it.
+  kGone,     // The lock file went or changed meanwhile: try again at once.
+  kRefused,  // No lock file can be had safely here.
+};
+
+// One try at the lock file `name` in the folder open as `folder`, made when there is
+// none. Only a regular file of this user's that only this user may open, with no other
+// name, is taken: any other thing under the name could be opened, and then held, by
+// someone else.
+LockAttempt TryLock(int folder, const std::string& name, int* lockedFd) {
+  struct stat st;
+  if (fstat(folder, &st) != 0 || !OnlyOwnerWrites(st)) return LockAttempt::kRefused;
+  const int flags = O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK;
+  bool made = true;
+  int fd = openat(folder, name.c_str(), flags | O_CREAT | O_EXCL, 0600);
+  if (fd < 0 && errno == EEXIST) {
+    made = false;
+    fd = openat(folder, name.c_str(), flags);
+  }
+  if (fd < 0) return errno == ENOENT || errno == EINTR ? LockAttempt::kGone : LockAttempt::kRefused;
+  if (made) fchmod(fd, 0600);  // Whatever the umask took away.
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
+      (st.st_mode & 077) != 0 || st.st_nlink > 1) {
+    close(fd);
+    return LockAttempt::kRefused;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    if (made && err != EWOULDBLOCK && err != EINTR) unlinkat(folder, name.c_str(), 0);
+    close(fd);
+    return err == EWOULDBLOCK || err == EINTR ? LockAttempt::kBusy : LockAttempt::kRefused;
+  }
+  // The holder before removed the file as it let go.
+  struct stat named;
+  if (fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(st, named)) {
+    close(fd);
+    return LockAttempt::kGone;
+  }
+  *lockedFd = fd;
+  return LockAttempt::kHeld;
+}
 
 std::string DirName(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -125,6 +207,8 @@ std::string DirName(const std::string& path) {
   if (slash == 0) return "/";
   return path.substr(0, slash);
 }
+
+std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // Follows a chain of symbolic links at `path` to the path that is finally not a link,
 // which need not exist yet (a dangling link names the file a write should create).
@@ -361,9 +445,10 @@ class PosixPlatform : public Platform {
     return true;
   }
 
-  bool exists(const std::string& path) override {
+  Presence presence(const std::string& path) override {
     struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    if (stat(path.c_str(), &st) == 0) return Presence::kPresent;
+    return errno == ENOENT ? Presence::kAbsent : Presence::kUnreachable;
   }
 
   ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
@@ -373,7 +458,7 @@ class PosixPlatform : public Platform {
       fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-      if (errno == ENOENT || errno == ENOTDIR) return ReadStatus::kNotFound;
+      if (errno == ENOENT) return ReadStatus::kNotFound;
       Fail(error, ErrnoText("cannot open", path, errno));
       return ReadStatus::kError;
     }
@@ -407,14 +492,19 @@ class PosixPlatform : public Platform {
   }
 
   bool writeFileAtomically(const std::string& path, const FileContent& content,
-                           std::string* error) override {
+                           const Ownership* ownership, std::string* error,
+                           std::string* ownershipError) override {
     std::string target;
     if (!ResolveLinks(path, &target, error)) return false;
 
     struct stat old;
     const bool existed = stat(target.c_str(), &old) == 0;
-    const mode_t mode =
-        static_cast<mode_t>(existed ? (old.st_mode & 07777) : (0644 & ~CurrentUmask()));
+    mode_t mode = static_cast<mode_t>(existed ? (old.st_mode & 07777) : (0644 & ~CurrentUmask()));
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::string ownershipFailure;
+    bool giveAway =
+        ownership && LookUpIds(ownership->owner, ownership->group, &uid, &gid, &ownershipFailure);
 
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
@@ -434,18 +524,28 @@ class PosixPlatform : public Platform {
     if (!content(write)) {
       failure = writeError != 0 ? ErrnoText("cannot write", temp, writeError)
                                 : "the content of " + target + " could not be made";
-    } else if (fsync(fd) != 0) {
-      failure = ErrnoText("cannot flush", temp, errno);
     } else {
-      // An overwrite in place kept the file's owner; the replacement keeps it where the
-      // process may give it away (root may, others usually may not), and otherwise
-      // belongs to whoever wrote it.
-      if (existed) {
+      // Owner and mode are set here, on the file this process made, while no other name
+      // leads to it: after the rename the path could lead elsewhere.
+      if (giveAway && fchown(fd, uid, gid) != 0) {
+        ownershipFailure = ErrnoText("cannot change the owner of", path, errno);
+        giveAway = false;
+      }
+      if (giveAway) {
+        mode = static_cast<mode_t>(ownership->mode);
+      } else if (existed) {
+        // An overwrite in place kept the file's owner; the replacement keeps it where the
+        // process may give it away (root may, others usually may not), and otherwise
+        // belongs to whoever wrote it.
         const int kept = fchown(fd, old.st_uid, old.st_gid);
         static_cast<void>(kept);
       }
       // After fchown, which may clear set-id bits.
-      if (fchmod(fd, mode) != 0) failure = ErrnoText("cannot set the mode of", temp, errno);
+      if (fchmod(fd, mode) != 0) {
+        failure = ErrnoText("cannot set the mode of", temp, errno);
+      } else if (fsync(fd) != 0) {
+        failure = ErrnoText("cannot flush", temp, errno);
+      }
     }
     if (close(fd) != 0 && failure.empty()) failure = ErrnoText("cannot close", temp, errno);
     if (failure.empty() && rename(temp.c_str(), target.c_str()) != 0) {
@@ -455,6 +555,7 @@ class PosixPlatform : public Platform {
       unlink(temp.c_str());
       return Fail(error, failure);
     }
+    if (!ownershipFailure.empty() && ownershipError) *ownershipError = ownershipFailure;
 
     // The new name must reach the disk too. The file is already in place, so a folder
     // that cannot be flushed (some file systems refuse) is no failure of the write.
@@ -471,35 +572,31 @@ class PosixPlatform : public Platform {
     const long long deadline = MonotonicMillis() + waitMillis;
     long long pause = 1;
     for (;;) {
-      const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-      if (fd < 0) {
-        if (errno == EINTR) continue;
-        return LockStatus::kNone;  // The read that follows reports why.
-      }
-      struct stat locked;
-      if (fstat(fd, &locked) != 0 || !S_ISREG(locked.st_mode)) {
-        close(fd);
-        return LockStatus::kNone;
-      }
-      if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        // A save that ran while this one waited put a new file in place: the lock must
-        // be on the file that is read next, so start over on that one.
-        struct stat now;
-        if (stat(path.c_str(), &now) == 0 && now.st_dev == locked.st_dev &&
-            now.st_ino == locked.st_ino) {
-          lock->reset(new PosixFileLock(fd));
+      std::string target;
+      if (!ResolveLinks(path, &target, nullptr)) return LockStatus::kNone;
+      const int folder = open(DirName(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (folder < 0) return LockStatus::kNone;
+      const std::string name = LockName(BaseName(target));
+      int fd = -1;
+      const LockAttempt attempt = TryLock(folder, name, &fd);
+      if (attempt == LockAttempt::kHeld) {
+        auto held = std::make_unique<PosixFileLock>(folder, fd, name);
+        // A link re-pointed meanwhile: the lock guards a file the path no longer names.
+        std::string now;
+        if (ResolveLinks(path, &now, nullptr) && now == target) {
+          *lock = std::move(held);
           return LockStatus::kLocked;
         }
-        close(fd);
-        continue;
+      } else {
+        close(folder);
+        if (attempt == LockAttempt::kRefused) return LockStatus::kNone;
       }
-      const int err = errno;
-      close(fd);
-      if (err != EWOULDBLOCK && err != EINTR) return LockStatus::kNone;
       const long long left = deadline - MonotonicMillis();
       if (left <= 0) return LockStatus::kTimedOut;
-      SleepMillis(pause < left ? pause : left);
-      if (pause < 16) pause *= 2;
+      if (attempt == LockAttempt::kBusy) {
+        SleepMillis(pause < left ? pause : left);
+        if (pause < 16) pause *= 2;
+      }
     }
   }
 

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,25 +33,35 @@ bool IsLink(const std::string& path) {
   return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-TEST(PosixPlatformTest, ReadFileTellsMissingFromUnreadable) {
+TEST(PosixPlatformTest, ReadFileAndPresenceTellMissingFromUnreachable) {
   TempDir dir;
   ASSERT_TRUE(TempDir::writeFile(dir.file("four"), "abcd"));
+  ASSERT_EQ(symlink("missing", dir.file("dangling").c_str()), 0);
+  ASSERT_EQ(symlink("loop", dir.file("loop").c_str()), 0);
+  ASSERT_EQ(mkdir(dir.file("closed").c_str(), 0), 0);  // Root may search it all the same.
+  const Presence closed = getuid() == 0 ? Presence::kAbsent : Presence::kUnreachable;
   struct Case {
     std::string path;
     size_t maxBytes;
     ReadStatus status;
+    Presence presence;
   } cases[] = {
-      {dir.file("four"), 4, ReadStatus::kOk},
-      {dir.file("four"), 3, ReadStatus::kError},  // Larger than the caller allows.
-      {dir.file("missing"), 9, ReadStatus::kNotFound},
-      {dir.file("four/below"), 9, ReadStatus::kNotFound},
-      {dir.path, 9, ReadStatus::kError},  // A folder.
+      {dir.file("four"), 4, ReadStatus::kOk, Presence::kPresent},
+      {dir.file("four"), 3, ReadStatus::kError, Presence::kPresent},  // Larger than allowed.
+      {dir.file("missing"), 9, ReadStatus::kNotFound, Presence::kAbsent},
+      {dir.file("dangling"), 9, ReadStatus::kNotFound, Presence::kAbsent},
+      {dir.file("loop"), 9, ReadStatus::kError, Presence::kUnreachable},
+      {dir.file("four/below"), 9, ReadStatus::kError, Presence::kUnreachable},
+      {dir.file("closed/inside"), 9,
+       closed == Presence::kAbsent ? ReadStatus::kNotFound : ReadStatus::kError, closed},
+      {dir.path, 9, ReadStatus::kError, Presence::kPresent},  // A folder.
   };
   for (const Case& c : cases) {
     std::string bytes = "untouched", error;
     EXPECT_EQ(os->readFile(c.path, c.maxBytes, &bytes, &error), c.status) << c.path;
     EXPECT_EQ(bytes, c.status == ReadStatus::kOk ? "abcd" : "untouched") << c.path;
     EXPECT_EQ(error.empty(), c.status != ReadStatus::kError) << c.path;
+    EXPECT_EQ(os->presence(c.path), c.presence) << c.path;
   }
 }
 
@@ -67,7 +79,7 @@ TEST(PosixPlatformTest, AtomicWriteKeepsModeOrGivesNewFileUmaskedMode) {
     }
     const mode_t previous = umask(c.umask);
     std::string error;
-    const bool written = os->writeFileAtomically(path, ContentOf("new"), &error);
+    const bool written = os->writeFileAtomically(path, ContentOf("new"), nullptr, &error, nullptr);
     umask(previous);
     ASSERT_TRUE(written) << error;
     EXPECT_EQ(ModeOf(path), c.newMode) << std::oct << c.umask << " " << c.oldMode;
@@ -102,13 +114,13 @@ TEST(PosixPlatformTest, AtomicWriteTakesContentInPiecesAndDropsItWhenMakingFails
   const FileContent pieces = [](const ByteWriter& write) {
     return write("first ") && write("") && write(std::string(200000, 'x'));
   };
-  ASSERT_TRUE(os->writeFileAtomically(path, pieces, &error)) << error;
+  ASSERT_TRUE(os->writeFileAtomically(path, pieces, nullptr, &error, nullptr)) << error;
   EXPECT_EQ(TempDir::readFile(path), "first " + std::string(200000, 'x'));
 
   // Content that fails after some of it was written leaves the file as it was.
   ASSERT_TRUE(TempDir::writeFile(path, "old"));
   const FileContent failing = [](const ByteWriter& write) { return write("partial") && false; };
-  EXPECT_FALSE(os->writeFileAtomically(path, failing, &error));
+  EXPECT_FALSE(os->writeFileAtomically(path, failing, nullptr, &error, nullptr));
   EXPECT_EQ(error, "the content of " + path + " could not be made");
   EXPECT_EQ(TempDir::readFile(path), "old");
   EXPECT_THAT(TempDir::list(dir.path), ElementsAre("prefs.plist"));
@@ -121,8 +133,12 @@ TEST(PosixPlatformTest, AtomicWriteThroughLinksReplacesTheirTarget) {
   ASSERT_EQ(symlink(dir.file("relative").c_str(), dir.file("absolute").c_str()), 0);
   ASSERT_EQ(symlink("created", dir.file("dangling").c_str()), 0);
   std::string error;
-  ASSERT_TRUE(os->writeFileAtomically(dir.file("absolute"), ContentOf("new"), &error)) << error;
-  ASSERT_TRUE(os->writeFileAtomically(dir.file("dangling"), ContentOf("made"), &error)) << error;
+  ASSERT_TRUE(
+      os->writeFileAtomically(dir.file("absolute"), ContentOf("new"), nullptr, &error, nullptr))
+      << error;
+  ASSERT_TRUE(
+      os->writeFileAtomically(dir.file("dangling"), ContentOf("made"), nullptr, &error, nullptr))
+      << error;
 
   for (const char* link : {"absolute", "relative", "dangling"}) EXPECT_TRUE(IsLink(dir.file(link)));
   EXPECT_EQ(TempDir::readFile(dir.file("real")), "new");
@@ -132,43 +148,99 @@ TEST(PosixPlatformTest, AtomicWriteThroughLinksReplacesTheirTarget) {
 
   // Written in full but not renamable over a folder: the temporary file goes again.
   ASSERT_EQ(mkdir(dir.file("folder").c_str(), 0755), 0);
-  EXPECT_FALSE(os->writeFileAtomically(dir.file("folder"), ContentOf("x"), &error));
+  EXPECT_FALSE(
+      os->writeFileAtomically(dir.file("folder"), ContentOf("x"), nullptr, &error, nullptr));
   EXPECT_THAT(error, HasSubstr("folder"));
   EXPECT_EQ(TempDir::list(dir.path).size(), 6u);
 }
 
-// Locks conflict between two opens of a file even within one process, so one process
-// can play both runs.
-TEST(PosixPlatformTest, LockWaitsForHolderAndFollowsAFileReplacedMeanwhile) {
-  TempDir dir;
-  const std::string path = dir.file("prefs.plist");
-  ASSERT_TRUE(TempDir::writeFile(path, "old"));
-  std::unique_ptr<FileLock> first, second;
-  ASSERT_EQ(os->lockFile(path, 0, &first), LockStatus::kLocked);
-  EXPECT_EQ(os->lockFile(path, 30, &second), LockStatus::kTimedOut);
-  EXPECT_EQ(second, nullptr);
-
-  // A save by the holder renames a new file into place: the lock on the old one no
-  // longer guards the path, so the next run locks the new file at once.
-  ASSERT_TRUE(os->writeFileAtomically(path, ContentOf("new"), nullptr));
-  ASSERT_EQ(os->lockFile(path, 0, &second), LockStatus::kLocked);
-  std::unique_ptr<FileLock> third;
-  EXPECT_EQ(os->lockFile(path, 0, &third), LockStatus::kTimedOut);
-  second.reset();
-  EXPECT_EQ(os->lockFile(path, 0, &third), LockStatus::kLocked);
-
-  EXPECT_EQ(os->lockFile(dir.file("missing"), 0, &second), LockStatus::kNone);
-  EXPECT_EQ(os->lockFile(dir.path, 0, &second), LockStatus::kNone);  // A folder.
+// Puts `kind` of thing under the name `path`: "" nothing, "link", "fifo", "folder", or a
+// file: "0644" (that mode), "hard link" (a second name), "65534" (that user's), "0600".
+bool Plant(const std::string& kind, const std::string& path) {
+  if (kind.empty()) return true;
+  if (kind == "link") return symlink("elsewhere", path.c_str()) == 0;
+  if (kind == "fifo") return mkfifo(path.c_str(), 0600) == 0;
+  if (kind == "folder") return mkdir(path.c_str(), 0700) == 0;
+  if (!TempDir::writeFile(path, "") || chmod(path.c_str(), kind == "0644" ? 0644 : 0600) != 0) {
+    return false;
+  }
+  if (kind == "hard link") return link(path.c_str(), (path + "2").c_str()) == 0;
+  if (kind == "65534") return chown(path.c_str(), 65534, 65534) == 0;
+  return true;
 }
 
+// Locks conflict between two opens of a file even within one process, so one process
+// can play both runs.
+TEST(PosixPlatformTest, LockIsALockFileOnlyItsUserMayOpenAndGoesWithTheLock) {
+  TempDir dir;
+  const std::string path = dir.file("prefs.plist");
+  const std::string lockFile = dir.file(".prefs.plist.brtconfig-lock");
+  ASSERT_TRUE(TempDir::writeFile(path, "old"));
+  ASSERT_EQ(symlink("prefs.plist", dir.file("link").c_str()), 0);
+  // A reader's lock on the file itself holds no one up.
+  const int reader = open(path.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(reader, LOCK_SH), 0);
+  std::unique_ptr<FileLock> first, second;
+  ASSERT_EQ(os->lockFile(path, 0, &first), LockStatus::kLocked);
+  close(reader);
+  struct stat st;
+  ASSERT_EQ(lstat(lockFile.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_uid, geteuid());
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  // The file a link leads to is the one locked; a save does not let the lock go.
+  EXPECT_EQ(os->lockFile(dir.file("link"), 30, &second), LockStatus::kTimedOut);
+  ASSERT_TRUE(os->writeFileAtomically(path, ContentOf("new"), nullptr, nullptr, nullptr));
+  EXPECT_EQ(os->lockFile(path, 0, &second), LockStatus::kTimedOut);
+  EXPECT_EQ(second, nullptr);
+  first.reset();
+  EXPECT_THAT(TempDir::list(dir.path), ElementsAre("link", "prefs.plist"));
+
+  // What a run killed outright leaves is taken over, and goes with the next lock.
+  ASSERT_TRUE(Plant("0600", lockFile));
+  ASSERT_EQ(os->lockFile(path, 0, &second), LockStatus::kLocked);
+  second.reset();
+  EXPECT_THAT(TempDir::list(dir.path), ElementsAre("link", "prefs.plist"));
+}
+
+TEST(PosixPlatformTest, NoLockWhereItsFileCouldBeOpenedByAnotherUser) {
+  const bool root = getuid() == 0;
+  struct Case {
+    const char* what;
+    std::string planted;  // What lies under the lock file's name (see Plant).
+    unsigned folderMode;
+  } cases[] = {
+      {"a folder others may write to", "", 01777},
+      {"a link in the lock file's place", "link", 0700},
+      {"a lock file others may open", "0644", 0700},
+      {"a lock file with a second name", "hard link", 0700},
+      {"a pipe in the lock file's place", "fifo", 0700},
+      {"a folder in the lock file's place", "folder", 0700},
+      {"another user's lock file", "65534", 0700},       // Root only.
+      {"a folder the user may not write to", "", 0500},  // Root may.
+  };
+  for (const Case& c : cases) {
+    if ((c.planted == "65534") != root && (c.planted == "65534" || c.folderMode == 0500)) continue;
+    TempDir dir;
+    const std::string path = dir.file("prefs.plist");
+    ASSERT_TRUE(TempDir::writeFile(path, "x"));
+    ASSERT_TRUE(Plant(c.planted, dir.file(".prefs.plist.brtconfig-lock"))) << c.what;
+    const std::vector<std::string> before = TempDir::list(dir.path);
+    ASSERT_EQ(chmod(dir.path.c_str(), static_cast<mode_t>(c.folderMode)), 0);
+    std::unique_ptr<FileLock> lock;
+    EXPECT_EQ(os->lockFile(path, 1000, &lock), LockStatus::kNone) << c.what;
+    ASSERT_EQ(chmod(dir.path.c_str(), 0700), 0);
+    EXPECT_EQ(TempDir::list(dir.path), before) << c.what;
+  }
+}
+
+// By path, and for a write through its file before the rename, which goes on when the
+// ownership cannot be had and leaves the file as a write without it would.
 TEST(PosixPlatformTest, SetOwnerGroupModeGivesFileToRootAndWheelOrFailsWithReason) {
   TempDir dir;
   const std::string path = dir.file("prefs.plist");
-  ASSERT_TRUE(TempDir::writeFile(path, "x"));
+  const std::string written = dir.file("written.plist");
   const bool root = getuid() == 0;
-  if (root) {
-    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
-  }
   struct Case {
     std::string owner, group, failure;  // failure "": succeeds.
   } cases[] = {
@@ -177,9 +249,23 @@ TEST(PosixPlatformTest, SetOwnerGroupModeGivesFileToRootAndWheelOrFailsWithReaso
       {"root", "wheel", root ? "" : "cannot change the owner"},
   };
   for (const Case& c : cases) {
-    std::string error;
+    for (const std::string& file : {path, written}) {
+      ASSERT_TRUE(TempDir::writeFile(file, "x"));
+      ASSERT_EQ(chmod(file.c_str(), 0604), 0);
+      if (root) {
+        ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+      }
+    }
+    std::string error, ownershipError;
     EXPECT_EQ(os->setOwnerGroupMode(path, c.owner, c.group, 0640, &error), c.failure.empty());
     EXPECT_THAT(error, HasSubstr(c.failure));
+    const Ownership ownership{c.owner, c.group, 0640};
+    ASSERT_TRUE(
+        os->writeFileAtomically(written, ContentOf("y"), &ownership, &error, &ownershipError));
+    EXPECT_THAT(ownershipError, HasSubstr(c.failure));
+    EXPECT_EQ(ownershipError.empty(), c.failure.empty());
+    EXPECT_EQ(ModeOf(written), c.failure.empty() ? 0640u : 0604u) << c.owner << c.group;
+    EXPECT_EQ(TempDir::readFile(written), "y");
   }
   if (!root) return;
 #if defined(__APPLE__)
@@ -189,11 +275,13 @@ TEST(PosixPlatformTest, SetOwnerGroupModeGivesFileToRootAndWheelOrFailsWithReaso
   // Elsewhere the local group file decides; where it has no wheel, gid 0 stands for it.
   const gid_t wheelId = FindGroupId(TempDir::readFile("/etc/group"), "wheel").value_or(0);
 #endif
-  struct stat st;
-  ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, 0u);
-  EXPECT_EQ(st.st_gid, wheelId);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  for (const std::string& file : {path, written}) {
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_gid, wheelId);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+  }
 }
 
 TEST(PosixPlatformTest, RunProgramWaitsAndDaemonRestartPassesNameAsOneArgument) {

@@ -36,6 +36,7 @@ struct StoreError {
     kNotPropertyList, // Its bytes are not a property list, or one too large to copy.
     kNotDictionary,   // The top level is not a dictionary.
     kBusy,            // Another run held its lock for the whole wait.
+    kAbsent,          // A change found no file: it went after the run looked for it.
     kUnconvertible,   // The new value cannot be stored as the setting's kind.
     kUnwritable,      // The file could not be written.
   };
@@ -98,8 +99,10 @@ class PListFileSettings {
   // As open, for a change: first takes the file's lock, waiting at most
   // kLockWaitSeconds for another run to let go of it, and holds it until the save ends
   // (or the store goes), so that overlapping changes follow one another and none is
-  // lost. A file system that refuses locks is read without one. Returns false when the
-  // wait ran out (error kBusy) or the open failed.
+  // lost. Where no lock can be had safely (see Platform::lockFile) the file is read
+  // without one. Only an existing file is changed: a missing one is not taken for an
+  // empty one. Returns false when the wait ran out (error kBusy), the file is missing
+  // (kAbsent) or the open failed.
   bool openForChange();
   // The display text of the value under `key`: "" without a document, nothing when
   // the key is absent. Booleans show as "true"/"false"; integers as the low 32 bits of
@@ -116,10 +119,13 @@ class PListFileSettings {
   // dictionary.
   bool updateValueForKey(const SettingValue& value, std::string_view key);
   // Writes the whole document back: XML as root (then owned by root, group wheel,
-  // mode 0644), binary otherwise. Returns whether the file was written. A store that
+  // mode 0644, set before the new file takes the old one's place), binary otherwise.
+  // Returns whether the file was written; a file written but not given to root is
+  // logged ("setFilePermissions failed: ...") and still counts as saved. A store that
   // holds the lock first clears temporary files that killed saves left beside the file,
   // and lets the lock go when it is done.
   bool save();
+  // Sets owner, group and mode of `path`, following links; logs a failure as save does.
   bool setFilePermissions(const std::string& path, const std::string& owner,
                           const std::string& group, int32_t permissions);
 
@@ -141,6 +147,10 @@ class PListFileSettings {
 
  private:
   bool fail(StoreError::Kind kind, std::string reason);
+  // open, or for a change (`mustExist`) the same without taking a missing file for an
+  // empty one.
+  bool read(bool mustExist);
+  void logPermissionFailure(const std::string& failure);
 
   Platform* platform;
   std::unique_ptr<FileLock> lock;

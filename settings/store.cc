@@ -219,12 +219,15 @@ bool PListFileSettings::fail(StoreError::Kind kind, std::string reason) {
   return false;
 }
 
-bool PListFileSettings::open() {
+bool PListFileSettings::open() { return read(false); }
+
+bool PListFileSettings::read(bool mustExist) {
   document.reset();
   error = StoreError();
   std::string bytes, failure;
   switch (platform->readFile(settingsFile, plist::kMaxInputBytes, &bytes, &failure)) {
     case ReadStatus::kNotFound:
+      if (mustExist) return fail(StoreError::Kind::kAbsent, settingsFile + ": no such file");
       document = plist::Document::fromValue(plist::Dictionary());
       return true;
     case ReadStatus::kError:
@@ -260,7 +263,7 @@ bool PListFileSettings::openForChange() {
     return fail(StoreError::Kind::kBusy, settingsFile + ": another brtconfig run held the file for " +
                                              std::to_string(kLockWaitSeconds) + " seconds");
   }
-  if (open()) return true;
+  if (read(true)) return true;
   lock.reset();
   return false;
 }
@@ -313,13 +316,16 @@ bool PListFileSettings::save() {
   const FileContent serialised = [&top, target](const ByteWriter& write) {
     return plist::Write(top, target, write, nullptr);
   };
-  std::string failure;
-  const bool written = platform->writeFileAtomically(settingsFile, serialised, &failure);
-  if (!written) return fail(StoreError::Kind::kUnwritable, failure);
-  if (platform->realUserId() == 0) {
-    // A file that could not be given to root still holds the new settings.
-    setFilePermissions(settingsFile, "root", "wheel", 0644);
+  // As root the file goes to root, before it takes the old one's place.
+  const Ownership rootOwned{"root", "wheel", 0644};
+  const Ownership* ownership = platform->realUserId() == 0 ? &rootOwned : nullptr;
+  std::string failure, ownershipFailure;
+  if (!platform->writeFileAtomically(settingsFile, serialised, ownership, &failure,
+                                     &ownershipFailure)) {
+    return fail(StoreError::Kind::kUnwritable, failure);
   }
+  // A file that could not be given to root still holds the new settings.
+  if (!ownershipFailure.empty()) logPermissionFailure(ownershipFailure);
   return true;
 }
 
@@ -330,8 +336,12 @@ bool PListFileSettings::setFilePermissions(const std::string& path, const std::s
                                   &failure)) {
     return true;
   }
-  platform->log("setFilePermissions failed: " + failure);
+  logPermissionFailure(failure);
   return false;
+}
+
+void PListFileSettings::logPermissionFailure(const std::string& failure) {
+  platform->log("setFilePermissions failed: " + failure);
 }
 
 void PListFileSettings::restartPrefsDaemonForCurrentUser(Platform* system) {

@@ -320,6 +320,55 @@ TEST_F(StoreTest, FailedOwnershipChangeIsLoggedButSaveSucceeds) {
                           "setFilePermissions failed: cannot change the owner of /x" + error));
 }
 
+// The real platform, but for a link that another user re-points the moment a write is
+// done: whatever is then done by path lands on the victim.
+class LinkSwappingPlatform : public FakePlatform {
+ public:
+  bool writeFileAtomically(const std::string& path, const FileContent& content,
+                           const Ownership* ownership, std::string* error,
+                           std::string* ownershipError) override {
+    const bool written =
+        Default()->writeFileAtomically(path, content, ownership, error, ownershipError);
+    unlink(link.c_str());
+    return symlink(victim.c_str(), link.c_str()) == 0 && written;
+  }
+  bool setOwnerGroupMode(const std::string& path, const std::string& owner,
+                         const std::string& group, unsigned mode, std::string* error) override {
+    return Default()->setOwnerGroupMode(path, owner, group, mode, error);
+  }
+  std::string link, victim;
+};
+
+TEST_F(StoreTest, RootSaveGivesTheFileToRootBeforeItIsInPlace) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to give files away";
+  const std::string real = dir.file("real.plist");
+  LinkSwappingPlatform swapping;
+  swapping.uid = 0;
+  swapping.link = path();
+  swapping.victim = dir.file("victim");
+  ASSERT_TRUE(WritePlist(real, Dict({{"a", "y"}}), plist::Format::kBinary));
+  ASSERT_TRUE(TempDir::writeFile(swapping.victim, "secret"));
+  for (const std::string& file : {real, swapping.victim}) {
+    ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+  }
+  ASSERT_EQ(symlink("real.plist", path().c_str()), 0);
+
+  PListFileSettings store(path(), &swapping);
+  ASSERT_TRUE(store.open());
+  ASSERT_TRUE(store.updateValueForKey(Value("1"), "StealthMode"));
+  ASSERT_TRUE(store.save());
+  struct stat st;
+  ASSERT_EQ(stat(swapping.victim.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ASSERT_EQ(stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(ReadPlist(real), Dict({{"StealthMode", Value::fromInteger(1)}, {"a", "y"}}));
+  EXPECT_THAT(swapping.logLines, IsEmpty());
+}
+
 TEST(PrefsDaemonTest, RestartRunsCommandForLoginNameOnlyWhereDaemonExists) {
   FakePlatform absent, present;
   present.prefsDaemon = true;

@@ -19,9 +19,9 @@ bool FakePlatform::becomeUser(const UserAccount& account, std::string* error) {
 }
 
 // Files are real: tests work in temporary folders and look at the bytes on disk.
-bool FakePlatform::exists(const std::string& path) {
+Presence FakePlatform::presence(const std::string& path) {
   filesAsked.push_back(path);
-  return Default()->exists(path);
+  return Default()->presence(path);
 }
 
 ReadStatus FakePlatform::readFile(const std::string& path, size_t maxBytes, std::string* bytes,
@@ -41,8 +41,17 @@ ReadStatus FakePlatform::readStandardInput(size_t maxBytes, std::string* bytes,
 }
 
 bool FakePlatform::writeFileAtomically(const std::string& path, const FileContent& content,
-                                       std::string* error) {
-  return Default()->writeFileAtomically(path, content, error);
+                                       const Ownership* ownership, std::string* error,
+                                       std::string* ownershipError) {
+  if (!Default()->writeFileAtomically(path, content, nullptr, error, nullptr)) return false;
+  if (ownership) {
+    std::string failure;
+    if (!setOwnerGroupMode(path, ownership->owner, ownership->group, ownership->mode, &failure) &&
+        ownershipError) {
+      *ownershipError = failure;
+    }
+  }
+  return true;
 }
 
 LockStatus FakePlatform::lockFile(const std::string& path, unsigned waitMillis,

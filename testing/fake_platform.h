@@ -20,7 +20,8 @@ class FakePlatform : public Platform {
   std::string name = "teacher";
   std::optional<std::string> home;
   bool prefsDaemon = false;
-  bool failSetAttributes = false;               // setOwnerGroupMode then fails with an error.
+  // Setting owner, group and mode (setOwnerGroupMode, or a write given them) then fails.
+  bool failSetAttributes = false;
   bool failRunProgram = false;                  // runProgram then fails to start the program.
   std::map<std::string, UserAccount> accounts;  // The password database, by name.
   bool failBecomeUser = false;                  // becomeUser then fails.
@@ -29,7 +30,8 @@ class FakePlatform : public Platform {
   unsigned char nextRandomByte = 0;
   std::string standardInput;  // What readStandardInput hands out.
 
-  // What was asked.
+  // What was asked. Owner, group and mode asked of a write are recorded as an attribute
+  // call too, and never set: tests need not run as root.
   struct AttributeCall {
     std::string path, owner, group;
     unsigned mode;
@@ -39,7 +41,7 @@ class FakePlatform : public Platform {
   std::vector<std::string> shellCommands;          // runShellCommand lines.
   std::vector<std::string> logLines;               // log messages, without prefix.
   std::vector<size_t> randomRequests;              // randomBytes sizes.
-  std::vector<std::string> filesAsked;             // Paths of exists and readFile calls, in order.
+  std::vector<std::string> filesAsked;             // Paths of presence and readFile calls.
   // The names becomeUser was asked for, each with how many entries `filesAsked` had
   // then, so tests can see which files were looked at before the change of user.
   struct BecomeCall {
@@ -55,12 +57,13 @@ class FakePlatform : public Platform {
   // Records the call; on success the fake's uid becomes the account's (its name stays,
   // as the database's first name for a uid need not be the account's).
   bool becomeUser(const UserAccount& account, std::string* error) override;
-  bool exists(const std::string& path) override;
+  Presence presence(const std::string& path) override;
   ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                       std::string* error) override;
   ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) override;
   bool writeFileAtomically(const std::string& path, const FileContent& content,
-                           std::string* error) override;
+                           const Ownership* ownership, std::string* error,
+                           std::string* ownershipError) override;
   LockStatus lockFile(const std::string& path, unsigned waitMillis,
                       std::unique_ptr<FileLock>* lock) override;
   void removeStaleTemporaryFiles(const std::string& path) override;

@@ -162,12 +162,15 @@ int ApplyChanges(const std::vector<Change>& changes, const ManagedPreferences& m
       changes.empty() ? std::vector<std::string>() : PreferenceFilePaths(run);
   bool ok = true, print = true, anySaved = false, shown = false;
   for (const std::string& path : paths) {
-    const bool printThis = print;
-    print = false;  // Only the first file prints, even when it fails.
     // The lock of each file is held from its read to its save, over all the changes; a
     // preview only reads.
     PListFileSettings settings(path, run.platform);
-    if (!(dryRun ? settings.open() : settings.openForChange())) {
+    const bool opened = dryRun ? settings.open() : settings.openForChange();
+    // A file gone since it was found is skipped as if it had never been there.
+    if (!opened && settings.error.kind == StoreError::Kind::kAbsent) continue;
+    const bool printThis = print;
+    print = false;  // Only the first file prints, even when it fails.
+    if (!opened) {
       ReportFailure("Unable to open teacher preference file.\n", settings, run.platform);
       ok = false;
       continue;

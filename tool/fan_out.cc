@@ -50,7 +50,9 @@ std::vector<std::string> PreferenceFilePaths(const Run& run) {
   std::vector<std::string> paths;
   for (const char* name : kTeacherFileNames) {
     std::string path = JoinPath(run.prefsFolder, name);
-    if (run.platform->exists(path)) paths.push_back(path);
+    // A file that cannot be reached is there for all the run can tell: opening it fails
+    // and says why.
+    if (run.platform->presence(path) != Presence::kAbsent) paths.push_back(path);
   }
   return paths;
 }
@@ -87,15 +89,19 @@ void TellDaemons(bool students, bool teacherSpecific, const Run& run) {
   }
 }
 
-bool ChangeValue(std::string_view key, const SettingValue* value, bool print,
+bool ChangeValue(std::string_view key, const SettingValue* value, bool* print,
                  const std::string& path, const Run& run) {
   std::string keyText(key);
   PListFileSettings settings(path, run.platform);
   const bool change = value != nullptr;
   if (!(change ? settings.openForChange() : settings.open())) {
+    if (settings.error.kind == StoreError::Kind::kAbsent) return true;
+    *print = false;
     ReportFailure("Unable to open teacher preference file.\n", settings, run.platform);
     return false;
   }
+  const bool printThis = *print;
+  *print = false;
 
   bool ok = true;
   if (change) {
@@ -114,7 +120,7 @@ bool ChangeValue(std::string_view key, const SettingValue* value, bool print,
 
   // The store's display text covers every kind of value a file can hold, so kinds the
   // tool never writes (dates, data, dictionaries) still print and the run goes on.
-  if (print) PrintValue(keyText, settings.valueForKey(key), run);
+  if (printThis) PrintValue(keyText, settings.valueForKey(key), run);
   return ok;
 }
 
@@ -122,9 +128,7 @@ bool ChangeValue(std::string_view key, const SettingValue* value, const Run& run
   bool ok = true;
   bool print = true;
   for (const std::string& path : PreferenceFilePaths(run)) {
-    // Only the first file prints, even when it fails and a later one succeeds.
-    if (!ChangeValue(key, value, print, path, run)) ok = false;
-    print = false;
+    if (!ChangeValue(key, value, &print, path, run)) ok = false;
   }
   // The daemons are told whatever happened to the files; a query never concerns students.
   TellDaemons(value != nullptr && PListFileSettings::settingAppliesToStudents(key),

@@ -16,8 +16,9 @@ namespace brtconfig {
 
 class PListFileSettings;
 
-// The teacher-side preference files that exist for the run, in their fixed order: the
-// four candidate names in the run's preferences folder. May be empty.
+// The teacher-side preference files of the run, in their fixed order: those of the four
+// candidate names in the run's preferences folder that exist or cannot be reached (which
+// then fail to open). May be empty.
 std::vector<std::string> PreferenceFilePaths(const Run& run);
 
 // The student settings file of the run's system folder that exists (the newer name
@@ -49,17 +50,20 @@ void PrintValue(const std::string& key, const std::optional<std::string>& shown,
 // The per-file form: opens the file at `path`; for a change (`value` not null) puts
 // `*value` under `key` and saves it, then, when the setting concerns students and the
 // user is root, mirrors the change into the student settings file (never created). When
-// `print` is set, prints the key's value as the file now holds it. Failures are reported
-// on standard error. Returns false when the file could not be opened, updated or saved,
-// or the student settings file could not be saved.
-bool ChangeValue(std::string_view key, const SettingValue* value, bool print,
+// `*print` is set, prints the key's value as the file now holds it, and clears it,
+// failure or not. A change skips a file that has gone since it was found, as if it had
+// never been there: nothing printed, `*print` kept, no failure. Failures are reported on
+// standard error. Returns false when the file could not be opened, updated or saved, or
+// the student settings file could not be saved.
+bool ChangeValue(std::string_view key, const SettingValue* value, bool* print,
                  const std::string& path, const Run& run);
 
 // The fan-out form: the per-file form over every path of PreferenceFilePaths, printing
-// from the first only; then, for a change of a setting that concerns students, kills the
-// student daemon ("killall brdaemon"), and makes the preference-cache daemon reread its
-// files when `key` is teacher-specific. `value` is null for a query. Returns false when
-// any file failed as above; true also when there is no file at all.
+// from the first only, even when it fails; then, for a change of a setting that
+// concerns students, kills the student daemon ("killall brdaemon"), and makes the
+// preference-cache daemon reread its files when `key` is teacher-specific. `value` is
+// null for a query. Returns false when any file failed as above; true also when there is
+// no file at all.
 bool ChangeValue(std::string_view key, const SettingValue* value, const Run& run);
 
 }  // namespace brtconfig

@@ -25,24 +25,27 @@ namespace {
 class WriteRecordingPlatform : public FakePlatform {
  public:
   bool writeFileAtomically(const std::string& path, const FileContent& content,
-                           std::string* error) override {
+                           const Ownership* ownership, std::string* error,
+                           std::string* ownershipError) override {
     writes.push_back(path);
     if (failingWrites.count(path) != 0) {
       *error = "refused by the test";
       return false;
     }
-    return FakePlatform::writeFileAtomically(path, content, error);
+    return FakePlatform::writeFileAtomically(path, content, ownership, error, ownershipError);
   }
 
   LockStatus lockFile(const std::string& path, unsigned waitMillis,
                       std::unique_ptr<FileLock>* lock) override {
     locks.push_back(path);
+    if (vanishing.count(path) != 0) std::remove(path.c_str());
     return FakePlatform::lockFile(path, waitMillis, lock);
   }
 
   std::vector<std::string> writes;
   std::vector<std::string> locks;
   std::set<std::string> failingWrites;
+  std::set<std::string> vanishing;  // Removed, as by someone else, when a lock is asked.
 };
 
 // An XML property list holding a dictionary with `entries` (already XML).
@@ -190,6 +193,29 @@ TEST_F(FanOutTest, FailingFirstFileSilencesThePrintButLaterFilesChange) {
   EXPECT_FALSE(FanOut("AlertOnUpdate", &value));
   EXPECT_EQ(out, "AlertOnUpdate = false\n");
   EXPECT_EQ(err, "Unable to save settings\n");
+}
+
+TEST_F(FanOutTest, AFileGoneBeforeItsLockIsSkippedAndNeverMade) {
+  MakeSystemFile(kTeacher);
+  MakeSystemFile(kOldConsole);
+  MakeSystemFile(kStudent);
+  platform.vanishing = {SystemFile(kTeacher), SystemFile(kStudent)};
+  SettingValue value("1");
+  EXPECT_TRUE(FanOut("StealthMode", &value));
+  EXPECT_EQ(out, "StealthMode = 1\n");  // From the next file, as if the first never was.
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(Stored(SystemFile(kOldConsole), "StealthMode"), "1");
+  EXPECT_EQ(TempDir::list(system.path), (std::vector<std::string>{kOldConsole}));
+
+  MakeSystemFile(kTeacher);
+  MakeSystemFile(kStudent);
+  platform.writes.clear();
+  ::testing::internal::CaptureStdout();
+  brtconfig::Run run = MakeRun(&platform, system.path);
+  EXPECT_EQ(ApplyChanges({{"StealthMode", SettingValue("0")}}, ManagedPreferences(run), run), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "StealthMode = 0\n");
+  EXPECT_EQ(platform.writes, std::vector<std::string>{SystemFile(kOldConsole)});
+  EXPECT_EQ(TempDir::list(system.path), (std::vector<std::string>{kOldConsole}));
 }
 
 struct MirrorCase {

@@ -135,8 +135,11 @@ class Session(unittest.TestCase):
         self.user_prefs = os.path.join(self.home, "Library", "Preferences")
         os.makedirs(self.user_prefs)
         self.killall_log = os.path.join(self.tmp, "killall.log")
-        if self.root:
-            for folder in (self.home, os.path.dirname(self.user_prefs), self.user_prefs):
+        # Whatever the umask: only their owner may write to the folders of the files.
+        os.chmod(self.system, 0o755)
+        for folder in (self.home, os.path.dirname(self.user_prefs), self.user_prefs):
+            os.chmod(folder, 0o755)
+            if self.root:
                 os.chown(folder, NOBODY, NOBODY)
 
     def tearDown(self):
@@ -233,6 +236,14 @@ class Session(unittest.TestCase):
         match = re.fullmatch(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \S+\[\d+\] (.*)\n", line)
         self.assertIsNotNone(match, line)
         self.assertRegex(match.group(1), as_bytes(reason))
+
+    def assert_failures(self, run, failures):
+        """Each of `failures`, a (message, reason) pair as for assert_failure, in turn."""
+        lines = run.stderr.splitlines(keepends=True)
+        self.assertEqual(len(lines), 2 * len(failures), run.stderr)
+        for i, (message, reason) in enumerate(failures):
+            self.assert_failure(Run(run.status, b"", b"".join(lines[2 * i:2 * i + 2])),
+                                message, reason)
 
     def assert_save_refused(self, run, target):
         """Nothing printed, the save refused because the run may not write beside `target`."""
@@ -642,7 +653,16 @@ class OverlappingRuns(Session):
     def temporary_files(self, folder):
         return [name for name in os.listdir(folder) if name.startswith(".")]
 
+    def hold_lock(self, path):
+        """Holds `path` as a run does, through its lock file; returns the descriptor."""
+        lock = os.path.join(os.path.dirname(path), ".%s.brtconfig-lock" % os.path.basename(path))
+        fd = os.open(lock, os.O_RDONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o600)
+        fcntl.flock(fd, fcntl.LOCK_EX)
+        return fd
+
     def test_the_cause_of_a_file_that_cannot_be_opened_is_logged(self):
+        if not self.root:
+            self.skipTest("needs root to read back a file the user cannot read")
         cases = [(OLD_TEACHER, b"<plist><array/></plist>", 0o644,
                   "^%s: the top level is not a dictionary$"),
                  (CONSOLE, b"", 0o000, "^cannot open %s: Permission denied$")]
@@ -660,6 +680,38 @@ class OverlappingRuns(Session):
             self.assert_untouched(path, content)
             os.remove(path)
 
+    def test_a_file_that_cannot_be_reached_is_a_failure_not_an_absence(self):
+        # Each row breaks the way to the first file, or to all four: a query and a change
+        # report each file that cannot be reached, and the change still reaches the others.
+        closed = os.path.join(self.tmp, "closed")
+        os.mkdir(closed, 0o000)
+        first = self.user_file(TEACHER)
+        rows = [
+            (lambda: os.symlink(TEACHER, first), [TEACHER], "Too many levels of symbolic links"),
+            (lambda: os.symlink(os.path.join(closed, TEACHER), first), [TEACHER],
+             "Permission denied"),
+            (lambda: os.symlink(OLD_CONSOLE + "/x", first), [TEACHER], "Not a directory"),
+            (lambda: os.chmod(self.user_prefs, 0o600),
+             [TEACHER, OLD_TEACHER, CONSOLE, OLD_CONSOLE], "Permission denied"),
+        ]
+        for breakage, unreachable, cause in rows:
+            console = self.make_prefs(self.user_file(OLD_CONSOLE), {"logLevel": 0})
+            breakage()
+            failures = [("Unable to open teacher preference file.\n",
+                         "^cannot open %s: %s$" % (re.escape(self.user_file(name)), cause))
+                        for name in unreachable]
+            for args in (("logLevel",), ("logLevel", "1")):
+                run = self.as_user(*args)
+                self.assert_stdout(run, "")
+                self.assert_failures(run, failures)
+                self.assert_status(run, 1)
+            os.chmod(self.user_prefs, 0o755)
+            if os.path.lexists(first):
+                os.remove(first)
+            self.assert_stored(console, {"logLevel": 0 if OLD_CONSOLE in unreachable else 1})
+            self.assertEqual(os.listdir(self.user_prefs), [OLD_CONSOLE])
+        os.chmod(closed, 0o755)
+
     def test_a_change_gives_up_on_a_file_another_run_holds(self):
         if not self.root:
             self.skipTest("needs root")
@@ -667,15 +719,15 @@ class OverlappingRuns(Session):
         console = self.make_prefs(self.system_file(OLD_CONSOLE), {})
         student = self.make_prefs(self.system_file(STUDENT), {"StealthMode": 0})
         before = {path: self.snapshot(path) for path in (held, student)}
-        with open(held, "rb") as holder, open(student, "rb") as student_holder:
-            fcntl.flock(holder, fcntl.LOCK_EX)
-            fcntl.flock(student_holder, fcntl.LOCK_EX)
-            change = self.start_tool([], ["StealthMode", "1"])
-            query = self.as_root("StealthMode")
-            self.assertIsNone(change.poll(), "the change did not wait for the lock")
-            self.assert_stdout(query, "StealthMode = 0\n")
-            self.assert_status(query, 0)
-            out, err = change.communicate(timeout=60)
+        holders = [self.hold_lock(held), self.hold_lock(student)]
+        change = self.start_tool([], ["StealthMode", "1"])
+        query = self.as_root("StealthMode")
+        self.assertIsNone(change.poll(), "the change did not wait for the lock")
+        self.assert_stdout(query, "StealthMode = 0\n")
+        self.assert_status(query, 0)
+        out, err = change.communicate(timeout=60)
+        for fd in holders:
+            os.close(fd)
         self.assertEqual(out, b"")
         self.assertEqual(change.returncode, 1, err)
         busy = "^%s: another brtconfig run held the file for 5 seconds$"
@@ -688,6 +740,38 @@ class OverlappingRuns(Session):
         for path, content in before.items():
             self.assert_untouched(path, content)
         self.assert_stored(console, {"StealthMode": 1})
+
+    def test_a_reader_holding_the_files_holds_no_change_back(self):
+        # A student may read the files and lock them as a reader; root's changes do not
+        # wait for that (the 5-second wait would fail each file).
+        if not self.root:
+            self.skipTest("needs root")
+        teacher = self.make_prefs(self.system_file(TEACHER), {"StealthMode": 0})
+        student = self.make_prefs(self.system_file(STUDENT), {"StealthMode": 0})
+        settings = os.path.join(self.tmp, "lab.json")
+        with open(settings, "w") as f:
+            f.write('{"StealthMode": 0, "AllowAudio": 1}')
+        script = ("import fcntl, sys\n"
+                  "files = [open(p, 'rb') for p in sys.argv[1:]]\n"
+                  "for f in files: fcntl.flock(f, fcntl.LOCK_SH)\n"
+                  "print('held', flush=True)\n"
+                  "sys.stdin.read()\n")
+        reader = subprocess.Popen(self.user_prefix() + [sys.executable, "-c", script, teacher,
+                                                        student],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(reader.stdout.readline(), b"held\n")
+            for args, expected in [(["StealthMode", "1"], {"StealthMode": 1}),
+                                   (["--apply", settings], {"StealthMode": 0, "AllowAudio": 1})]:
+                run = self.as_root(*args)
+                self.assert_stderr(run, "")
+                self.assert_status(run, 0)
+                self.assert_stored(teacher, expected)
+                self.assert_stored(student, {"StealthMode": expected["StealthMode"]})
+            self.assertIsNone(reader.poll(), "the reader let go")
+        finally:
+            reader.communicate(timeout=60)
+        self.assertEqual(sorted(os.listdir(self.system)), sorted([TEACHER, STUDENT]))
 
     def test_runs_cut_short_leave_a_whole_file_and_no_temporary_file(self):
         if not self.root:
