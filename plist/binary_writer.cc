@@ -45,7 +45,7 @@ unsigned FieldWidth(uint64_t limit) {
   return 8;
 }
 
-// The most bytes a marker with its count takes.
+// The most bytes a marker with its count takes, and room for PutBigEndian's whole word.
 constexpr size_t kMaxHeaderSize = 10;
 
 // Bytes taken by a marker carrying `count` (the count moves to a following integer
@@ -82,7 +82,56 @@ bool NarrowToFloat(double d, uint32_t* bits) {
   return true;
 }
 
-// The longest encoding of a number, boolean, date or UID: a 16-byte integer's.
+// The UTF-16 code units of valid UTF-8 text: one for each sequence, two for the four-byte
+// ones, which lie beyond the basic plane.
+// How many bytes of `word` have their high bit set, given no other bit is.
+uint64_t CountHighBits(uint64_t word) { return ((word >> 7) * 0x0101010101010101u) >> 56; }
+
+// Counted eight bytes at a time: each continuation byte (10xxxxxx) takes one off the
+// byte count, each lead byte of four (11110xxx) adds one.
+uint64_t Utf16Length(std::string_view utf8) {
+  constexpr uint64_t kHigh = 0x8080808080808080u;
+  uint64_t units = utf8.size();
+  size_t i = 0;
+  for (uint64_t w; i + 8 <= utf8.size(); i += 8) {
+    std::memcpy(&w, utf8.data() + i, sizeof w);
+    const uint64_t continuation = w & ~(w << 1) & kHigh;
+    const uint64_t fourByteLead = w & (w << 1) & (w << 2) & (w << 3) & kHigh;
+    units += CountHighBits(fourByteLead) - CountHighBits(continuation);
+  }
+  for (; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    units += static_cast<uint64_t>(byte >= 0xF0) - static_cast<uint64_t>((byte & 0xC0) == 0x80);
+  }
+  return units;
+}
+
+// The code point at `*pos` of text already known to be valid UTF-8; advances past it.
+char32_t DecodeValidUtf8(std::string_view utf8, size_t* pos) {
+  const auto byte = [&](size_t i) { return static_cast<char32_t>(utf8[*pos + i]) & 0xFF; };
+  const char32_t lead = byte(0);
+  if (lead < 0x80) {
+    *pos += 1;
+    return lead;
+  }
+  if (lead < 0xE0) {
+    const char32_t cp = (lead & 0x1F) << 6 | (byte(1) & 0x3F);
+    *pos += 2;
+    return cp;
+  }
+  if (lead < 0xF0) {
+    const char32_t cp = (lead & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+    *pos += 3;
+    return cp;
+  }
+  const char32_t cp =
+      (lead & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
+  *pos += 4;
+  return cp;
+}
+
+// The longest encoding of a number, boolean, date or UID: a 16-byte integer's, whose last
+// eight bytes PutBigEndian stores as one word.
 constexpr size_t kMaxFixedSize = 17;
 
 // Encodes a number, boolean, date or UID at `p` and answers its length: 0 for other
@@ -145,6 +194,10 @@ class BinaryWriter {
 
   bool write(const Document& document, OutputBuffer* out) {
     objectOf.assign(document.nodeCount(), kNone);
+    // Room for every node at half load, so the table never grows while scalars go in.
+    size_t slotCount = 64;
+    while (slotCount < 2 * document.nodeCount()) slotCount *= 2;
+    slots.assign(slotCount, Slot{0, 0});
     if (!number(document.root(), 0)) return false;
     std::vector<Slot>().swap(slots);  // Not needed to write; their memory goes first.
     std::vector<const Node*>().swap(scalarNodes);
@@ -160,7 +213,7 @@ class BinaryWriter {
     nextContainer = 0;
     if (!emit(document.root(), out)) return false;
     for (const uint32_t offset : offsets) {
-      out->advanceTo(PutBigEndian(offset, offsetSize, out->room(offsetSize)));
+      out->advanceTo(PutBigEndian(offset, offsetSize, out->room(8)));
     }
     char trailer[kBinaryTrailerSize] = {};  // Unused bytes and sort version stay zero.
     char* p = trailer + 6;
@@ -255,7 +308,7 @@ class BinaryWriter {
       const std::string_view s = value.string();
       const bool ascii = text::IsAscii(s);
       if (!ascii && !text::IsValidUtf8(s)) return fail("string is not valid UTF-8");
-      const uint64_t units = ascii ? s.size() : text::ToUtf16(s).size();
+      const uint64_t units = ascii ? s.size() : Utf16Length(s);
       size = HeaderSize(units) + (ascii ? units : 2 * units);
     } else if (value.kind() == Kind::kData) {
       size = HeaderSize(value.data().size()) + value.data().size();
@@ -265,7 +318,6 @@ class BinaryWriter {
       if (size == 0) return fail("float32 real out of float32 range");
     }
     const uint32_t h = hashOf(value);
-    if (2 * (scalarNodes.size() + 1) > slots.size()) grow();
     const size_t mask = slots.size() - 1;
     size_t s = h & mask;
     for (; slots[s].entry != 0; s = (s + 1) & mask) {
@@ -291,25 +343,18 @@ class BinaryWriter {
     return n == EncodeFixed(b, y) && std::memcmp(x, y, n) == 0;
   }
 
-  // Doubles the table, moving each slot with the hash it carries.
-  void grow() {
-    std::vector<Slot> old(slots.empty() ? 64 : 2 * slots.size(), Slot{0, 0});
-    old.swap(slots);
-    const size_t mask = slots.size() - 1;
-    for (const Slot& slot : old) {
-      if (slot.entry == 0) continue;
-      size_t s = slot.hash & mask;
-      while (slots[s].entry != 0) s = (s + 1) & mask;
-      slots[s] = slot;
-    }
-  }
-
   // The second walk, in the order of the first: writes each object as its number comes.
+  // A scalar is written where it is first met, a container recursed into.
   bool emit(const Node& value, OutputBuffer* out) {
     if (!IsContainer(value)) {
       if (objectOf[value.id()] == next) putScalar(value, out);
       return true;
     }
+    emitContainer(value, out);
+    return true;
+  }
+
+  void emitContainer(const Node& value, OutputBuffer* out) {
     ++nextContainer;
     start(out);
     out->advanceTo(PutHeader(value.isDictionary() ? 0xD : 0xA, value.size(),
@@ -327,10 +372,17 @@ class BinaryWriter {
       } else if (index == cursor) {
         ++cursor;
       }
-      out->advanceTo(PutBigEndian(index, refSize, out->room(refSize)));
+      out->advanceTo(PutBigEndian(index, refSize, out->room(8)));
       return true;
     });
-    return ForContents(value, [this, out](const Node& child) { return emit(child, out); });
+    ForContents(value, [this, out](const Node& child) {
+      if (IsContainer(child)) {
+        emitContainer(child, out);
+      } else if (objectOf[child.id()] == next) {
+        putScalar(child, out);
+      }
+      return true;
+    });
   }
 
   // Writes a scalar, the object numbered `next`.
@@ -343,9 +395,18 @@ class BinaryWriter {
         out->advanceTo(PutHeader(0x5, s.size(), header));
         out->put(s);
       } else {
-        const std::u16string units = text::ToUtf16(s);
-        out->advanceTo(PutHeader(0x6, units.size(), header));
-        for (const char16_t unit : units) out->advanceTo(PutBigEndian(unit, 2, out->room(2)));
+        out->advanceTo(PutHeader(0x6, Utf16Length(s), header));
+        for (size_t pos = 0; pos < s.size();) {
+          const char32_t cp = DecodeValidUtf8(s, &pos);
+          char* p = out->room(10);
+          if (cp < 0x10000) {
+            p = PutBigEndian(cp, 2, p);
+          } else {
+            p = PutBigEndian(0xD800 + ((cp - 0x10000) >> 10), 2, p);
+            p = PutBigEndian(0xDC00 + (cp & 0x3FF), 2, p);
+          }
+          out->advanceTo(p);
+        }
       }
     } else if (value.kind() == Kind::kData) {
       out->advanceTo(PutHeader(0x4, value.data().size(), out->room(kMaxHeaderSize)));

@@ -49,10 +49,18 @@ inline uint64_t ReadBigEndian(const uint8_t* p, uint64_t width) {
   }
 }
 
-// Stores the low `width` bytes of `value` at `p`, most significant first; returns the end.
+// Stores the low `width` (1 to 8) bytes of `value` at `p`, most significant first, and
+// returns the end. It stores a whole word, so `p` must have room for eight bytes whatever
+// the width; the bytes past the end are garbage for the next store to overwrite.
 inline char* PutBigEndian(uint64_t value, unsigned width, char* p) {
-  for (unsigned i = width; i-- > 0;) *p++ = static_cast<char>(value >> (8 * i));
-  return p;
+  uint64_t word = value << (64 - 8 * width);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  word = __builtin_bswap64(word);
+#elif !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_BIG_ENDIAN__
+#error "the byte order of this machine is unknown"
+#endif
+  std::memcpy(p, &word, sizeof word);
+  return p + width;
 }
 
 }  // namespace plist

@@ -72,14 +72,15 @@ Document Document::fromValue(const Value& value) {
 }
 
 void* Document::allocate(size_t n, size_t alignment) {
-  const size_t skip = (alignment - reinterpret_cast<uintptr_t>(free) % alignment) % alignment;
+  // Alignments are powers of two, so the padding is a mask, not a division.
+  const size_t skip = (0 - reinterpret_cast<uintptr_t>(free)) & (alignment - 1);
   if (free == nullptr || freeBytes < skip || freeBytes - skip < n) {
     // A request larger than the next block gets a block of its own, leaving the current
     // block's free memory for later requests.
     if (n + alignment > nextBlock) {
       blocks.emplace_back(new char[n + alignment]);
       char* p = blocks.back().get();
-      return p + (alignment - reinterpret_cast<uintptr_t>(p) % alignment) % alignment;
+      return p + ((0 - reinterpret_cast<uintptr_t>(p)) & (alignment - 1));
     }
     blocks.emplace_back(new char[nextBlock]);
     free = blocks.back().get();

@@ -75,17 +75,30 @@ enum class Element {
   kOther
 };
 
+// Names are told apart by their length first, then compared whole: one compare for most.
 Element ElementNamed(std::string_view name) {
-  static constexpr std::pair<std::string_view, Element> kNames[] = {
-      {"key", Element::kKey},         {"string", Element::kString}, {"integer", Element::kInteger},
-      {"dict", Element::kDict},       {"array", Element::kArray},   {"true", Element::kTrue},
-      {"false", Element::kFalse},     {"real", Element::kReal},     {"date", Element::kDate},
-      {"data", Element::kData},       {"plist", Element::kPlist},
-  };
-  for (const auto& entry : kNames) {
-    if (entry.first == name) return entry.second;
+  switch (name.size()) {
+    case 3:
+      return name == "key" ? Element::kKey : Element::kOther;
+    case 4:
+      if (name == "dict") return Element::kDict;
+      if (name == "true") return Element::kTrue;
+      if (name == "real") return Element::kReal;
+      if (name == "date") return Element::kDate;
+      if (name == "data") return Element::kData;
+      return Element::kOther;
+    case 5:
+      if (name == "array") return Element::kArray;
+      if (name == "false") return Element::kFalse;
+      if (name == "plist") return Element::kPlist;
+      return Element::kOther;
+    case 6:
+      return name == "string" ? Element::kString : Element::kOther;
+    case 7:
+      return name == "integer" ? Element::kInteger : Element::kOther;
+    default:
+      return Element::kOther;
   }
-  return Element::kOther;
 }
 
 struct Tag {
