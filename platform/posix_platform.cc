@@ -639,8 +639,20 @@ class PosixPlatform : public Platform {
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
+    // The program starts as though the tool had not touched its signals: SIGPIPE is
+    // ignored here and the signals that would cut a save short may be held.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid;
-    const int rc = posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ);
+    const int rc = posix_spawn(&pid, args[0], nullptr, &attributes, args.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     if (rc != 0) return Fail(error, ErrnoText("cannot start", argv[0], rc));
     int status;
     while (waitpid(pid, &status, 0) < 0) {
@@ -650,8 +662,14 @@ class PosixPlatform : public Platform {
   }
 
   void runShellCommand(const std::string& commandLine) override {
-    // The command's status is not looked at; it reports for itself.
+    // The command's status is not looked at; it reports for itself. The shell and what
+    // it runs get SIGPIPE back as the tool found it: an ignored signal stays ignored
+    // through exec, and a shell cannot undo that.
+    struct sigaction pipeDefault = {}, pipeBefore;
+    pipeDefault.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &pipeDefault, &pipeBefore);
     const int status = std::system(commandLine.c_str());
+    sigaction(SIGPIPE, &pipeBefore, nullptr);
     static_cast<void>(status);
   }
 

@@ -158,6 +158,7 @@ class Session(unittest.TestCase):
             "PATH": ARGS.killall_dir + ":/usr/sbin:/usr/bin:/sbin:/bin",
             "HOME": self.home,
             "BRT_KILLALL_LOG": self.killall_log,
+            "BRT_KILLALL_SIGNALS": os.path.join(self.tmp, "killall.signals"),
             "LC_ALL": "C",
         }
         limit = self.address_space
@@ -1122,6 +1123,13 @@ class FleetRuns(Session):
             students = "StealthMode" in changed
             self.assert_stored(student, {"StealthMode": 1} if students else {"Kept": "yes"})
             self.assert_student_daemon_kills(1 if students else 0)
+        # The daemons' commands start with SIGPIPE as it was, not ignored as in the tool.
+        signals = os.path.join(self.tmp, "killall.signals")
+        if os.path.exists(signals):
+            with open(signals) as f:
+                masks = [int(line.split()[1], 16) for line in f]
+            self.assertTrue(masks)
+            self.assertEqual([m & 1 << (signal.SIGPIPE - 1) for m in masks], [0] * len(masks))
 
     def test_bad_entries_or_a_damaged_input_touch_nothing(self):
         files = self.machine()
