@@ -521,7 +521,16 @@ class PosixPlatform : public Platform {
       writeError = errno;
       return false;
     };
-    if (!content(write)) {
+    bool made = false;
+    try {
+      made = content(write);
+    } catch (...) {
+      // Making the content ran out of memory: the run ends, and leaves nothing behind.
+      close(fd);
+      unlink(temp.c_str());
+      throw;
+    }
+    if (!made) {
       failure = writeError != 0 ? ErrnoText("cannot write", temp, writeError)
                                 : "the content of " + target + " could not be made";
     } else {

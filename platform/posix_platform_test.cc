@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,15 @@ TEST(PosixPlatformTest, AtomicWriteTakesContentInPiecesAndDropsItWhenMakingFails
   const FileContent failing = [](const ByteWriter& write) { return write("partial") && false; };
   EXPECT_FALSE(os->writeFileAtomically(path, failing, nullptr, &error, nullptr));
   EXPECT_EQ(error, "the content of " + path + " could not be made");
+  EXPECT_EQ(TempDir::readFile(path), "old");
+  EXPECT_THAT(TempDir::list(dir.path), ElementsAre("prefs.plist"));
+
+  // So does content that runs out of memory, which ends the run.
+  const FileContent throwing = [](const ByteWriter& write) -> bool {
+    write("partial");
+    throw std::bad_alloc();
+  };
+  EXPECT_THROW(os->writeFileAtomically(path, throwing, nullptr, &error, nullptr), std::bad_alloc);
   EXPECT_EQ(TempDir::readFile(path), "old");
   EXPECT_THAT(TempDir::list(dir.path), ElementsAre("prefs.plist"));
 }
