@@ -586,10 +586,16 @@ class PosixPlatform : public Platform {
       const int folder = open(DirName(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       if (folder < 0) return LockStatus::kNone;
       const std::string name = LockName(BaseName(target));
-      int fd = -1;
-      const LockAttempt attempt = TryLock(folder, name, &fd);
-      if (attempt == LockAttempt::kHeld) {
-        auto held = std::make_unique<PosixFileLock>(folder, fd, name);
+      std::unique_ptr<PosixFileLock> held;
+      LockAttempt attempt;
+      {
+        // A signal between making the lock file and holding it would leave the file behind.
+        const SignalsHeld making;
+        int fd = -1;
+        attempt = TryLock(folder, name, &fd);
+        if (attempt == LockAttempt::kHeld) held = std::make_unique<PosixFileLock>(folder, fd, name);
+      }
+      if (held) {
         // A link re-pointed meanwhile: the lock guards a file the path no longer names.
         std::string now;
         if (ResolveLinks(path, &now, nullptr) && now == target) {
