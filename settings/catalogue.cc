@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "settings/plist_file_settings.h"
 #include "settings/setting.h"
 
@@ -92,11 +91,9 @@ bool PListFileSettings::isValidSetting(std::string_view key) {
   return settingFromKey(key) != nullptr;
 }
 
-bool PListFileSettings::canSetSetting(std::string_view key, Platform* platform) {
+bool PListFileSettings::canSetSetting(std::string_view key, bool root) {
   const Setting* setting = settingFromKey(key);
   if (setting == nullptr) return false;
-  // Who runs the tool is asked anew each time, never remembered.
-  const bool root = (platform ? platform : Platform::Default())->realUserId() == 0;
   switch (setting->settingType) {
     case GlobalSetting:
       return root;

@@ -63,9 +63,9 @@ class PListFileSettings {
   // The entry of `key`, or null when the catalogue has none.
   static const Setting* settingFromKey(std::string_view key);
   static bool isValidSetting(std::string_view key);
-  // True when the real user may handle the setting: a global one only as root, a
-  // teacher-specific one only as another user. False for unknown keys.
-  static bool canSetSetting(std::string_view key, Platform* platform = nullptr);
+  // True when the user the run began as (`root` or not) may handle the setting: a global
+  // one only as root, a teacher-specific one only as another user. False for unknown keys.
+  static bool canSetSetting(std::string_view key, bool root);
   static bool isStringSetting(std::string_view key);
   static bool isUserSetting(std::string_view key);
   static bool settingAppliesToStudents(std::string_view key);

@@ -8,6 +8,7 @@
 
 #include "testing/fake_platform.h"
 #include "testing/temp_dir.h"
+#include "tool/changes.h"
 
 namespace brtconfig {
 namespace {

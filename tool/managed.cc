@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "settings/plist_file_settings.h"
-#include "tool/fan_out.h"
+#include "settings/preference_files.h"
 
 namespace brtconfig {
 
@@ -11,9 +11,8 @@ ManagedPreferences::ManagedPreferences(const Run& run) {
   // Most machines have no profile at all; then nothing else is looked up.
   if (!run.platform->exists(run.managedFolder)) return;
   std::vector<std::string> folders;
-  if (run.teacherSide) {
-    const std::string user = run.userName.empty() ? run.platform->userName() : run.userName;
-    if (!user.empty()) folders.push_back(JoinPath(run.managedFolder, user));
+  if (run.side == UserSetting && !run.userName.empty()) {
+    folders.push_back(JoinPath(run.managedFolder, run.userName));
   }
   folders.push_back(run.managedFolder);
   for (const char* name : kTeacherFileNames) {

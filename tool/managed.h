@@ -30,6 +30,8 @@ class ManagedPreferences {
   // teacher side only) and the device-wide one. A file that is missing or cannot be read
   // forces nothing; without the managed folder nothing more is looked at.
   explicit ManagedPreferences(const Run& run);
+  // No profile at all, for a run that does not report them.
+  ManagedPreferences() = default;
 
   // The value forced for `key` in the domain of any of `paths` (the teacher-side files
   // the run handles), the teacher's own profile before the device's; nothing when no

@@ -13,7 +13,8 @@
 #include "settings/profile.h"
 #include "text/escape.h"
 #include "text/utf.h"
-#include "tool/fan_out.h"
+#include "settings/preference_files.h"
+#include "tool/engine.h"
 #include "tool/managed.h"
 
 namespace brtconfig {
@@ -22,7 +23,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // One setting as read for a report.
-struct Entry {
+struct ReportedSetting {
   const Setting* setting;
   std::optional<plist::Value> value;  // Nothing when the key is not set.
   std::optional<ForcedValue> forced;
@@ -39,11 +40,10 @@ struct ReadFiles {
 // be read.
 ReadFiles ReadAll(const Run& run) {
   ReadFiles files;
-  files.paths = PreferenceFilePaths(run);
+  files.paths = PreferenceFilePaths(run.platform, run.prefsFolder);
   for (size_t i = 0; i < files.paths.size(); ++i) {
     auto settings = std::make_unique<PListFileSettings>(files.paths[i], run.platform);
-    if (!settings->open()) {
-      ReportFailure("Unable to open teacher preference file.\n", *settings, run.platform);
+    if (!OpenTeacherFile(settings.get(), false, run)) {
       files.ok = false;
       continue;
     }
@@ -52,8 +52,9 @@ ReadFiles ReadAll(const Run& run) {
   return files;
 }
 
-Entry EntryFor(const Setting& setting, const ReadFiles& files, const ManagedPreferences& managed) {
-  Entry entry{&setting, std::nullopt, managed.forcedValue(setting.key, files.paths)};
+ReportedSetting EntryFor(const Setting& setting, const ReadFiles& files,
+                         const ManagedPreferences& managed) {
+  ReportedSetting entry{&setting, std::nullopt, managed.forcedValue(setting.key, files.paths)};
   if (files.first) entry.value = files.first->storedValue(setting.key);
   return entry;
 }
@@ -99,7 +100,7 @@ Json ToJson(const plist::Value& value) {
 }
 
 // The members of one setting's object, after "key" where there is one.
-void AddMembers(const Entry& entry, const ReadFiles& files, Json* object) {
+void AddMembers(const ReportedSetting& entry, const ReadFiles& files, Json* object) {
   (*object)["value"] = entry.value ? ToJson(*entry.value) : Json(nullptr);
   (*object)["kind"] = KindName(*entry.setting);
   (*object)["file"] = files.first ? Json(files.first->settingsFile) : Json(nullptr);
@@ -135,7 +136,7 @@ plist::Value ForListing(const plist::Value& value) {
 
 // The members of AddMembers for a property list, which has no null: a value that is not
 // set, or a file that does not exist, has no member.
-plist::Value ListingEntry(const Entry& entry, const ReadFiles& files) {
+plist::Value ListingEntry(const ReportedSetting& entry, const ReadFiles& files) {
   plist::Dictionary members;
   if (entry.value) members.append("value", ForListing(*entry.value));
   members.append("kind", KindName(*entry.setting));
@@ -236,21 +237,21 @@ void PrintJson(const Json& json) {
 }
 
 // "KEY = value" or "KEY is not set.", as a query prints it, and what a profile forces.
-void PrintLine(const Entry& entry, const Run& run) {
+void PrintLine(const ReportedSetting& entry, const Run& run) {
   std::optional<std::string> shown;
   if (entry.value) shown = DisplayText(*entry.value);
   PrintValue(entry.setting->key, shown, run,
              entry.forced ? "  [a profile forces " + entry.forced->shown + "]" : "");
 }
 
-int Finish(const ReadFiles& files, bool teacherSpecific, const Run& run) {
+bool Finish(const ReadFiles& files, bool teacherSpecific, const Run& run) {
   TellDaemons(false, teacherSpecific, run);
-  return files.ok ? 0 : 1;
+  return files.ok;
 }
 
 }  // namespace
 
-int ShowSettingAsJson(const std::string& key, const ManagedPreferences& managed, const Run& run) {
+bool ShowSettingAsJson(const std::string& key, const ManagedPreferences& managed, const Run& run) {
   const ReadFiles files = ReadAll(run);
   // As a query, a first file that cannot be read prints nothing.
   if (files.first || files.paths.empty()) {
@@ -262,16 +263,15 @@ int ShowSettingAsJson(const std::string& key, const ManagedPreferences& managed,
   return Finish(files, PListFileSettings::isUserSetting(key), run);
 }
 
-int ListSettings(const ManagedPreferences& managed, const Run& run) {
+bool ListSettings(const ManagedPreferences& managed, const Run& run) {
   const ReadFiles files = ReadAll(run);
   if (files.first || files.paths.empty()) {
-    const int8_t side = run.teacherSide ? UserSetting : GlobalSetting;
     Json all = Json::object();
     plist::Dictionary listing;
     bool carried = true;
     for (const Setting& setting : PListFileSettings::allSettings()) {
-      if (setting.settingType != side) continue;
-      const Entry entry = EntryFor(setting, files, managed);
+      if (setting.settingType != run.side) continue;
+      const ReportedSetting entry = EntryFor(setting, files, managed);
       if (run.options.json) {
         AddMembers(entry, files, &all[setting.key]);
       } else if (run.options.plist) {
@@ -292,25 +292,24 @@ int ListSettings(const ManagedPreferences& managed, const Run& run) {
     if (run.options.json) PrintJson(all);
     if (run.options.plist && carried) PrintXml(plist::Value(std::move(listing)));
     if (!carried) {
-      Finish(files, run.teacherSide, run);
-      return 1;
+      Finish(files, run.side == UserSetting, run);
+      return false;
     }
   }
-  return Finish(files, run.teacherSide, run);
+  return Finish(files, run.side == UserSetting, run);
 }
 
-int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run& run) {
-  const int8_t side = run.teacherSide ? UserSetting : GlobalSetting;
+bool ExportProfile(const std::vector<Change>* fromApply, const Run& run) {
   std::vector<Change> changes;
   ReadFiles files;
   if (fromApply) {
     changes = *fromApply;
   } else {
     files = ReadAll(run);
-    if (!files.first && !files.paths.empty()) return 1;
+    if (!files.first && !files.paths.empty()) return false;
     // Only values that a change could set go in: a file may hold anything.
     for (const Setting& setting : PListFileSettings::allSettings()) {
-      if (setting.settingType != side || !files.first) continue;
+      if (setting.settingType != run.side || !files.first) continue;
       std::optional<plist::Value> value = files.first->storedValue(setting.key);
       if (value && PListFileSettings::isValidValueForSetting(&*value, setting.key)) {
         changes.push_back({setting.key, std::move(*value)});
@@ -328,11 +327,11 @@ int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run
   if (settings.empty()) {
     // An empty profile would take away what an earlier one of its identifier forced.
     fprintf(stderr, "Nothing to export: the profile would force no setting.\n");
-    return 1;
+    return false;
   }
 
   ProfileRequest request;
-  request.side = side;
+  request.side = run.side;
   request.identifierPrefix = run.options.identifier.value_or(kDefaultIdentifierPrefix);
   request.displayName = run.options.displayName;
   request.organization = run.options.organization;
@@ -359,15 +358,15 @@ int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run
   if (const std::optional<std::string> key = SettingXmlCannotCarry(request.domains)) {
     fprintf(stderr, "The value of %s holds a character that a profile cannot carry.\n",
             key->c_str());
-    return 1;
+    return false;
   }
   std::string xml;
   if (!ProfileXml(MakeProfile(request), &xml)) {
     fprintf(stderr, "Unable to write the profile.\n");
-    return 1;
+    return false;
   }
   fwrite(xml.data(), 1, xml.size(), stdout);
-  return files.ok ? 0 : 1;
+  return files.ok;
 }
 
 }  // namespace brtconfig

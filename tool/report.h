@@ -3,11 +3,10 @@
 #ifndef BRTCONFIG_TOOL_REPORT_H_
 #define BRTCONFIG_TOOL_REPORT_H_
 
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "tool/apply.h"
+#include "tool/changes.h"
 #include "tool/managed.h"
 #include "tool/run.h"
 
@@ -15,25 +14,25 @@ namespace brtconfig {
 
 // Prints the setting `key` (known, and of the run's side) as one JSON object, read from
 // the first teacher-side file of the run, with what `managed` forces for it, then tells
-// the preference-cache daemon as a query does. Returns the exit status: 1 when a
-// teacher-side file could not be read (reported on standard error; nothing is printed
-// when it was the first), else 0.
-int ShowSettingAsJson(const std::string& key, const ManagedPreferences& managed, const Run& run);
+// the preference-cache daemon as a query does. Answers false when a teacher-side file
+// could not be read (reported on standard error; nothing is printed when it was the
+// first).
+bool ShowSettingAsJson(const std::string& key, const ManagedPreferences& managed, const Run& run);
 
 // Prints every setting of the run's side, in catalogue order, read from the first
 // teacher-side file: one "KEY = value" or "KEY is not set." line each, with --json one
-// JSON object, with --plist the same content as an XML property list. Exit status as
-// for ShowSettingAsJson.
-int ListSettings(const ManagedPreferences& managed, const Run& run);
+// JSON object, with --plist the same content as an XML property list. Answers as
+// ShowSettingAsJson, and false when --plist cannot carry a value.
+bool ListSettings(const ManagedPreferences& managed, const Run& run);
 
 // Prints a configuration profile, an XML property list, that forces the settings of the
 // run's side: the changes of --apply (`fromApply`), or else the values of the first
 // teacher-side file that validation accepts. Each teacher-side domain gets every
 // setting, the student settings domains the ones that concern students. Identifier,
-// names and UUID from the profile options (checked when they were read). Returns the
-// exit status: 1, with nothing printed, when there is nothing to force or a value that
-// XML cannot carry; 1 also when a teacher-side file could not be read.
-int ExportProfile(const std::optional<std::vector<Change>>& fromApply, const Run& run);
+// names and UUID from the profile options (checked when they were read). Answers false,
+// with nothing printed, when there is nothing to force or a value that XML cannot carry;
+// false also when a teacher-side file could not be read.
+bool ExportProfile(const std::vector<Change>* fromApply, const Run& run);
 
 }  // namespace brtconfig
 

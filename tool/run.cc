@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "settings/preference_files.h"
 #include "settings/profile.h"
 #include "settings/uuid.h"
 #include "text/escape.h"
@@ -103,35 +104,16 @@ const char* FirstOption(const std::vector<std::string>& args) { return args[1].c
 
 }  // namespace
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (folder.back() == '/') return folder + name;
-  return folder + "/" + name;
-}
-
-std::string UserPrefsFolder(Platform* platform) {
-  std::optional<std::string> home = platform->homeFolder();
-  if (!home || home->empty()) return "";
-  return JoinPath(JoinPath(*home, "Library"), "Preferences");
-}
-
-Run MakeRun(Platform* platform, const std::string& systemFolder, const std::string& managedFolder) {
-  Run run;
-  run.platform = platform;
-  run.systemFolder = systemFolder;
-  run.managedFolder = managedFolder;
-  // Root acts on the system-wide files only and a user on their own only, never both.
-  run.teacherSide = platform->realUserId() != 0;
-  run.prefsFolder = run.teacherSide ? UserPrefsFolder(platform) : systemFolder;
-  return run;
-}
-
 std::string ShownText(std::string_view text, const Run& run) {
   return run.escapeText ? text::Escaped(text) : std::string(text);
 }
 
+namespace {
+
 bool IsOption(const std::string& argument) { return argument.compare(0, 2, "--") == 0; }
 
+// Reads the options at the front of `args` into `*options` and the arguments after them
+// (key and values) into `*rest`.
 bool ParseOptions(const std::vector<std::string>& args, Options* options,
                   std::vector<std::string>* rest) {
   size_t next = 1;
@@ -198,6 +180,92 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options,
     return Needs(FirstOption(args), "a setting, --list, --apply or --export-profile");
   }
   return CheckProfileOptions(options);
+}
+
+// Checks --user: only root may act for another user, who must be in the password
+// database with a home folder, and not be root.
+std::optional<UserAccount> AccountForUser(const std::string& name, const Run& run) {
+  if (!run.asRoot) {
+    fprintf(stderr, "--user can only be used as root.\n");
+    return std::nullopt;
+  }
+  const std::string shown = ShownText(name, run);
+  std::optional<UserAccount> account = run.platform->lookUpUser(name);
+  if (!account) {
+    fprintf(stderr, "%s is not a user of this computer.\n", shown.c_str());
+    return std::nullopt;
+  }
+  if (account->uid == 0) {
+    fprintf(stderr, "%s is root: --user takes an ordinary user.\n", shown.c_str());
+    return std::nullopt;
+  }
+  if (account->home.empty() || account->home[0] != '/') {
+    fprintf(stderr, "%s has no home folder.\n", shown.c_str());
+    return std::nullopt;
+  }
+  return account;
+}
+
+bool TooManyParameters() {
+  fprintf(stderr, "Too many parameters.\n");
+  return false;
+}
+
+// The action of a run with options, the first that applies: --help, --export-profile
+// (from --apply or the current settings), --list, --json, --apply or a previewed change,
+// a change, a query.
+Action ChooseAction(const Options& o, size_t arguments) {
+  if (o.help) return Action::kHelp;
+  if (o.exportProfile) return Action::kExportProfile;
+  if (o.list) return Action::kList;
+  if (o.json) return Action::kShowJson;
+  if (o.apply || o.dryRun) return Action::kApply;
+  return arguments > 1 ? Action::kChange : Action::kQuery;
+}
+
+}  // namespace
+
+Run MakeRun(Platform* platform, const std::string& systemFolder, const std::string& managedFolder) {
+  Run run;
+  run.platform = platform;
+  run.systemFolder = systemFolder;
+  run.managedFolder = managedFolder;
+  // Root acts on the system-wide files only and a user on their own only, never both.
+  run.asRoot = platform->realUserId() == 0;
+  run.side = run.asRoot ? GlobalSetting : UserSetting;
+  run.prefsFolder = run.asRoot ? systemFolder : UserPrefsFolder(platform);
+  if (!run.asRoot) run.userName = platform->userName();
+  return run;
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, Run* run) {
+  if (args.size() < 2 || !IsOption(args[1])) {
+    // The count is checked before anything else, the key included.
+    if (args.size() > kMaxArguments) return TooManyParameters();
+    run->arguments.assign(args.begin() + (args.empty() ? 0 : 1), args.end());
+    if (args.size() == 2 && args[1] == "version") {
+      run->action = Action::kVersion;
+    } else if (run->arguments.empty()) {
+      run->action = Action::kUsage;
+    } else {
+      run->action = run->arguments.size() > 1 ? Action::kChange : Action::kQuery;
+    }
+    return true;
+  }
+
+  run->escapeText = true;
+  if (!ParseOptions(args, &run->options, &run->arguments)) return false;
+  run->action = ChooseAction(run->options, run->arguments.size());
+  if (run->action == Action::kHelp) return true;
+  if (run->arguments.size() + 1 > kMaxArguments) return TooManyParameters();
+  if (run->options.user) {
+    run->account = AccountForUser(*run->options.user, *run);
+    if (!run->account) return false;
+    run->side = UserSetting;
+    run->prefsFolder = JoinPath(JoinPath(run->account->home, "Library"), "Preferences");
+    run->userName = run->account->name;
+  }
+  return true;
 }
 
 }  // namespace brtconfig

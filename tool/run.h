@@ -1,6 +1,7 @@
-// One run of the tool described once: who it acts for, which side of the settings,
-// which folders, and which options were given. The front end makes it from the
-// arguments and hands it down instead of a row of flags.
+// One run of the tool described once: what it does, who started it and whom it acts
+// for, which side of the settings, which folders, and which options were given. The
+// front end makes it from the arguments and hands it down; nothing after it asks the
+// system who is running.
 #ifndef BRTCONFIG_TOOL_RUN_H_
 #define BRTCONFIG_TOOL_RUN_H_
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "settings/setting.h"
 
 namespace brtconfig {
 
@@ -39,11 +41,32 @@ struct Options {
   std::optional<std::string> description;   // --description TEXT
 };
 
+// What a run does, chosen once from its arguments.
+enum class Action {
+  kUsage,          // No argument: the usage text and the settings.
+  kVersion,        // "version".
+  kHelp,           // --help: the usage text and the options.
+  kQuery,          // KEY: show the setting.
+  kChange,         // KEY VALUE...: change it file by file, the student file after each.
+  kApply,          // --apply FILE, or a change with --dry-run: all changes, a file at a time.
+  kShowJson,       // --json KEY.
+  kList,           // --list, also with --json or --plist.
+  kExportProfile,  // --export-profile, also with --apply.
+};
+
 struct Run {
   Platform* platform = Platform::Default();
-  // True when the run handles teacher-specific settings (an ordinary user, or root with
-  // --user), false for the global settings (root).
-  bool teacherSide = false;
+  Action action = Action::kUsage;
+  // Whether the user who started the run was root: read once, when the run is made.
+  bool asRoot = false;
+  // Which settings the run handles: the global ones in the system-wide files (root), or
+  // the teacher-specific ones in a teacher's own (any other user, or root with --user).
+  SettingType side = GlobalSetting;
+  // The teacher a run acts for with --user, once found in the password database.
+  std::optional<UserAccount> account;
+  // On the teacher side, the teacher's login name: whose managed preferences count and
+  // whose preference-cache daemon is restarted. "" when it cannot be found.
+  std::string userName;
   // The system-wide preference folder: the student settings file lives there, and so do
   // the teacher-side files of a run on the global side.
   std::string systemFolder = kSystemPrefsFolder;
@@ -51,11 +74,9 @@ struct Run {
   // home is unknown (bare names, looked up in the working folder).
   std::string prefsFolder;
   std::string managedFolder = kManagedPrefsFolder;
-  // The teacher a teacher-side run acts for when that is not the current user (--user):
-  // whose managed preferences count and whose preference-cache daemon is restarted.
-  // "" means the user the process runs as.
-  std::string userName;
   Options options;
+  // The key and the values after the options.
+  std::vector<std::string> arguments;
   // Set for a run whose first argument is an option: text that comes from a file or an
   // input (values, keys, names) is then printed escaped, so that it can neither pass
   // for lines of the tool's own nor drive the terminal. A plain run prints it as it
@@ -63,34 +84,26 @@ struct Run {
   bool escapeText = false;
 };
 
-// The run as the plain command line has it: the side and the folder chosen by the real
-// user id, as root the global side in `systemFolder`, otherwise the teacher's own
-// preferences folder.
+// The most argument entries a run accepts: the program's name, a key and its values.
+inline constexpr size_t kMaxArguments = 2 + kMaxListValues;
+
+// The run before its arguments are read: the side and the folder chosen by who started
+// it, as root the global side in `systemFolder`, otherwise the teacher's own preferences
+// folder.
 Run MakeRun(Platform* platform, const std::string& systemFolder = kSystemPrefsFolder,
             const std::string& managedFolder = kManagedPrefsFolder);
 
-// The current user's preferences folder, "Library/Preferences" inside the home folder,
-// or "" when the home folder is unknown.
-std::string UserPrefsFolder(Platform* platform = Platform::Default());
-
-// Joins with exactly one "/"; an empty folder leaves the bare name, which the file
-// system then looks up in the working folder.
-std::string JoinPath(const std::string& folder, const std::string& name);
+// Reads `args` (entry 0 the program's name) into `*run`: the action, the options, the
+// key and values, and with --user the teacher it acts for. Prints one line on standard
+// error and answers false for a refusal: too many arguments, an unknown option, an option
+// given twice or without its value, options that cannot go together, a profile option
+// whose value a profile cannot take, or a --user that names no ordinary user with a home.
+// A plain run (no option first) refuses only too many arguments.
+bool ParseCommandLine(const std::vector<std::string>& args, Run* run);
 
 // `text` as the run prints text from a file or an input: escaped (text::Escaped) when
 // `run.escapeText` is set, otherwise as it is.
 std::string ShownText(std::string_view text, const Run& run);
-
-// True for an argument that is an option (begins with "--").
-bool IsOption(const std::string& argument);
-
-// Reads the options at the front of `args` (entry 0 the program's name) into `*options`
-// and the arguments after them (key and values) into `*rest`. Prints one line on
-// standard error and answers false for an unknown option, an option given twice, one
-// without its value, options that cannot go together, or a profile option whose value
-// a profile cannot take.
-bool ParseOptions(const std::vector<std::string>& args, Options* options,
-                  std::vector<std::string>* rest);
 
 }  // namespace brtconfig
 

@@ -1,4 +1,4 @@
-#include "tool/fan_out.h"
+#include "tool/engine.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,7 +15,8 @@
 #include "settings/plist_file_settings.h"
 #include "testing/fake_platform.h"
 #include "testing/temp_dir.h"
-#include "tool/apply.h"
+#include "settings/preference_files.h"
+#include "tool/changes.h"
 #include "tool/managed.h"
 
 namespace brtconfig {
@@ -64,7 +65,7 @@ constexpr char kOldConsole[] = "com.tovrika.techconsole.plist";
 constexpr char kStudent[] = "com.brellan.student.settings.plist";
 constexpr char kOldStudent[] = "com.tovrika.student.settings.plist";
 
-class FanOutTest : public ::testing::Test {
+class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform.uid = 0;
@@ -87,7 +88,14 @@ class FanOutTest : public ::testing::Test {
   bool FanOut(const char* key, const SettingValue* value) {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    bool ok = ChangeValue(key, value, MakeRun(&platform, system.path));
+    brtconfig::Run run = MakeRun(&platform, system.path);
+    bool ok;
+    if (value) {
+      run.action = Action::kChange;
+      ok = ChangeSettings({{key, *value}}, ManagedPreferences(), run);
+    } else {
+      ok = ShowSetting(key, run);
+    }
     out = ::testing::internal::GetCapturedStdout();
     err = ::testing::internal::GetCapturedStderr();
     return ok;
@@ -100,7 +108,7 @@ class FanOutTest : public ::testing::Test {
   std::string err;
 };
 
-TEST_F(FanOutTest, UserPrefsFolderLiesInTheHomeFolder) {
+TEST_F(EngineTest, UserPrefsFolderLiesInTheHomeFolder) {
   const std::pair<std::optional<std::string>, std::string> cases[] = {
       {std::string("/Users/t"), "/Users/t/Library/Preferences"},
       {std::string("/Users/t/"), "/Users/t/Library/Preferences"},
@@ -114,29 +122,29 @@ TEST_F(FanOutTest, UserPrefsFolderLiesInTheHomeFolder) {
   }
 }
 
-TEST_F(FanOutTest, RootFindsSystemFilesInCandidateOrder) {
+TEST_F(EngineTest, RootFindsSystemFilesInCandidateOrder) {
   MakeSystemFile(kOldConsole);
   MakeSystemFile(kOldTeacher);
   MakeSystemFile(kStudent);
-  EXPECT_EQ(PreferenceFilePaths(MakeRun(&platform, system.path)),
+  EXPECT_EQ(PreferenceFilePaths(&platform, MakeRun(&platform, system.path).prefsFolder),
             (std::vector<std::string>{SystemFile(kOldTeacher), SystemFile(kOldConsole)}));
   MakeSystemFile(kConsole);
   MakeSystemFile(kTeacher);
-  EXPECT_EQ(PreferenceFilePaths(MakeRun(&platform, system.path)),
+  EXPECT_EQ(PreferenceFilePaths(&platform, MakeRun(&platform, system.path).prefsFolder),
             (std::vector<std::string>{SystemFile(kTeacher), SystemFile(kOldTeacher),
                                       SystemFile(kConsole), SystemFile(kOldConsole)}));
 }
 
-TEST_F(FanOutTest, UserLooksOnlyInOwnFolder) {
+TEST_F(EngineTest, UserLooksOnlyInOwnFolder) {
   for (const char* name : {kTeacher, kOldTeacher, kConsole, kOldConsole}) MakeSystemFile(name);
   platform.uid = 501;
-  EXPECT_TRUE(PreferenceFilePaths(MakeRun(&platform, system.path)).empty());
+  EXPECT_TRUE(PreferenceFilePaths(&platform, MakeRun(&platform, system.path).prefsFolder).empty());
 
   std::string prefs = home.path + "/Library/Preferences";
   ASSERT_EQ(mkdir((home.path + "/Library").c_str(), 0755), 0);
   ASSERT_EQ(mkdir(prefs.c_str(), 0755), 0);
   ASSERT_TRUE(TempDir::writeFile(prefs + "/" + kOldConsole, PlistWith("")));
-  EXPECT_EQ(PreferenceFilePaths(MakeRun(&platform, system.path)),
+  EXPECT_EQ(PreferenceFilePaths(&platform, MakeRun(&platform, system.path).prefsFolder),
             std::vector<std::string>{prefs + "/" + kOldConsole});
 
   // Without a home folder the bare names are looked up in the working folder. A child
@@ -151,7 +159,7 @@ TEST_F(FanOutTest, UserLooksOnlyInOwnFolder) {
     std::string names = "cannot enter " + prefs;
     if (chdir(prefs.c_str()) == 0) {
       names.clear();
-      for (const std::string& path : PreferenceFilePaths(MakeRun(&platform, system.path))) {
+      for (const std::string& path : PreferenceFilePaths(&platform, MakeRun(&platform, system.path).prefsFolder)) {
         names += path + "\n";
       }
     }
@@ -169,7 +177,7 @@ TEST_F(FanOutTest, UserLooksOnlyInOwnFolder) {
   EXPECT_EQ(found, std::string(kOldConsole) + "\n");
 }
 
-TEST_F(FanOutTest, FailingFirstFileSilencesThePrintButLaterFilesChange) {
+TEST_F(EngineTest, FailingFirstFileSilencesThePrintButLaterFilesChange) {
   ASSERT_TRUE(TempDir::writeFile(SystemFile(kTeacher), "not a property list"));
   MakeSystemFile(kOldConsole);
   SettingValue value("true");
@@ -195,7 +203,7 @@ TEST_F(FanOutTest, FailingFirstFileSilencesThePrintButLaterFilesChange) {
   EXPECT_EQ(err, "Unable to save settings\n");
 }
 
-TEST_F(FanOutTest, AFileGoneBeforeItsLockIsSkippedAndNeverMade) {
+TEST_F(EngineTest, AFileGoneBeforeItsLockIsSkippedAndNeverMade) {
   MakeSystemFile(kTeacher);
   MakeSystemFile(kOldConsole);
   MakeSystemFile(kStudent);
@@ -212,7 +220,8 @@ TEST_F(FanOutTest, AFileGoneBeforeItsLockIsSkippedAndNeverMade) {
   platform.writes.clear();
   ::testing::internal::CaptureStdout();
   brtconfig::Run run = MakeRun(&platform, system.path);
-  EXPECT_EQ(ApplyChanges({{"StealthMode", SettingValue("0")}}, ManagedPreferences(run), run), 0);
+  run.action = Action::kApply;
+  EXPECT_TRUE(ChangeSettings({{"StealthMode", SettingValue("0")}}, ManagedPreferences(run), run));
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "StealthMode = 0\n");
   EXPECT_EQ(platform.writes, std::vector<std::string>{SystemFile(kOldConsole)});
   EXPECT_EQ(TempDir::list(system.path), (std::vector<std::string>{kOldConsole}));
@@ -224,7 +233,7 @@ struct MirrorCase {
   const char* written;  // The student file expected to change, or null.
 };
 
-TEST_F(FanOutTest, RootMirrorsIntoTheExistingStudentFileOnly) {
+TEST_F(EngineTest, RootMirrorsIntoTheExistingStudentFileOnly) {
   const MirrorCase cases[] = {
       {true, true, kStudent},
       {false, true, kOldStudent},
@@ -257,7 +266,7 @@ TEST_F(FanOutTest, RootMirrorsIntoTheExistingStudentFileOnly) {
   }
 }
 
-TEST_F(FanOutTest, StudentSaveFailureIsReportedAfterEachTeacherFile) {
+TEST_F(EngineTest, StudentSaveFailureIsReportedAfterEachTeacherFile) {
   MakeSystemFile(kTeacher);
   MakeSystemFile(kOldTeacher);
   MakeSystemFile(kStudent);
@@ -269,7 +278,7 @@ TEST_F(FanOutTest, StudentSaveFailureIsReportedAfterEachTeacherFile) {
   EXPECT_EQ(Stored(SystemFile(kOldTeacher), "SecureMode"), "0");
 }
 
-TEST_F(FanOutTest, OnlyRootMirrorsWhileTheKillNeedsOnlyTheStudentsFlag) {
+TEST_F(EngineTest, OnlyRootMirrorsWhileTheKillNeedsOnlyTheStudentsFlag) {
   MakeSystemFile(kStudent);
   platform.uid = 501;
   platform.prefsDaemon = true;
@@ -281,7 +290,7 @@ TEST_F(FanOutTest, OnlyRootMirrorsWhileTheKillNeedsOnlyTheStudentsFlag) {
   EXPECT_TRUE(platform.programs.empty());  // Not a teacher-specific setting.
 }
 
-TEST_F(FanOutTest, ApplyLocksAndWritesEachFileOnceAndTellsTheStudentDaemonOnce) {
+TEST_F(EngineTest, ApplyLocksAndWritesEachFileOnceAndTellsTheStudentDaemonOnce) {
   MakeSystemFile(kTeacher);
   MakeSystemFile(kOldConsole);
   MakeSystemFile(kStudent, "<key>Kept</key><string>yes</string>");
@@ -292,14 +301,15 @@ TEST_F(FanOutTest, ApplyLocksAndWritesEachFileOnceAndTellsTheStudentDaemonOnce) 
   };
   for (bool dryRun : {true, false}) {
     brtconfig::Run run = MakeRun(&platform, system.path);
+    run.action = Action::kApply;
     run.options.dryRun = dryRun;
     platform.writes.clear();
     platform.locks.clear();
     platform.shellCommands.clear();
     ::testing::internal::CaptureStdout();
-    const int status = ApplyChanges(changes, ManagedPreferences(run), run);
+    const bool ok = ChangeSettings(changes, ManagedPreferences(run), run);
     out = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(ok);
     if (dryRun) {
       EXPECT_TRUE(platform.locks.empty());  // A preview reads as a query does.
       EXPECT_TRUE(platform.writes.empty());

@@ -1,0 +1,236 @@
+#include "tool/engine.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "settings/plist_file_settings.h"
+#include "settings/preference_files.h"
+#include "text/escape.h"
+#include "tool/managed.h"
+
+namespace brtconfig {
+namespace {
+
+// What goes wrong with a file, each said in one place.
+constexpr char kCannotOpen[] = "Unable to open teacher preference file.\n";
+constexpr char kCannotSave[] = "Unable to save settings\n";
+constexpr char kStudentsNotSaved[] = "failed to save student settings.\n";
+
+// Prints `message` on standard error, then the cause of the store's last failure as a
+// log line.
+void ReportFailure(const std::string& message, const PListFileSettings& settings,
+                   const Run& run) {
+  fputs(message.c_str(), stderr);
+  fflush(stderr);
+  run.platform->log(settings.error.reason);
+}
+
+bool EveryChange(const Change&) { return true; }
+bool ConcernsStudents(const Change& change) {
+  return PListFileSettings::settingAppliesToStudents(change.key);
+}
+using Wanted = bool (*)(const Change&);
+
+// The values of the wanted changes' keys, one for each change (nothing for the others).
+// The changes touch only these keys, each replaced where it stands or appended, so these
+// alone tell whether a file would change.
+using Values = std::vector<std::optional<plist::Value>>;
+Values ValuesOf(const PListFileSettings& settings, const std::vector<Change>& changes,
+                Wanted wanted) {
+  Values values;
+  for (const Change& change : changes) {
+    values.push_back(wanted(change) ? settings.storedValue(change.key) : std::nullopt);
+  }
+  return values;
+}
+
+// A value as a preview shows it: its display text, without the blank that follows the
+// last element of a list, escaped as every option run shows text from a file.
+std::string PreviewText(const std::optional<plist::Value>& value) {
+  if (!value) return "not set";
+  std::string text = DisplayText(*value);
+  if (value->isArray() && !text.empty()) text.pop_back();
+  return text::Escaped(text);
+}
+
+// The changes of one file in a preview: every key with its current and new value, under
+// the file's path, when anything in it would change. Answers whether it would.
+bool PrintPreview(const std::string& path, const Values& before, const PListFileSettings& after,
+                  const std::vector<Change>& changes, Wanted wanted) {
+  const Values now = ValuesOf(after, changes, wanted);
+  if (now == before) return false;
+  printf("%s would change:\n", text::Escaped(path).c_str());
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const Change& change = changes[i];
+    if (!wanted(change)) continue;
+    if (before[i] && now[i] && *before[i] == *now[i]) {
+      printf("  %s: %s (stays the same)\n", change.key.c_str(), PreviewText(before[i]).c_str());
+    } else {
+      printf("  %s: %s -> %s\n", change.key.c_str(), PreviewText(before[i]).c_str(),
+             PreviewText(now[i]).c_str());
+    }
+  }
+  return true;
+}
+
+// Gives the store every change; at the first that it refuses, reports it and answers
+// false (the file is then neither saved nor shown).
+bool UpdateAll(PListFileSettings* settings, const std::vector<Change>& changes, const Run& run) {
+  for (const Change& change : changes) {
+    if (!settings->updateValueForKey(change.value, change.key)) {
+      ReportFailure("Unable to update " + change.key + "\n", *settings, run);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Puts the changes that concern students into the student settings file, which is only
+// ever changed, never created: a device without the student agent has none. Returns
+// false only when it was there but could not be saved.
+bool UpdateStudentFile(const std::vector<Change>& changes, const Run& run, bool* shown) {
+  const std::string path = StudentFilePath(run.platform, run.systemFolder);
+  if (path.empty()) return true;
+  PListFileSettings student(path, run.platform);
+  const bool preview = run.options.dryRun;
+  if (!(preview ? student.open() : student.openForChange())) {
+    // A file that cannot be read is the student agent's own affair and is left alone.
+    // One that another run kept busy for the whole wait would lose the change.
+    if (student.error.kind != StoreError::Kind::kBusy) return true;
+    ReportFailure(kStudentsNotSaved, student, run);
+    return false;
+  }
+  const Values before = preview ? ValuesOf(student, changes, ConcernsStudents) : Values();
+  // A refused update still saves: the file is then rewritten unchanged.
+  for (const Change& change : changes) {
+    if (ConcernsStudents(change)) student.updateValueForKey(change.value, change.key);
+  }
+  if (preview) {
+    if (PrintPreview(path, before, student, changes, ConcernsStudents)) *shown = true;
+    return true;
+  }
+  if (!student.save()) {
+    ReportFailure(kStudentsNotSaved, student, run);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool OpenTeacherFile(PListFileSettings* settings, bool forChange, const Run& run) {
+  if (forChange ? settings->openForChange() : settings->open()) return true;
+  // A file gone since it was found is skipped as if it had never been there.
+  if (settings->error.kind != StoreError::Kind::kAbsent) ReportFailure(kCannotOpen, *settings, run);
+  return false;
+}
+
+void PrintValue(const std::string& key, const std::optional<std::string>& shown, const Run& run,
+                const std::string& suffix) {
+  const std::string end = ShownText(suffix, run);
+  if (shown && !shown->empty()) {
+    printf("%s = %s%s\n", key.c_str(), ShownText(*shown, run).c_str(), end.c_str());
+  } else {
+    printf("%s is not set.%s\n", key.c_str(), end.c_str());
+  }
+}
+
+void TellDaemons(bool students, bool teacherSpecific, const Run& run) {
+  // What was printed goes out first, so that it comes before anything the commands
+  // print themselves.
+  fflush(stdout);
+  fflush(stderr);
+  if (students) run.platform->runShellCommand("killall brdaemon 2> /dev/null");
+  if (teacherSpecific) PListFileSettings::restartPrefsDaemonForUser(run.userName, run.platform);
+}
+
+bool ShowSetting(const std::string& key, const Run& run) {
+  bool ok = true, print = true;
+  for (const std::string& path : PreferenceFilePaths(run.platform, run.prefsFolder)) {
+    PListFileSettings settings(path, run.platform);
+    const bool opened = OpenTeacherFile(&settings, false, run);
+    if (!opened && settings.error.kind == StoreError::Kind::kAbsent) continue;
+    // Only the first file prints, even when it fails and a later one succeeds.
+    const bool printThis = print;
+    print = false;
+    if (!opened) {
+      ok = false;
+      continue;
+    }
+    // The store's display text covers every kind of value a file can hold, so kinds the
+    // tool never writes (dates, data, dictionaries) still print and the run goes on.
+    if (printThis) PrintValue(key, settings.valueForKey(key), run);
+  }
+  // A query never concerns students.
+  TellDaemons(false, PListFileSettings::isUserSetting(key), run);
+  return ok;
+}
+
+bool ChangeSettings(const std::vector<Change>& changes, const ManagedPreferences& managed,
+                    const Run& run) {
+  const bool preview = run.options.dryRun;
+  bool students = false, teacherSpecific = false;
+  for (const Change& change : changes) {
+    students = students || ConcernsStudents(change);
+    teacherSpecific = teacherSpecific || PListFileSettings::isUserSetting(change.key);
+  }
+  const bool mirror = students && run.side == GlobalSetting;
+  // A single change reaches the student file after each teacher-side file; several
+  // changes reach it once, after all of them.
+  const bool mirrorEach = run.action == Action::kChange;
+
+  const std::vector<std::string> paths =
+      changes.empty() ? std::vector<std::string>()
+                      : PreferenceFilePaths(run.platform, run.prefsFolder);
+  bool ok = true, print = true, anyDone = false, shown = false;
+  for (const std::string& path : paths) {
+    // The lock of each file is held from its read to its save, over all the changes; a
+    // preview only reads.
+    PListFileSettings settings(path, run.platform);
+    const bool opened = OpenTeacherFile(&settings, !preview, run);
+    if (!opened && settings.error.kind == StoreError::Kind::kAbsent) continue;
+    const bool printThis = print;
+    print = false;  // Only the first file prints, even when it fails.
+    if (!opened) {
+      ok = false;
+      continue;
+    }
+    const Values before = preview ? ValuesOf(settings, changes, EveryChange) : Values();
+    if (!UpdateAll(&settings, changes, run)) {
+      ok = false;
+      continue;
+    }
+    if (preview) {
+      if (PrintPreview(path, before, settings, changes, EveryChange)) shown = true;
+      anyDone = true;
+      continue;
+    }
+    if (!settings.save()) {
+      ReportFailure(kCannotSave, settings, run);
+      ok = false;
+      continue;
+    }
+    anyDone = true;
+    if (mirror && mirrorEach && !UpdateStudentFile(changes, run, &shown)) ok = false;
+    if (!printThis) continue;
+    for (const Change& change : changes) {
+      PrintValue(change.key, settings.valueForKey(change.key), run);
+    }
+  }
+  if (mirror && !mirrorEach && anyDone && !UpdateStudentFile(changes, run, &shown)) ok = false;
+
+  if (preview) {
+    if (!shown) printf("Nothing would change.\n");
+    return true;
+  }
+  // The daemons are told whatever happened to the files.
+  if (!changes.empty()) TellDaemons(students, teacherSpecific, run);
+  if (!managed.empty()) {
+    for (const Change& change : changes) {
+      if (auto forced = managed.forcedValue(change.key, paths)) WarnForced(change.key, *forced);
+    }
+  }
+  return ok;
+}
+
+}  // namespace brtconfig

@@ -1,0 +1,56 @@
+// The one engine that reads and changes the preference files of a run: it opens each
+// teacher-side file (under its lock for a change), updates it with every change, saves
+// it, mirrors the settings that concern students into the student settings file, prints
+// what the run shows, reports each failure, and then tells the daemons. A query, a single
+// change, --apply and a preview all go through it.
+#ifndef BRTCONFIG_TOOL_ENGINE_H_
+#define BRTCONFIG_TOOL_ENGINE_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tool/changes.h"
+#include "tool/run.h"
+
+namespace brtconfig {
+
+class ManagedPreferences;
+class PListFileSettings;
+
+// Shows `key` as the first teacher-side file holds it ("KEY = value", or "KEY is not
+// set."), after reading every one of them, then tells the daemons as a query does.
+// Answers false when a file could not be read; true also when there is none.
+bool ShowSetting(const std::string& key, const Run& run);
+
+// Carries `changes` through every teacher-side file of the run, in order: each is read
+// under its lock, given every change and saved once. On the global side the changes
+// that concern students go into the student settings file too (never created): after
+// each file for a single change (Action::kChange), once after all of them otherwise.
+// The first file prints each key as a query does. Then the student daemon is killed if
+// any change concerns students, the preference-cache daemon restarted if any is
+// teacher-specific, and a warning names each value that a profile forces. With
+// --dry-run the files are only read and changed in memory, each file that would change
+// is shown with every key's current and new value, and no daemon is told. Answers false
+// when a file could not be handled (a preview only reports it).
+bool ChangeSettings(const std::vector<Change>& changes, const ManagedPreferences& managed,
+                    const Run& run);
+
+// Opens the teacher-side file of `settings` as a query does (`forChange` false) or as a
+// change does, under its lock. A file that went away since it was found answers false
+// with nothing said (error kAbsent); any other failure is reported.
+bool OpenTeacherFile(PListFileSettings* settings, bool forChange, const Run& run);
+
+// Prints a setting's value as a query does: "KEY = value" with the store's display text
+// `shown`, or "KEY is not set." when there is none or it is empty; then `suffix` and the
+// line end. Text from a file is shown as the run shows it (ShownText).
+void PrintValue(const std::string& key, const std::optional<std::string>& shown, const Run& run,
+                const std::string& suffix = "");
+
+// Kills the student daemon when `students` is set and then makes the teacher's
+// preference-cache daemon reread its files when `teacherSpecific` is set.
+void TellDaemons(bool students, bool teacherSpecific, const Run& run);
+
+}  // namespace brtconfig
+
+#endif  // BRTCONFIG_TOOL_ENGINE_H_
