@@ -5,7 +5,6 @@
 #define BRTCONFIG_PLATFORM_PLATFORM_H_
 
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,15 +18,6 @@ enum class ReadStatus { kOk, kNotFound, kError };
 // Whether a path names something: kUnreachable when the system could not tell (a folder
 // on the way that cannot be searched, a loop of links, a failing disk).
 enum class Presence { kAbsent, kPresent, kUnreachable };
-
-// Receives the bytes of a file being written, a piece at a time and in order; answers
-// false when a piece could not be stored.
-using ByteWriter = std::function<bool(std::string_view bytes)>;
-// Makes the content of a file, handing it to `write`; answers false when it cannot.
-using FileContent = std::function<bool(const ByteWriter& write)>;
-
-// The content `bytes`, which must outlive its use.
-FileContent ContentOf(std::string_view bytes);
 
 // One entry of the password database.
 struct UserAccount {
@@ -101,10 +91,9 @@ class Platform {
   // `*error` set). Never kNotFound.
   virtual ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) = 0;
 
-  // Replaces the file at `path` atomically with what `content` makes: a temporary file
-  // in the same folder is written as the content comes, flushed and renamed over the
-  // target, so a failure (of the content too) leaves the old file as it was and no
-  // temporary file behind. A symbolic link at `path` stays a link and its target is
+  // Replaces the file at `path` atomically with `bytes`: a temporary file in the same
+  // folder is written, flushed and renamed over the target, so a failure leaves the old
+  // file as it was and no temporary file behind. A symbolic link at `path` stays a link and its target is
   // replaced. An existing file keeps its permission bits; a new one gets 0644 less the
   // umask. Given `ownership`, the new file gets it instead, through its descriptor and
   // before it takes the target's place; when it cannot (a name not found, an owner the
@@ -112,7 +101,7 @@ class Platform {
   // place as it would have without. Returns false with `*error` set on failure. SIGINT,
   // SIGTERM and SIGHUP wait while the temporary file exists: the save finishes or is
   // undone, then they act.
-  virtual bool writeFileAtomically(const std::string& path, const FileContent& content,
+  virtual bool writeFileAtomically(const std::string& path, std::string_view bytes,
                                    const Ownership* ownership, std::string* error,
                                    std::string* ownershipError) = 0;
 

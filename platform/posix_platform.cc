@@ -491,7 +491,7 @@ class PosixPlatform : public Platform {
     return ReadStatus::kOk;
   }
 
-  bool writeFileAtomically(const std::string& path, const FileContent& content,
+  bool writeFileAtomically(const std::string& path, std::string_view bytes,
                            const Ownership* ownership, std::string* error,
                            std::string* ownershipError) override {
     std::string target;
@@ -515,24 +515,8 @@ class PosixPlatform : public Platform {
     fcntl(fd, F_SETFD, FD_CLOEXEC);
 
     std::string failure;
-    int writeError = 0;
-    const ByteWriter write = [fd, &writeError](std::string_view bytes) {
-      if (WriteAll(fd, bytes)) return true;
-      writeError = errno;
-      return false;
-    };
-    bool made = false;
-    try {
-      made = content(write);
-    } catch (...) {
-      // Making the content ran out of memory: the run ends, and leaves nothing behind.
-      close(fd);
-      unlink(temp.c_str());
-      throw;
-    }
-    if (!made) {
-      failure = writeError != 0 ? ErrnoText("cannot write", temp, writeError)
-                                : "the content of " + target + " could not be made";
+    if (!WriteAll(fd, bytes)) {
+      failure = ErrnoText("cannot write", temp, errno);
     } else {
       // Owner and mode are set here, on the file this process made, while no other name
       // leads to it: after the rename the path could lead elsewhere.
@@ -759,9 +743,6 @@ Platform* Platform::Default() {
   return platform;
 }
 
-FileContent ContentOf(std::string_view bytes) {
-  return [bytes](const ByteWriter& write) { return write(bytes); };
-}
 
 std::vector<std::string> PrefsDaemonRestartCommand(const std::string& userName) {
   // The shell finds killall on the PATH, as a plain command line would, while the name

@@ -86,7 +86,10 @@ class PListFileSettings {
   // ---- The store for one preference file. ----
 
   // Makes a store for `path`; nothing is read yet. `platform` defaults to the real one.
-  explicit PListFileSettings(std::string path, Platform* platform = nullptr);
+  // `side` is the side of the run the file serves, which decides how it is saved: the
+  // global side's files as XML, owned by root; a teacher's as binary.
+  explicit PListFileSettings(std::string path, Platform* platform = nullptr,
+                             SettingType side = UserSetting);
   ~PListFileSettings();
   PListFileSettings(const PListFileSettings&) = delete;
   PListFileSettings& operator=(const PListFileSettings&) = delete;
@@ -118,8 +121,9 @@ class PListFileSettings {
   // Converts `value` as the key's setting requires and puts it into the document's top
   // dictionary.
   bool updateValueForKey(const SettingValue& value, std::string_view key);
-  // Writes the whole document back: XML as root (then owned by root, group wheel,
-  // mode 0644, set before the new file takes the old one's place), binary otherwise.
+  // Writes the whole document back: XML on the global side (then owned by root, group
+  // wheel, mode 0644, set before the new file takes the old one's place), binary on a
+  // teacher's.
   // Returns whether the file was written; a file written but not given to root is
   // logged ("setFilePermissions failed: ...") and still counts as saved. A store that
   // holds the lock first clears temporary files that killed saves left beside the file,
@@ -153,6 +157,7 @@ class PListFileSettings {
   void logPermissionFailure(const std::string& failure);
 
   Platform* platform;
+  SettingType side;
   std::unique_ptr<FileLock> lock;
 };
 

@@ -209,8 +209,10 @@ bool ToList(plist::Value* value) {
 
 }  // namespace
 
-PListFileSettings::PListFileSettings(std::string path, Platform* system)
-    : settingsFile(std::move(path)), platform(system ? system : Platform::Default()) {}
+PListFileSettings::PListFileSettings(std::string path, Platform* system, SettingType sideOfRun)
+    : settingsFile(std::move(path)),
+      platform(system ? system : Platform::Default()),
+      side(sideOfRun) {}
 
 PListFileSettings::~PListFileSettings() = default;
 
@@ -304,23 +306,24 @@ bool PListFileSettings::updateValueForKey(const SettingValue& value, std::string
 }
 
 bool PListFileSettings::save() {
-  format = platform->realUserId() == 0 ? kXmlFormat : kBinaryFormat;
+  const bool global = side == GlobalSetting;
+  format = global ? kXmlFormat : kBinaryFormat;
   // The lock goes when the save is over, whatever its outcome.
   const std::unique_ptr<FileLock> held = std::move(lock);
   if (!document) return fail(StoreError::Kind::kUnwritable, settingsFile + " was not read");
   if (held) platform->removeStaleTemporaryFiles(settingsFile);
 
-  // The text goes to the file as it is made rather than held whole; files may be large.
-  const plist::Document& top = *document;
-  const plist::Format target = format == kXmlFormat ? plist::Format::kXml : plist::Format::kBinary;
-  const FileContent serialised = [&top, target](const ByteWriter& write) {
-    return plist::Write(top, target, write, nullptr);
-  };
-  // As root the file goes to root, before it takes the old one's place.
+  std::string bytes;
+  plist::Error written;
+  if (!plist::Write(*document, global ? plist::Format::kXml : plist::Format::kBinary, &bytes,
+                    &written)) {
+    return fail(StoreError::Kind::kUnwritable,
+                settingsFile + " cannot be written as a property list: " + written.detail);
+  }
+  // On the global side the file goes to root, before it takes the old one's place.
   const Ownership rootOwned{"root", "wheel", 0644};
-  const Ownership* ownership = platform->realUserId() == 0 ? &rootOwned : nullptr;
   std::string failure, ownershipFailure;
-  if (!platform->writeFileAtomically(settingsFile, serialised, ownership, &failure,
+  if (!platform->writeFileAtomically(settingsFile, bytes, global ? &rootOwned : nullptr, &failure,
                                      &ownershipFailure)) {
     return fail(StoreError::Kind::kUnwritable, failure);
   }

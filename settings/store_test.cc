@@ -202,10 +202,9 @@ TEST_F(StoreTest, SaveWritesFormatOfUserAndKeepsEveryOtherEntry) {
   } cases[] = {{0, plist::Format::kXml, kXmlFormat, 1},
                {501, plist::Format::kBinary, kBinaryFormat, 0}};
   for (const Case& c : cases) {
-    fake.uid = c.uid;
     fake.attributeCalls.clear();
     ASSERT_TRUE(WritePlist(path(), EveryKind(), plist::Format::kBinary));
-    PListFileSettings store(path(), &fake);
+    PListFileSettings store(path(), &fake, c.uid == 0 ? GlobalSetting : UserSetting);
     ASSERT_TRUE(store.open());
     ASSERT_TRUE(store.updateValueForKey(Value("true"), "AlertOnUpdate"));
     ASSERT_TRUE(store.updateValueForKey(Value("4"), "thumbnailDelay"));
@@ -242,7 +241,7 @@ TEST_F(StoreTest, SaveAsRealUserReplacesLinkTargetWithOwnershipOfIdentity) {
     ASSERT_EQ(chown(real.c_str(), 65534, 65534), 0);
   }
 
-  PListFileSettings store(path());
+  PListFileSettings store(path(), nullptr, root ? GlobalSetting : UserSetting);
   ASSERT_TRUE(store.open());
   ASSERT_TRUE(store.updateValueForKey(Value("2"), "transport"));
   ASSERT_TRUE(store.save());
@@ -271,8 +270,7 @@ TEST_F(StoreTest, FailedSaveKeepsOriginalBytesAndLeavesNoTemporaryFile) {
   Value deep = Array{};
   for (size_t i = 0; i <= plist::kMaxDepth; ++i) deep = Array{std::move(deep)};
   for (unsigned uid : {0u, 501u}) {
-    fake.uid = uid;
-    PListFileSettings store(path(), &fake);
+    PListFileSettings store(path(), &fake, uid == 0 ? GlobalSetting : UserSetting);
     ASSERT_TRUE(store.open());
     store.document->set("deep", deep);
     EXPECT_FALSE(store.save()) << uid;
@@ -307,9 +305,8 @@ TEST_F(StoreTest, FailedSaveKeepsOriginalBytesAndLeavesNoTemporaryFile) {
 }
 
 TEST_F(StoreTest, FailedOwnershipChangeIsLoggedButSaveSucceeds) {
-  fake.uid = 0;
   fake.failSetAttributes = true;
-  PListFileSettings store(path(), &fake);
+  PListFileSettings store(path(), &fake, GlobalSetting);
   ASSERT_TRUE(store.open());
   EXPECT_TRUE(store.save());
   EXPECT_EQ(ReadPlist(path()), Dictionary());  // Created, although not given to root.
@@ -324,11 +321,11 @@ TEST_F(StoreTest, FailedOwnershipChangeIsLoggedButSaveSucceeds) {
 // done: whatever is then done by path lands on the victim.
 class LinkSwappingPlatform : public FakePlatform {
  public:
-  bool writeFileAtomically(const std::string& path, const FileContent& content,
+  bool writeFileAtomically(const std::string& path, std::string_view bytes,
                            const Ownership* ownership, std::string* error,
                            std::string* ownershipError) override {
     const bool written =
-        Default()->writeFileAtomically(path, content, ownership, error, ownershipError);
+        Default()->writeFileAtomically(path, bytes, ownership, error, ownershipError);
     unlink(link.c_str());
     return symlink(victim.c_str(), link.c_str()) == 0 && written;
   }
@@ -354,7 +351,7 @@ TEST_F(StoreTest, RootSaveGivesTheFileToRootBeforeItIsInPlace) {
   }
   ASSERT_EQ(symlink("real.plist", path().c_str()), 0);
 
-  PListFileSettings store(path(), &swapping);
+  PListFileSettings store(path(), &swapping, GlobalSetting);
   ASSERT_TRUE(store.open());
   ASSERT_TRUE(store.updateValueForKey(Value("1"), "StealthMode"));
   ASSERT_TRUE(store.save());

@@ -40,10 +40,10 @@ ReadStatus FakePlatform::readStandardInput(size_t maxBytes, std::string* bytes,
   return ReadStatus::kOk;
 }
 
-bool FakePlatform::writeFileAtomically(const std::string& path, const FileContent& content,
+bool FakePlatform::writeFileAtomically(const std::string& path, std::string_view bytes,
                                        const Ownership* ownership, std::string* error,
                                        std::string* ownershipError) {
-  if (!Default()->writeFileAtomically(path, content, nullptr, error, nullptr)) return false;
+  if (!Default()->writeFileAtomically(path, bytes, nullptr, error, nullptr)) return false;
   if (ownership) {
     std::string failure;
     if (!setOwnerGroupMode(path, ownership->owner, ownership->group, ownership->mode, &failure) &&

@@ -61,7 +61,7 @@ class FakePlatform : public Platform {
   ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
                       std::string* error) override;
   ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) override;
-  bool writeFileAtomically(const std::string& path, const FileContent& content,
+  bool writeFileAtomically(const std::string& path, std::string_view bytes,
                            const Ownership* ownership, std::string* error,
                            std::string* ownershipError) override;
   LockStatus lockFile(const std::string& path, unsigned waitMillis,

@@ -91,7 +91,7 @@ bool UpdateAll(PListFileSettings* settings, const std::vector<Change>& changes, 
 bool UpdateStudentFile(const std::vector<Change>& changes, const Run& run, bool* shown) {
   const std::string path = StudentFilePath(run.platform, run.systemFolder);
   if (path.empty()) return true;
-  PListFileSettings student(path, run.platform);
+  PListFileSettings student(path, run.platform, run.side);
   const bool preview = run.options.dryRun;
   if (!(preview ? student.open() : student.openForChange())) {
     // A file that cannot be read is the student agent's own affair and is left alone.
@@ -186,7 +186,7 @@ bool ChangeSettings(const std::vector<Change>& changes, const ManagedPreferences
   for (const std::string& path : paths) {
     // The lock of each file is held from its read to its save, over all the changes; a
     // preview only reads.
-    PListFileSettings settings(path, run.platform);
+    PListFileSettings settings(path, run.platform, run.side);
     const bool opened = OpenTeacherFile(&settings, !preview, run);
     if (!opened && settings.error.kind == StoreError::Kind::kAbsent) continue;
     const bool printThis = print;

@@ -25,7 +25,7 @@ namespace {
 // A fake that also records every file written, in order, and can refuse some writes.
 class WriteRecordingPlatform : public FakePlatform {
  public:
-  bool writeFileAtomically(const std::string& path, const FileContent& content,
+  bool writeFileAtomically(const std::string& path, std::string_view bytes,
                            const Ownership* ownership, std::string* error,
                            std::string* ownershipError) override {
     writes.push_back(path);
@@ -33,7 +33,7 @@ class WriteRecordingPlatform : public FakePlatform {
       *error = "refused by the test";
       return false;
     }
-    return FakePlatform::writeFileAtomically(path, content, ownership, error, ownershipError);
+    return FakePlatform::writeFileAtomically(path, bytes, ownership, error, ownershipError);
   }
 
   LockStatus lockFile(const std::string& path, unsigned waitMillis,
