@@ -12,6 +12,7 @@
 
 #include "plist/document.h"
 #include "plist/value.h"
+#include "settings/display.h"
 #include "settings/setting.h"
 
 namespace brtconfig {
@@ -46,13 +47,6 @@ struct StoreError {
 
 // True when `text` is not empty and every UTF-16 code unit of it is a decimal digit.
 bool isStringANumber(std::string_view text);
-
-// The display text of a value stored under a setting key, as valueForKey gives it.
-std::string DisplayText(const plist::Value& value);
-// How a value shows inside a list or another container: numbers in full, booleans as
-// 1/0, dates as "2001-01-01 00:00:00 +0000", data as "<0a1b2c3d 4e>", lists as "(a, b)",
-// dictionaries as "{k = v; k2 = v2}", UIDs as their number.
-std::string ElementText(const plist::Value& value);
 
 class PListFileSettings {
  public:

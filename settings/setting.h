@@ -2,6 +2,7 @@
 #ifndef BRTCONFIG_SETTINGS_SETTING_H_
 #define BRTCONFIG_SETTINGS_SETTING_H_
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -34,6 +35,21 @@ struct Setting {
 // A new value: one string, or an array of strings when several values were given.
 // Validation also judges numbers (booleans and integers), as the store holds them.
 using SettingValue = plist::Value;
+
+// An integer number read as a signed 32-bit value keeps the low 32 bits of its 64-bit
+// pattern, as the platform's intValue does for a larger number.
+inline int32_t Int32Of(const plist::Integer& integer) {
+  return static_cast<int32_t>(static_cast<uint32_t>(integer.bits));
+}
+
+// A real number read as a signed 32-bit value: its integer part, held to the 32-bit
+// range, NaN as 0 (the plain C conversion would be undefined for all three).
+inline int32_t Int32Of(double real) {
+  if (std::isnan(real)) return 0;
+  if (real >= 2147483647.0) return INT32_MAX;
+  if (real <= -2147483648.0) return INT32_MIN;
+  return static_cast<int32_t>(real);
+}
 
 // The most values a change carries: the longest list a setting takes. Longer lists are
 // refused before they are built.

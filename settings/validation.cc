@@ -1,5 +1,4 @@
 // The rules a new value must meet before any preference file is touched.
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -41,13 +40,6 @@ std::string_view NumberTypeCode(const SettingValue& value) {
   }
 }
 
-int32_t Clamp(double d) {
-  if (std::isnan(d)) return 0;
-  if (d >= kInt32Max) return kInt32Max;
-  if (d <= kInt32Min) return kInt32Min;
-  return static_cast<int32_t>(d);
-}
-
 // The number of a value: a text read as a decimal integer, a number's own value (clamped
 // to 32 bits rather than cut, so a huge number never passes as a small one). Nothing for
 // the other kinds.
@@ -64,7 +56,7 @@ std::optional<int32_t> NumberOf(const SettingValue& value) {
       return static_cast<int32_t>(integer.asSigned());
     }
     case plist::Kind::kReal:
-      return Clamp(value.real().value);
+      return Int32Of(value.real().value);
     default:
       return std::nullopt;
   }

@@ -82,10 +82,10 @@ bool BoolValue(std::string_view utf8) {
   return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
 }
 
-std::string ShortestRealText(double value, bool asFloat32) {
+std::string ShortestRealText(double value, bool asFloat32, WholeReals whole) {
   char text[40];
-  // A whole number is written out, as it would be typed: "5000", not "5e+03".
-  if (std::fabs(value) < kLargestPlainReal && value == std::trunc(value)) {
+  if (whole == WholeReals::kInFull && std::fabs(value) < kLargestPlainReal &&
+      value == std::trunc(value)) {
     std::snprintf(text, sizeof text, "%.0f", value);
     return text;
   }

@@ -19,11 +19,18 @@ int32_t IntValue(std::string_view utf8);
 // leading zeros, the first character is Y, y, T, t or a digit from 1 to 9 (ASCII).
 bool BoolValue(std::string_view utf8);
 
+// How a whole number is written by ShortestRealText.
+enum class WholeReals {
+  kInFull,     // "5000", as it would be typed: a value read as text for a setting.
+  kShortestG,  // "5e+03", the shortest "%g" form: a real shown as a file holds it.
+};
+
 // The shortest text of `value` that reads back as the same number: compared as a 4-byte
 // float when `asFloat32` (a real a binary file held at that width), else as a double.
-// Whole numbers below 10^15 are written out ("5000", "-0"), others take the shortest "%g"
+// Whole numbers below 10^15 are written as `whole` says, others take the shortest "%g"
 // form ("0.1", "1e+100"); NaN and infinities show as "nan", "inf", "-inf".
-std::string ShortestRealText(double value, bool asFloat32 = false);
+std::string ShortestRealText(double value, bool asFloat32 = false,
+                             WholeReals whole = WholeReals::kInFull);
 
 }  // namespace text
 
