@@ -48,6 +48,12 @@ struct StoreError {
 // True when `text` is not empty and every UTF-16 code unit of it is a decimal digit.
 bool isStringANumber(std::string_view text);
 
+// Whether the values of the settings in `document`, a preference file's, can be copied
+// out within the memory the file's size allows: a file whose values would expand further
+// (a binary file's shared objects) is refused whole, so that no copy made later can
+// take more.
+bool SettingsFitCopy(const plist::Document& document);
+
 class PListFileSettings {
  public:
   // ---- The catalogue. Keys match exactly: case-sensitive, nothing trimmed. ----
@@ -112,8 +118,10 @@ class PListFileSettings {
   // A copy of the value under `key` as the file holds it: nothing without a document or
   // when the key is absent.
   std::optional<plist::Value> storedValue(std::string_view key) const;
-  // Converts `value` as the key's setting requires and puts it into the document's top
-  // dictionary.
+  // `value` converted as the key's setting requires, as a change stores it in a file:
+  // nothing for a key the catalogue lacks or a value of a kind the setting cannot take.
+  static std::optional<plist::Value> storedForm(const SettingValue& value, std::string_view key);
+  // Puts the stored form of `value` into the document's top dictionary.
   bool updateValueForKey(const SettingValue& value, std::string_view key);
   // Writes the whole document back: XML on the global side (then owned by root, group
   // wheel, mode 0644, set before the new file takes the old one's place), binary on a
@@ -133,11 +141,12 @@ class PListFileSettings {
   // The same for the daemon of the user named `userName`, who is named to the command.
   static void restartPrefsDaemonForUser(const std::string& userName, Platform* platform = nullptr);
 
+  // The file's whole contents as read and changed so far, its top a dictionary; null
+  // before a successful open. A run copies out only the few values it shows or compares.
+  const plist::Node* contents() const { return document ? &document->root() : nullptr; }
+
   // The path of the preference file; set at creation.
   std::string settingsFile;
-  // The file's whole contents, its top a dictionary; absent until a successful open. A
-  // run copies out only the few values it shows or compares, never the whole file.
-  std::optional<plist::Document> document;
   // kXmlFormat until a save, then the code of the format that save wrote.
   uint64_t format = kXmlFormat;
   // Why the last open, update or save failed.
@@ -150,6 +159,8 @@ class PListFileSettings {
   bool read(bool mustExist);
   void logPermissionFailure(const std::string& failure);
 
+  // The file's whole contents; absent until a successful open.
+  std::optional<plist::Document> document;
   Platform* platform;
   SettingType side;
   std::unique_ptr<FileLock> lock;

@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "plist/plist.h"
+#include "settings/plist_file_settings.h"
+#include "settings/preference_files.h"
 #include "settings/uuid.h"
 #include "text/utf.h"
 
@@ -163,6 +165,27 @@ bool ProfileXml(const plist::Value& profile, std::string* xml) {
     }
   }
   return true;
+}
+
+std::vector<ProfileDomain> ProfileDomains(const plist::Dictionary& settings) {
+  std::vector<ProfileDomain> domains;
+  for (const char* name : kTeacherFileNames) {
+    domains.push_back({PreferenceDomainOfFile(name), settings});
+  }
+  plist::Dictionary studentSettings;
+  for (size_t i = 0; i < settings.size(); ++i) {
+    const std::string_view key = settings.keyAt(i);
+    if (PListFileSettings::settingAppliesToStudents(key)) {
+      studentSettings.append(key, settings.valueAt(i));
+    }
+  }
+  // A domain is listed only with something to force.
+  if (!studentSettings.empty()) {
+    for (const char* name : kStudentFileNames) {
+      domains.push_back({PreferenceDomainOfFile(name), studentSettings});
+    }
+  }
+  return domains;
 }
 
 }  // namespace brtconfig

@@ -62,6 +62,11 @@ std::optional<std::string> SettingXmlCannotCarry(const std::vector<ProfileDomain
 // The preference domain of a preference file: its name without folder and ".plist".
 std::string PreferenceDomainOfFile(std::string_view path);
 
+// The domains a profile forcing `settings` (each key with its value typed as the store
+// keeps it) lists: every teacher-side domain with every setting, and the student
+// settings domains with the settings that concern students, when there are any.
+std::vector<ProfileDomain> ProfileDomains(const plist::Dictionary& settings);
+
 // The profile, as a dictionary whose keys stand in the order the XML writer lists them:
 //   PayloadContent      [ {
 //       PayloadContent      { DOMAIN: { Forced: [ { mcx_preference_settings: {KEY: value} } ] } }

@@ -42,13 +42,22 @@ bool ConvertForType(std::string_view valueType, plist::Value* value) {
   }
 }
 
+// A single string becomes a list of one; a list is taken as it is.
+bool ToList(plist::Value* value) {
+  if (value->isString()) {
+    *value = plist::Array{std::move(*value)};
+    return true;
+  }
+  return value->isArray();
+}
+
+}  // namespace
+
 // Settings are copied out of a document one at a time, shared values at each place they
 // stand, and a listing makes a few more copies of each. A valid value takes a few
 // bytes; together the settings of a file may take as much as its bytes, at least this.
 constexpr uint64_t kMinSettingsCopy = 4u << 20;
 
-// Whether the values of the settings in `document` fit that budget: a file whose values
-// would not is refused whole, so that no copy made later can take more.
 bool SettingsFitCopy(const plist::Document& document) {
   uint64_t budget = std::max<uint64_t>(kMinSettingsCopy, document.inputSize());
   const plist::Node& top = document.root();
@@ -60,17 +69,6 @@ bool SettingsFitCopy(const plist::Document& document) {
   }
   return true;
 }
-
-// A single string becomes a list of one; a list is taken as it is.
-bool ToList(plist::Value* value) {
-  if (value->isString()) {
-    *value = plist::Array{std::move(*value)};
-    return true;
-  }
-  return value->isArray();
-}
-
-}  // namespace
 
 PListFileSettings::PListFileSettings(std::string path, Platform* system, SettingType sideOfRun)
     : settingsFile(std::move(path)),
@@ -146,11 +144,10 @@ std::optional<plist::Value> PListFileSettings::storedValue(std::string_view key)
   return node->toValue();
 }
 
-bool PListFileSettings::updateValueForKey(const SettingValue& value, std::string_view key) {
-  const std::string cannot = "cannot store " + std::string(key) + " in " + settingsFile;
-  if (!document) return fail(StoreError::Kind::kUnconvertible, cannot + ": it was not read");
+std::optional<plist::Value> PListFileSettings::storedForm(const SettingValue& value,
+                                                        std::string_view key) {
   const Setting* setting = settingFromKey(key);
-  if (!setting) return fail(StoreError::Kind::kUnconvertible, cannot + ": not a setting");
+  if (!setting) return std::nullopt;
   plist::Value stored = value;
   bool fits = ConvertForType(setting->valueType, &stored);
   if (fits && key == "subnets") {
@@ -160,11 +157,20 @@ bool PListFileSettings::updateValueForKey(const SettingValue& value, std::string
   } else if (fits && key == "channels") {
     fits = ToList(&stored);
   }
-  if (!fits) {
+  if (!fits) return std::nullopt;
+  return stored;
+}
+
+bool PListFileSettings::updateValueForKey(const SettingValue& value, std::string_view key) {
+  const std::string cannot = "cannot store " + std::string(key) + " in " + settingsFile;
+  if (!document) return fail(StoreError::Kind::kUnconvertible, cannot + ": it was not read");
+  if (!settingFromKey(key)) return fail(StoreError::Kind::kUnconvertible, cannot + ": not a setting");
+  const std::optional<plist::Value> stored = storedForm(value, key);
+  if (!stored) {
     return fail(StoreError::Kind::kUnconvertible,
                 cannot + ": a value of that kind does not fit the setting");
   }
-  document->set(key, stored);
+  document->set(key, *stored);
   return true;
 }
 

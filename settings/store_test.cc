@@ -25,6 +25,7 @@ using plist::Array;
 using plist::Dictionary;
 using plist::Value;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 constexpr char kName[] = "com.tovrika.teacher.plist";
@@ -50,8 +51,8 @@ std::optional<Dictionary> ReadPlist(const std::string& path, plist::Format* form
 
 // The whole contents of the store's document, or nothing when it holds none.
 std::optional<Value> Contents(const PListFileSettings& store) {
-  if (!store.document) return std::nullopt;
-  return store.document->root().toValue();
+  if (!store.contents()) return std::nullopt;
+  return store.contents()->toValue();
 }
 
 // Entries of every kind that the consoles might keep beside the settings.
@@ -89,7 +90,7 @@ TEST_F(StoreTest, OpenRefusesFileWithoutDictionaryAndNeverWritesIt) {
     ASSERT_TRUE(store.open());  // Nothing there yet; the next open drops the document.
     ASSERT_TRUE(TempDir::writeFile(path(), bytes));
     EXPECT_FALSE(store.open()) << bytes;
-    EXPECT_FALSE(store.document.has_value());
+    EXPECT_EQ(store.contents(), nullptr);
     EXPECT_FALSE(store.updateValueForKey(Value("1"), "StealthMode"));
     EXPECT_FALSE(store.save());
     EXPECT_EQ(TempDir::readFile(path()), bytes);
@@ -139,7 +140,8 @@ TEST_F(StoreTest, ShowsEveryKindAsDisplayText) {
   ASSERT_TRUE(store.open());  // No file yet.
   EXPECT_EQ(Contents(store), Value(Dictionary()));
   for (const auto& [value, text] : cases) {
-    store.document->set("key", value);
+    ASSERT_TRUE(WritePlist(path(), Dict({{"key", value}}), plist::Format::kBinary)) << text;
+    ASSERT_TRUE(store.open()) << text;
     EXPECT_EQ(store.valueForKey("key"), text);
     EXPECT_EQ(store.storedValue("key"), value) << text;
   }
@@ -185,9 +187,9 @@ TEST_F(StoreTest, ChangeRefusesUnknownKeysAndUnlistableValues) {
       {"AlertOnUpdate", Array{}},
   };
   for (const auto& [key, value] : cases) {
+    ASSERT_TRUE(WritePlist(path(), EveryKind(), plist::Format::kBinary));
     PListFileSettings store(path(), &fake);
     ASSERT_TRUE(store.open());
-    store.document = plist::Document::fromValue(EveryKind());
     EXPECT_FALSE(store.updateValueForKey(value, key)) << key;
     EXPECT_EQ(Contents(store), Value(EveryKind())) << key;
   }
@@ -266,14 +268,13 @@ TEST_F(StoreTest, FailedSaveKeepsOriginalBytesAndLeavesNoTemporaryFile) {
   ASSERT_TRUE(WritePlist(path(), Dict({{"StealthMode", Value::fromInteger(0)}}), plist::Format::kXml));
   const std::string original = TempDir::readFile(path());
 
-  // Neither format can hold a value nested this deep: the save stops partway through.
-  Value deep = Array{};
-  for (size_t i = 0; i <= plist::kMaxDepth; ++i) deep = Array{std::move(deep)};
+  // Neither format can hold text that is not UTF-8: the writer refuses, and says why.
   for (unsigned uid : {0u, 501u}) {
     PListFileSettings store(path(), &fake, uid == 0 ? GlobalSetting : UserSetting);
     ASSERT_TRUE(store.open());
-    store.document->set("deep", deep);
+    ASSERT_TRUE(store.updateValueForKey(Value(std::string("\xFF")), "CleverURL"));
     EXPECT_FALSE(store.save()) << uid;
+    EXPECT_THAT(store.error.reason, HasSubstr(" cannot be written as a property list: ")) << uid;
   }
   EXPECT_THAT(fake.attributeCalls, IsEmpty());
 

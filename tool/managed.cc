@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "plist/plist.h"
 #include "settings/plist_file_settings.h"
 #include "settings/preference_files.h"
 
@@ -17,9 +18,14 @@ ManagedPreferences::ManagedPreferences(const Run& run) {
   folders.push_back(run.managedFolder);
   for (const char* name : kTeacherFileNames) {
     for (const std::string& folder : folders) {
-      PListFileSettings managed(JoinPath(folder, name), run.platform);
-      if (managed.open() && managed.document->root().size() != 0) {
-        files.push_back({name, std::move(*managed.document)});
+      // A file that is missing or cannot be read forces nothing.
+      std::string bytes, unread;
+      plist::Document settings;
+      if (run.platform->readFile(JoinPath(folder, name), plist::kMaxInputBytes, &bytes,
+                                 &unread) == ReadStatus::kOk &&
+          plist::Read(std::move(bytes), &settings, nullptr) && settings.root().isDictionary() &&
+          settings.root().size() != 0 && SettingsFitCopy(settings)) {
+        files.push_back({name, std::move(settings)});
       }
     }
   }

@@ -317,12 +317,13 @@ bool ExportProfile(const std::vector<Change>* fromApply, const Run& run) {
     }
   }
 
-  // The values typed as the store would write them, made by the store itself.
-  PListFileSettings typed("", run.platform);
-  typed.document = plist::Document::fromValue(plist::Dictionary());
-  for (const Change& change : changes) typed.updateValueForKey(change.value, change.key);
-  plist::Value typedValues = typed.document->root().toValue();
-  const plist::Dictionary& settings = typedValues.dictionary();
+  // The values typed as the store writes them.
+  plist::Dictionary settings;
+  for (const Change& change : changes) {
+    if (auto stored = PListFileSettings::storedForm(change.value, change.key)) {
+      settings.set(change.key, std::move(*stored));
+    }
+  }
 
   if (settings.empty()) {
     // An empty profile would take away what an earlier one of its identifier forced.
@@ -338,22 +339,7 @@ bool ExportProfile(const std::vector<Change>* fromApply, const Run& run) {
   request.description = run.options.description;
   request.removalDisallowed = run.options.removalDisallowed;
   request.uuid = run.options.uuid;
-  for (const char* name : kTeacherFileNames) {
-    request.domains.push_back({PreferenceDomainOfFile(name), settings});
-  }
-  plist::Dictionary studentSettings;
-  for (size_t i = 0; i < settings.size(); ++i) {
-    const std::string_view key = settings.keyAt(i);
-    if (PListFileSettings::settingAppliesToStudents(key)) {
-      studentSettings.append(key, settings.valueAt(i));
-    }
-  }
-  // A domain is listed only with something to force.
-  if (!studentSettings.empty()) {
-    for (const char* name : kStudentFileNames) {
-      request.domains.push_back({PreferenceDomainOfFile(name), studentSettings});
-    }
-  }
+  request.domains = ProfileDomains(settings);
 
   if (const std::optional<std::string> key = SettingXmlCannotCarry(request.domains)) {
     fprintf(stderr, "The value of %s holds a character that a profile cannot carry.\n",
