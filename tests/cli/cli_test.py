@@ -1174,6 +1174,8 @@ class FleetRuns(Session):
         # tried would end in an abort, not the refusal expected.
         if not sys.platform.startswith("linux"):
             self.skipTest("needs an enforced address-space limit")
+        if ARGS.sanitized:
+            self.skipTest("AddressSanitizer reserves more address space than the limit")
         self.address_space = 128 << 20
         teacher = self.make_prefs(self.user_file(TEACHER), {"logLevel": 0})
         files = self.machine() + [teacher]
@@ -1367,6 +1369,8 @@ if __name__ == "__main__":
     parser.add_argument("--plist-tool", required=True,
                         help="the project's plist converter (plist_tool)")
     parser.add_argument("--killall-dir", required=True, help="folder of the stand-in killall")
+    parser.add_argument("--sanitized", action="store_true",
+                        help="the binary is built with AddressSanitizer")
     ARGS, rest = parser.parse_known_args()
     build_tree = os.path.dirname(os.path.dirname(ARGS.brtconfig))
     for folder in (ARGS.system_folder, ARGS.managed_folder):
