@@ -61,7 +61,7 @@ std::string ValueKind(const Setting& setting) {
          std::to_string(setting.minValue) + " to " + std::to_string(setting.maxValue) + ".";
 }
 
-std::string ManSettings(int8_t settingType) {
+std::string ManSettings(SettingType settingType) {
   std::string out;
   for (const Setting& setting : PListFileSettings::allSettings()) {
     if (setting.settingType != settingType) continue;

@@ -124,7 +124,7 @@ std::string PListFileSettings::stringForSetting(std::string_view key) {
   return setting != nullptr ? setting->hint : "";
 }
 
-std::vector<std::string> PListFileSettings::listOfType(int32_t type) {
+std::vector<std::string> PListFileSettings::listOfType(SettingType type) {
   std::vector<std::string> lines;
   for (const Setting& setting : settings) {
     if (setting.settingType != type) continue;

@@ -72,7 +72,7 @@ class PListFileSettings {
   // The hint, or "" for an unknown key.
   static std::string stringForSetting(std::string_view key);
   // One "\t%-30s%s" line (at most 255 bytes) per setting of `type`, in table order.
-  static std::vector<std::string> listOfType(int32_t type);
+  static std::vector<std::string> listOfType(SettingType type);
   static std::vector<std::string> globalSettingStrings();
   static std::vector<std::string> userSettingStrings();
 

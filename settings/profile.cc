@@ -17,8 +17,8 @@ namespace {
 
 constexpr std::string_view kPayloadEnding = ".preferences";
 
-const char* SideName(int8_t side) { return side == UserSetting ? "teacher" : "global"; }
-const char* ScopeName(int8_t side) { return side == UserSetting ? "User" : "System"; }
+const char* SideName(SettingType side) { return side == UserSetting ? "teacher" : "global"; }
+const char* ScopeName(SettingType side) { return side == UserSetting ? "User" : "System"; }
 
 bool IsIdentifierCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
@@ -85,7 +85,7 @@ plist::Value Assemble(const ProfileRequest& request, const std::string& identifi
 
 }  // namespace
 
-std::string ProfileIdentifier(std::string_view prefix, int8_t side) {
+std::string ProfileIdentifier(std::string_view prefix, SettingType side) {
   return std::string(prefix) + "." + SideName(side);
 }
 

@@ -30,7 +30,7 @@ inline constexpr size_t kMaxIdentifierPrefixLength =
 
 struct ProfileRequest {
   // GlobalSetting gives PayloadScope "System", UserSetting gives "User".
-  int8_t side = GlobalSetting;
+  SettingType side = GlobalSetting;
   // REQUIRES: IsUsableIdentifierPrefix. The profile's PayloadIdentifier is the prefix and
   // the side, its payload's that and ".preferences".
   std::string identifierPrefix = kDefaultIdentifierPrefix;
@@ -48,7 +48,7 @@ struct ProfileRequest {
 
 // The identifier of the profile of `side` with the prefix: "PREFIX.global" or
 // "PREFIX.teacher".
-std::string ProfileIdentifier(std::string_view prefix, int8_t side);
+std::string ProfileIdentifier(std::string_view prefix, SettingType side);
 // True for a reverse-DNS prefix: ASCII letters, digits and hyphens in at least two parts
 // separated by single dots, short enough that every identifier made from it keeps to
 // kMaxIdentifierLength.

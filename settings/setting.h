@@ -26,7 +26,7 @@ struct Setting {
   bool appliesToStudents;  // Also written into the student settings file by root.
   const char* key;         // The command-line name and the preference-file key.
   const char* valueType;   // One of the four type codes above.
-  int8_t settingType;      // GlobalSetting or UserSetting.
+  SettingType settingType;  // GlobalSetting or UserSetting.
   int32_t minValue;        // Inclusive bounds; read for integer settings only.
   int32_t maxValue;
   const char* hint;  // One line of help.
