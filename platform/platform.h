@@ -122,12 +122,6 @@ class Platform {
   // file's lock, so that no save of it is under way.
   virtual void removeStaleTemporaryFiles(const std::string& path) = 0;
 
-  // Sets owner (a user name), group (a group name) and permission bits of `path` in one
-  // go, following links (a save gives its new file these through writeFileAtomically).
-  // Returns false with `*error` set when any part fails.
-  virtual bool setOwnerGroupMode(const std::string& path, const std::string& owner,
-                                 const std::string& group, unsigned mode, std::string* error) = 0;
-
   // Starts the program `argv[0]` (an absolute path) with `argv` and waits for it to end;
   // its output goes where the tool's goes. Returns false with `*error` set when it cannot
   // be started or waited for; the program's own exit status is not reported.
@@ -143,10 +137,6 @@ class Platform {
   // True where the system runs a per-user preference-cache daemon (cfprefsd) that must
   // be told to forget cached preferences after a change.
   virtual bool hasPrefsDaemon() = 0;
-
-  // Fills `size` bytes at `buffer` from the system's source of strong random bytes.
-  // Returns false with `*error` set when the source cannot be read.
-  virtual bool randomBytes(void* buffer, size_t size, std::string* error) = 0;
 
   // Readies the standard streams for a run, once, before anything is read or written:
   // writing to a pipe that nobody reads then fails with EPIPE instead of ending the

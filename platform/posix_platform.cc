@@ -7,9 +7,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
-#if defined(__linux__)
-#include <sys/random.h>
-#endif
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -619,19 +616,6 @@ class PosixPlatform : public Platform {
     closedir(dir);
   }
 
-  bool setOwnerGroupMode(const std::string& path, const std::string& owner,
-                         const std::string& group, unsigned mode, std::string* error) override {
-    uid_t uid = 0;
-    gid_t gid = 0;
-    if (!LookUpIds(owner, group, &uid, &gid, error)) return false;
-    if (chown(path.c_str(), uid, gid) != 0) {
-      return Fail(error, ErrnoText("cannot change the owner of", path, errno));
-    }
-    if (chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) {
-      return Fail(error, ErrnoText("cannot change the mode of", path, errno));
-    }
-    return true;
-  }
 
   bool runProgram(const std::vector<std::string>& argv, std::string* error) override {
     if (argv.empty()) return Fail(error, "no program to start");
@@ -687,42 +671,6 @@ class PosixPlatform : public Platform {
 #endif
   }
 
-  bool randomBytes(void* buffer, size_t size, std::string* error) override {
-#if defined(__APPLE__)
-    arc4random_buf(buffer, size);
-    return true;
-#else
-    auto* out = static_cast<unsigned char*>(buffer);
-#if defined(__linux__)
-    // Blocks only until the kernel's pool is first seeded, early in boot.
-    while (size > 0) {
-      const ssize_t n = getrandom(out, size, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno == ENOSYS) break;  // Kernels before 3.17: the device below.
-      if (n < 0) return Fail(error, ErrnoText("cannot read", "random bytes", errno));
-      out += n;
-      size -= static_cast<size_t>(n);
-    }
-    if (size == 0) return true;
-#endif
-    const char device[] = "/dev/urandom";
-    const int fd = open(device, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Fail(error, ErrnoText("cannot open", device, errno));
-    while (size > 0) {
-      const ssize_t n = read(fd, out, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        const int err = n < 0 ? errno : EIO;
-        close(fd);
-        return Fail(error, ErrnoText("cannot read", device, err));
-      }
-      out += n;
-      size -= static_cast<size_t>(n);
-    }
-    close(fd);
-    return true;
-#endif
-  }
 
   void prepareStandardStreams() override {
     signal(SIGPIPE, SIG_IGN);

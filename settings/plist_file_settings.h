@@ -131,14 +131,10 @@ class PListFileSettings {
   // holds the lock first clears temporary files that killed saves left beside the file,
   // and lets the lock go when it is done.
   bool save();
-  // Sets owner, group and mode of `path`, following links; logs a failure as save does.
-  bool setFilePermissions(const std::string& path, const std::string& owner,
-                          const std::string& group, int32_t permissions);
 
-  // Makes the current user's preference-cache daemon reread its files, where the system
-  // has one. Prints "restartPrefsDaemonForUser excptn: ..." when the command cannot start.
-  static void restartPrefsDaemonForCurrentUser(Platform* platform = nullptr);
-  // The same for the daemon of the user named `userName`, who is named to the command.
+  // Makes the preference-cache daemon of the user named `userName` reread its files,
+  // where the system has one; the name is passed to the command as it is. Prints
+  // "restartPrefsDaemonForUser excptn: ..." when the command cannot start.
   static void restartPrefsDaemonForUser(const std::string& userName, Platform* platform = nullptr);
 
   // The file's whole contents as read and changed so far, its top a dictionary; null

@@ -201,27 +201,8 @@ bool PListFileSettings::save() {
   return true;
 }
 
-bool PListFileSettings::setFilePermissions(const std::string& path, const std::string& owner,
-                                           const std::string& group, int32_t permissions) {
-  std::string failure;
-  if (platform->setOwnerGroupMode(path, owner, group, static_cast<unsigned>(permissions),
-                                  &failure)) {
-    return true;
-  }
-  logPermissionFailure(failure);
-  return false;
-}
-
 void PListFileSettings::logPermissionFailure(const std::string& failure) {
   platform->log("setFilePermissions failed: " + failure);
-}
-
-void PListFileSettings::restartPrefsDaemonForCurrentUser(Platform* system) {
-  if (!system) system = Platform::Default();
-  // Elsewhere no daemon caches preference files, so there is nothing to restart (and the
-  // name need not be looked up).
-  if (!system->hasPrefsDaemon()) return;
-  restartPrefsDaemonForUser(system->userName(), system);
 }
 
 void PListFileSettings::restartPrefsDaemonForUser(const std::string& userName, Platform* system) {

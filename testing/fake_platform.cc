@@ -45,10 +45,9 @@ bool FakePlatform::writeFileAtomically(const std::string& path, std::string_view
                                        std::string* ownershipError) {
   if (!Default()->writeFileAtomically(path, bytes, nullptr, error, nullptr)) return false;
   if (ownership) {
-    std::string failure;
-    if (!setOwnerGroupMode(path, ownership->owner, ownership->group, ownership->mode, &failure) &&
-        ownershipError) {
-      *ownershipError = failure;
+    attributeCalls.push_back({path, ownership->owner, ownership->group, ownership->mode});
+    if (failSetAttributes && ownershipError) {
+      *ownershipError = "cannot change the owner of " + path + ": Operation not permitted";
     }
   }
   return true;
@@ -61,14 +60,6 @@ LockStatus FakePlatform::lockFile(const std::string& path, unsigned waitMillis,
 
 void FakePlatform::removeStaleTemporaryFiles(const std::string& path) {
   Default()->removeStaleTemporaryFiles(path);
-}
-
-bool FakePlatform::setOwnerGroupMode(const std::string& path, const std::string& owner,
-                                     const std::string& group, unsigned mode, std::string* error) {
-  attributeCalls.push_back({path, owner, group, mode});
-  if (!failSetAttributes) return true;
-  if (error) *error = "cannot change the owner of " + path + ": Operation not permitted";
-  return false;
 }
 
 bool FakePlatform::runProgram(const std::vector<std::string>& argv, std::string* error) {
@@ -85,16 +76,5 @@ void FakePlatform::runShellCommand(const std::string& commandLine) {
 }
 
 void FakePlatform::log(const std::string& message) { logLines.push_back(message); }
-
-bool FakePlatform::randomBytes(void* buffer, size_t size, std::string* error) {
-  randomRequests.push_back(size);
-  if (failRandomBytes) {
-    if (error) *error = "cannot read random bytes: Function not implemented";
-    return false;
-  }
-  auto* out = static_cast<unsigned char*>(buffer);
-  for (size_t i = 0; i < size; ++i) out[i] = nextRandomByte++;
-  return true;
-}
 
 }  // namespace brtconfig

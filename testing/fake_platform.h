@@ -20,18 +20,15 @@ class FakePlatform : public Platform {
   std::string name = "teacher";
   std::optional<std::string> home;
   bool prefsDaemon = false;
-  // Setting owner, group and mode (setOwnerGroupMode, or a write given them) then fails.
+  // Giving a written file its owner, group and mode then fails.
   bool failSetAttributes = false;
   bool failRunProgram = false;                  // runProgram then fails to start the program.
   std::map<std::string, UserAccount> accounts;  // The password database, by name.
   bool failBecomeUser = false;                  // becomeUser then fails.
-  bool failRandomBytes = false;                 // randomBytes then fails with an error.
-  // randomBytes hands out this byte and its successors (mod 256), one per byte asked.
-  unsigned char nextRandomByte = 0;
   std::string standardInput;  // What readStandardInput hands out.
 
   // What was asked. Owner, group and mode asked of a write are recorded as an attribute
-  // call too, and never set: tests need not run as root.
+  // call, and never set: tests need not run as root.
   struct AttributeCall {
     std::string path, owner, group;
     unsigned mode;
@@ -40,7 +37,6 @@ class FakePlatform : public Platform {
   std::vector<std::vector<std::string>> programs;  // runProgram argv lists.
   std::vector<std::string> shellCommands;          // runShellCommand lines.
   std::vector<std::string> logLines;               // log messages, without prefix.
-  std::vector<size_t> randomRequests;              // randomBytes sizes.
   std::vector<std::string> filesAsked;             // Paths of presence and readFile calls.
   // The names becomeUser was asked for, each with how many entries `filesAsked` had
   // then, so tests can see which files were looked at before the change of user.
@@ -67,13 +63,10 @@ class FakePlatform : public Platform {
   LockStatus lockFile(const std::string& path, unsigned waitMillis,
                       std::unique_ptr<FileLock>* lock) override;
   void removeStaleTemporaryFiles(const std::string& path) override;
-  bool setOwnerGroupMode(const std::string& path, const std::string& owner,
-                         const std::string& group, unsigned mode, std::string* error) override;
   bool runProgram(const std::vector<std::string>& argv, std::string* error) override;
   void runShellCommand(const std::string& commandLine) override;
   void log(const std::string& message) override;
   bool hasPrefsDaemon() override { return prefsDaemon; }
-  bool randomBytes(void* buffer, size_t size, std::string* error) override;
   void prepareStandardStreams() override {}
 };
 
