@@ -1,5 +1,6 @@
-// Settings read as data: one setting as a JSON object (--json KEY) and every setting of
-// the run's side (--list), as "KEY = value" lines or as one JSON object (--list --json).
+// Settings read as data: one setting as a JSON object (--json KEY), every setting of the
+// run's side (--list) as "KEY = value" lines, one JSON object or a property list, and a
+// configuration profile that forces them (--export-profile).
 #ifndef BRTCONFIG_TOOL_REPORT_H_
 #define BRTCONFIG_TOOL_REPORT_H_
 
