@@ -310,11 +310,11 @@ bool PListFileSettings::save() {
   if (!document) return fail(StoreError::Kind::kUnwritable, settingsFile + " was not read");
   if (held) platform->removeStaleTemporaryFiles(settingsFile);
 
-  // The text goes to the file as it is made rather than held whole; files may be large.
   const plist::Document& top = *document;
   const plist::Format target = format == kXmlFormat ? plist::Format::kXml : plist::Format::kBinary;
   const FileContent serialised = [&top, target](const ByteWriter& write) {
-    return plist::Write(top, target, write, nullptr);
+    std::string bytes;
+    return plist::Write(top, target, &bytes, nullptr) && write(bytes);
   };
   // As root the file goes to root, before it takes the old one's place.
   const Ownership rootOwned{"root", "wheel", 0644};
