@@ -237,7 +237,7 @@ std::string PreferenceManifest(const SettingSet& set) {
   manifest.append("pfm_unique", true);
   manifest.append("pfm_version", plist::Value::fromInteger(1));
   std::string xml;
-  plist::WriteXml(plist::Value(std::move(manifest)), &xml, nullptr);
+  plist::Write(plist::Value(std::move(manifest)), plist::Format::kXml, &xml, nullptr);
   return xml;
 }
 

@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "plist/binary_format.h"
+#include "plist/codec.h"
+#include "plist/document_builder.h"
 #include "plist/key_order.h"
-#include "plist/plist.h"
 #include "text/utf.h"
 
 namespace plist {
@@ -51,8 +52,8 @@ class BinaryReader {
  public:
   BinaryReader(Document* document, Error* sink)
       : doc(document),
-        data(reinterpret_cast<const uint8_t*>(document->bytes().data())),
-        size(document->bytes().size()),
+        data(reinterpret_cast<const uint8_t*>(doc.bytes().data())),
+        size(doc.bytes().size()),
         error(sink) {}
 
   bool read() {
@@ -62,7 +63,7 @@ class BinaryReader {
     made.assign(numObjects, Made());
     const Node* root = nullptr;
     if (!readObject(topObject, 0, &root)) return false;
-    doc->setRoot(root);
+    doc.setRoot(root);
     return true;
   }
 
@@ -213,7 +214,7 @@ class BinaryReader {
     if (!utf16) {
       const std::string_view text(reinterpret_cast<const char*>(p), count);
       if (!text::IsAscii(text)) return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
-      *out = doc->string(text);
+      *out = doc.string(text);
       return true;
     }
     // Three UTF-8 bytes at most per UTF-16 unit.
@@ -239,7 +240,7 @@ class BinaryReader {
       }
       q = text::EncodeUtf8(unit, q);
     }
-    *out = doc->copyString(std::string_view(begin, static_cast<size_t>(q - begin)));
+    *out = doc.copyString(std::string_view(begin, static_cast<size_t>(q - begin)));
     return true;
   }
 
@@ -252,7 +253,7 @@ class BinaryReader {
     switch (marker >> 4) {
       case 0x0:
         if (marker != 0x08 && marker != 0x09) break;
-        *out = doc->boolean(marker == 0x09);
+        *out = doc.boolean(marker == 0x09);
         return true;
       case 0x1: {
         if (nibble > 4) break;
@@ -262,7 +263,7 @@ class BinaryReader {
             return fail(ErrorCode::kTruncated, offset, "integer cut short");
           }
           // The 8-byte form is signed, the shorter ones unsigned.
-          *out = doc->integer(width < 8 ? Integer::fromUnsigned(bits)
+          *out = doc.integer(width < 8 ? Integer::fromUnsigned(bits)
                                         : Integer::fromSigned(static_cast<int64_t>(bits)));
           return true;
         }
@@ -272,9 +273,9 @@ class BinaryReader {
           return fail(ErrorCode::kTruncated, offset, "integer cut short");
         }
         if (high == 0) {
-          *out = doc->integer(Integer::fromUnsigned(bits));
+          *out = doc.integer(Integer::fromUnsigned(bits));
         } else if (high == ~uint64_t{0} && (bits >> 63) != 0) {
-          *out = doc->integer(Integer::fromSigned(static_cast<int64_t>(bits)));
+          *out = doc.integer(Integer::fromSigned(static_cast<int64_t>(bits)));
         } else {
           return fail(ErrorCode::kBadInteger, offset, "16-byte integer out of range");
         }
@@ -285,7 +286,7 @@ class BinaryReader {
         if (!object.readNumber(nibble == 2 ? 4 : 8, &bits)) {
           return fail(ErrorCode::kTruncated, offset, "real cut short");
         }
-        *out = doc->real(nibble == 2 ? Real{WidenFloat(static_cast<uint32_t>(bits)), true}
+        *out = doc.real(nibble == 2 ? Real{WidenFloat(static_cast<uint32_t>(bits)), true}
                                      : Real{DoubleFromBits(bits), false});
         return true;
       case 0x3:
@@ -293,13 +294,13 @@ class BinaryReader {
         if (!object.readNumber(8, &bits)) {
           return fail(ErrorCode::kTruncated, offset, "date cut short");
         }
-        *out = doc->date(Date{DoubleFromBits(bits)});
+        *out = doc.date(Date{DoubleFromBits(bits)});
         return true;
       case 0x4: {
         uint64_t count = 0;
         const uint8_t* bytes = nullptr;
         if (!readCount(&object, offset, marker, 1, &count, &bytes)) return false;
-        *out = doc->data(std::string_view(reinterpret_cast<const char*>(bytes), count));
+        *out = doc.data(std::string_view(reinterpret_cast<const char*>(bytes), count));
         return true;
       }
       case 0x5:
@@ -310,7 +311,7 @@ class BinaryReader {
         if (!object.readNumber(nibble + 1, &bits)) {
           return fail(ErrorCode::kTruncated, offset, "UID cut short");
         }
-        *out = doc->uid(Uid{bits});
+        *out = doc.uid(Uid{bits});
         return true;
       default:
         break;
@@ -383,11 +384,11 @@ class BinaryReader {
     ByteCursor refs = objectAt(offset);
     if (!readContainer(offset, 1, &count, &refs)) return false;
     *height = 1;
-    const Node** items = doc->itemList(count);
+    const Node** items = doc.itemList(count);
     for (uint64_t i = 0; i < count; ++i) {
       if (!readChild(&refs, depth, &items[i], height)) return false;
     }
-    *out = doc->array(items, count);
+    *out = doc.array(items, count);
     return true;
   }
 
@@ -407,7 +408,7 @@ class BinaryReader {
     ByteCursor refs = objectAt(offset);
     if (!readContainer(offset, 2, &count, &refs)) return false;
     *height = 1;
-    Entry* entries = doc->entryList(count);
+    Entry* entries = doc.entryList(count);
     for (uint64_t i = 0; i < count; ++i) {
       if (!readKey(&refs, &entries[i].key)) return false;
     }
@@ -423,11 +424,11 @@ class BinaryReader {
       entries[kept].key = entries[i].key;
       entries[kept++].value = value;
     }
-    *out = doc->dictionary(entries, kept);
+    *out = doc.dictionary(entries, kept);
     return true;
   }
 
-  Document* doc;
+  DocumentBuilder doc;
   const uint8_t* data;
   uint64_t size;
   Error* error;
@@ -456,7 +457,7 @@ bool ReadBinary(std::string bytes, Document* document, Error* error) {
     return Fail(error, ErrorCode::kTooLarge, 0, "input above the size ceiling");
   }
   Document read;
-  read.bytes() = std::move(bytes);
+  DocumentBuilder(&read).bytes() = std::move(bytes);
   if (!BinaryReader(&read, error).read()) return false;
   *document = std::move(read);
   return true;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "plist/plist.h"
+#include "plist/codec.h"
 
 namespace plist {
 namespace {

@@ -22,7 +22,7 @@
 #include "plist/binary_format.h"
 #include "plist/hash.h"
 #include "plist/output_buffer.h"
-#include "plist/plist.h"
+#include "plist/codec.h"
 #include "text/utf.h"
 
 namespace plist {

@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "plist/plist.h"
+#include "plist/codec.h"
 
 namespace plist {
 namespace {

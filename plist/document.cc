@@ -5,6 +5,8 @@
 #include <new>
 #include <utility>
 
+#include "plist/document_builder.h"
+
 namespace plist {
 namespace {
 
@@ -67,110 +69,111 @@ Document& Document::operator=(Document&&) noexcept = default;
 
 Document Document::fromValue(const Value& value) {
   Document document;
-  document.top = document.copyOf(value);
+  DocumentBuilder build(&document);
+  build.setRoot(build.copy(value));
   return document;
 }
 
-void* Document::allocate(size_t n, size_t alignment) {
+void* DocumentBuilder::allocate(size_t n, size_t alignment) {
   // Alignments are powers of two, so the padding is a mask, not a division.
-  const size_t skip = (0 - reinterpret_cast<uintptr_t>(free)) & (alignment - 1);
-  if (free == nullptr || freeBytes < skip || freeBytes - skip < n) {
+  const size_t skip = (0 - reinterpret_cast<uintptr_t>(doc.free)) & (alignment - 1);
+  if (doc.free == nullptr || doc.freeBytes < skip || doc.freeBytes - skip < n) {
     // A request larger than the next block gets a block of its own, leaving the current
     // block's free memory for later requests.
-    if (n + alignment > nextBlock) {
-      blocks.emplace_back(new char[n + alignment]);
-      char* p = blocks.back().get();
+    if (n + alignment > doc.nextBlock) {
+      doc.blocks.emplace_back(new char[n + alignment]);
+      char* p = doc.blocks.back().get();
       return p + ((0 - reinterpret_cast<uintptr_t>(p)) & (alignment - 1));
     }
-    blocks.emplace_back(new char[nextBlock]);
-    free = blocks.back().get();
-    freeBytes = nextBlock;
-    nextBlock = std::min(2 * nextBlock, kLargestBlock);
+    doc.blocks.emplace_back(new char[doc.nextBlock]);
+    doc.free = doc.blocks.back().get();
+    doc.freeBytes = doc.nextBlock;
+    doc.nextBlock = std::min(2 * doc.nextBlock, kLargestBlock);
     return allocate(n, alignment);
   }
-  char* p = free + skip;
-  free = p + n;
-  freeBytes -= skip + n;
+  char* p = doc.free + skip;
+  doc.free = p + n;
+  doc.freeBytes -= skip + n;
   return p;
 }
 
-char* Document::allocateText(size_t n) { return static_cast<char*>(allocate(n, 1)); }
+char* DocumentBuilder::allocateText(size_t n) { return static_cast<char*>(allocate(n, 1)); }
 
-Node* Document::make(Kind kind) {
+Node* DocumentBuilder::make(Kind kind) {
   Node* node = new (allocate(sizeof(Node), alignof(Node))) Node();
   node->kind_ = kind;
-  node->id_ = static_cast<uint32_t>(nodes++);
+  node->id_ = static_cast<uint32_t>(doc.nodes++);
   return node;
 }
 
-const Node* Document::makeText(Kind kind, std::string_view bytes) {
+const Node* DocumentBuilder::makeText(Kind kind, std::string_view bytes) {
   Node* node = make(kind);
   node->text = bytes.data();
   node->size_ = bytes.size();
   return node;
 }
 
-const Node* Document::copyString(std::string_view text) {
+const Node* DocumentBuilder::copyString(std::string_view text) {
   char* p = allocateText(text.size());
   if (!text.empty()) std::memcpy(p, text.data(), text.size());
   return string(std::string_view(p, text.size()));
 }
 
-const Node* Document::integer(Integer value) {
+const Node* DocumentBuilder::integer(Integer value) {
   Node* node = make(Kind::kInteger);
   node->bits = value.bits;
   node->unsignedInteger = value.isUnsigned;
   return node;
 }
 
-const Node* Document::real(Real value) {
+const Node* DocumentBuilder::real(Real value) {
   Node* node = make(Kind::kReal);
   node->bits = DoubleBits(value.value);
   node->float32 = value.isFloat32;
   return node;
 }
 
-const Node* Document::boolean(bool value) {
+const Node* DocumentBuilder::boolean(bool value) {
   Node* node = make(Kind::kBoolean);
   node->bits = value ? 1 : 0;
   return node;
 }
 
-const Node* Document::date(Date value) {
+const Node* DocumentBuilder::date(Date value) {
   Node* node = make(Kind::kDate);
   node->bits = DoubleBits(value.seconds);
   return node;
 }
 
-const Node* Document::uid(Uid value) {
+const Node* DocumentBuilder::uid(Uid value) {
   Node* node = make(Kind::kUid);
   node->bits = value.value;
   return node;
 }
 
-const Node** Document::itemList(size_t n) {
+const Node** DocumentBuilder::itemList(size_t n) {
   return static_cast<const Node**>(allocate(n * sizeof(Node*), alignof(Node*)));
 }
 
-Entry* Document::entryList(size_t n) {
+Entry* DocumentBuilder::entryList(size_t n) {
   return static_cast<Entry*>(allocate(n * sizeof(Entry), alignof(Entry)));
 }
 
-const Node* Document::array(const Node* const* items, size_t n) {
+const Node* DocumentBuilder::array(const Node* const* items, size_t n) {
   Node* node = make(Kind::kArray);
   node->items = items;
   node->size_ = n;
   return node;
 }
 
-const Node* Document::dictionary(Entry* entries, size_t n) {
+const Node* DocumentBuilder::dictionary(Entry* entries, size_t n) {
   Node* node = make(Kind::kDictionary);
   node->entries = entries;
   node->size_ = n;
   return node;
 }
 
-const Node* Document::copyOf(const Value& value) {
+const Node* DocumentBuilder::copy(const Value& value) {
   switch (value.kind()) {
     case Kind::kString:
       return copyString(value.string());
@@ -191,14 +194,14 @@ const Node* Document::copyOf(const Value& value) {
     case Kind::kArray: {
       const Array& elements = value.array();
       const Node** items = itemList(elements.size());
-      for (size_t i = 0; i < elements.size(); ++i) items[i] = copyOf(elements[i]);
+      for (size_t i = 0; i < elements.size(); ++i) items[i] = copy(elements[i]);
       return array(items, elements.size());
     }
     case Kind::kDictionary: {
       const Dictionary& dictionary = value.dictionary();
       Entry* entries = entryList(dictionary.size());
       for (size_t i = 0; i < dictionary.size(); ++i) {
-        entries[i] = Entry{copyString(dictionary.keyAt(i)), copyOf(dictionary.valueAt(i))};
+        entries[i] = Entry{copyString(dictionary.keyAt(i)), copy(dictionary.valueAt(i))};
       }
       return this->dictionary(entries, dictionary.size());
     }
@@ -209,7 +212,8 @@ const Node* Document::copyOf(const Value& value) {
 }
 
 void Document::set(std::string_view key, const Value& value) {
-  const Node* copy = copyOf(value);
+  DocumentBuilder build(this);
+  const Node* copy = build.copy(value);
   Node* dictionary = const_cast<Node*>(top);
   for (size_t i = 0; i < dictionary->size_; ++i) {
     if (dictionary->keyAt(i) == key) {
@@ -219,9 +223,9 @@ void Document::set(std::string_view key, const Value& value) {
   }
   // A new key: the entries move to a list one longer. Changes come a few at a time.
   const size_t n = dictionary->size_;
-  Entry* list = entryList(n + 1);
+  Entry* list = build.entryList(n + 1);
   if (n > 0) std::memcpy(list, dictionary->entries, n * sizeof(Entry));
-  list[n] = Entry{copyString(key), copy};
+  list[n] = Entry{build.copyString(key), copy};
   dictionary->entries = list;
   dictionary->size_ = n + 1;
 }

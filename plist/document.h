@@ -60,11 +60,12 @@ class Node {
   uint32_t id() const { return id_; }
 
   // A copy of this value and everything under it. Shared nodes are copied at each place:
-  // see FitsCopy (plist/plist.h) before copying from a file.
+  // see ChargeCopy (plist/plist.h) before copying from a file.
   Value toValue() const;
 
  private:
   friend class Document;
+  friend class DocumentBuilder;
 
   Kind kind_ = Kind::kString;
   bool unsignedInteger = false;  // An integer above INT64_MAX.
@@ -102,38 +103,8 @@ class Document {
   // a new last entry. The top must be a dictionary.
   void set(std::string_view key, const Value& value);
 
-  // ---- For the readers. ----
-
-  // The bytes being read: the document keeps them, and text nodes may point into them.
-  // An XML reader may decode text in place, which only ever shortens it.
-  std::string& bytes() { return *input; }
-  void setRoot(const Node* node) { top = node; }
-
-  // Node makers. Text passed to string() and data() must live as long as the document: in
-  // bytes() or in memory from allocateText().
-  const Node* string(std::string_view text) { return makeText(Kind::kString, text); }
-  const Node* data(std::string_view bytes) { return makeText(Kind::kData, bytes); }
-  const Node* integer(Integer value);
-  const Node* real(Real value);
-  const Node* boolean(bool value);
-  const Node* date(Date value);
-  const Node* uid(Uid value);
-  // Lists for containers, filled by the caller and then handed to array() or
-  // dictionary(), which keep them.
-  const Node** itemList(size_t n);
-  Entry* entryList(size_t n);
-  const Node* array(const Node* const* items, size_t n);
-  const Node* dictionary(Entry* entries, size_t n);
-  // Room for `n` bytes of decoded text.
-  char* allocateText(size_t n);
-  // A string node holding a copy of `text`.
-  const Node* copyString(std::string_view text);
-
  private:
-  Node* make(Kind kind);
-  const Node* makeText(Kind kind, std::string_view text);
-  void* allocate(size_t n, size_t alignment);
-  const Node* copyOf(const Value& value);
+  friend class DocumentBuilder;  // plist/document_builder.h, private to the library.
 
   // Held apart so that the text nodes point into stay where they are when the document moves.
   std::unique_ptr<std::string> input;

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "plist/plist.h"
+#include "plist/codec.h"
 
 namespace plist {
 

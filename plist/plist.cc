@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "plist/binary_format.h"
+#include "plist/codec.h"
 
 namespace plist {
 namespace {
@@ -103,14 +104,6 @@ bool Write(const Document& document, Format format, std::string* out, Error* err
   if (!Write(document, format, append, error)) return false;
   out->swap(text);
   return true;
-}
-
-bool WriteXml(const Value& value, const ByteSink& sink, Error* error) {
-  return WriteXml(Document::fromValue(value), sink, error);
-}
-
-bool WriteBinary(const Value& value, const ByteSink& sink, Error* error) {
-  return WriteBinary(Document::fromValue(value), sink, error);
 }
 
 bool Write(const Value& value, Format format, const ByteSink& sink, Error* error) {

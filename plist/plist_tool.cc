@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plist/plist.h"
+#include "plist/codec.h"
 
 namespace {
 

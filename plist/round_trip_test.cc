@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "plist/output_buffer.h"
-#include "plist/plist.h"
+#include "plist/codec.h"
 
 namespace plist {
 namespace {

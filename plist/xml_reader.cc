@@ -21,9 +21,10 @@
 #include <vector>
 
 #include "plist/base64.h"
+#include "plist/codec.h"
 #include "plist/date.h"
+#include "plist/document_builder.h"
 #include "plist/key_order.h"
-#include "plist/plist.h"
 #include "plist/xml_text.h"
 #include "text/utf.h"
 
@@ -218,7 +219,7 @@ class Parser {
   bool parseArray(const Tag& tag, size_t depth, const Node** node);
   bool parseDict(const Tag& tag, size_t depth, const Node** node);
 
-  Document* out;
+  DocumentBuilder out;
   std::string_view doc;
   char* buffer;  // The same text, written to where it is decoded in place.
   size_t pos = 0;
@@ -484,7 +485,7 @@ bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
       return parseArray(tag, depth + 1, node);
     case Element::kString:
       if (!readText(tag, &text)) return false;
-      *node = out->string(text);
+      *node = out.string(text);
       return true;
     case Element::kInteger: {
       Integer integer;
@@ -492,14 +493,14 @@ bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
       if (!ParseInteger(text, &integer)) {
         return fail(ErrorCode::kBadInteger, tag.offset, "malformed or out-of-range integer");
       }
-      *node = out->integer(integer);
+      *node = out.integer(integer);
       return true;
     }
     case Element::kReal: {
       double real;
       if (!readText(tag, &text)) return false;
       if (!ParseReal(text, &real)) return fail(ErrorCode::kBadReal, tag.offset, "malformed real");
-      *node = out->real(Real{real, false});
+      *node = out.real(Real{real, false});
       return true;
     }
     case Element::kDate: {
@@ -507,7 +508,7 @@ bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
       if (!readText(tag, &text)) return false;
       if (!ParseDate(text, &seconds))
         return fail(ErrorCode::kBadDate, tag.offset, "malformed date");
-      *node = out->date(Date{seconds});
+      *node = out.date(Date{seconds});
       return true;
     }
     case Element::kData: {
@@ -517,7 +518,7 @@ bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
       if (!Base64Decode(text, bytes, &size)) {
         return fail(ErrorCode::kBadData, tag.offset, "invalid base64");
       }
-      *node = out->data(std::string_view(bytes, size));
+      *node = out.data(std::string_view(bytes, size));
       return true;
     }
     case Element::kTrue:
@@ -529,7 +530,7 @@ bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
         }
         if (!readEndTag(tag.name)) return false;
       }
-      *node = out->boolean(tag.element == Element::kTrue);
+      *node = out.boolean(tag.element == Element::kTrue);
       return true;
     case Element::kKey:
       return fail(ErrorCode::kBadKey, tag.offset, "key outside a dictionary");
@@ -557,10 +558,10 @@ bool Parser::parseArray(const Tag& tag, size_t depth, const Node** node) {
     items.push_back(element);
   }
   const size_t n = items.size() - first;
-  const Node** list = out->itemList(n);
+  const Node** list = out.itemList(n);
   std::copy(items.begin() + static_cast<std::ptrdiff_t>(first), items.end(), list);
   items.resize(first);
-  *node = out->array(list, n);
+  *node = out.array(list, n);
   return true;
 }
 
@@ -583,7 +584,7 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
       if (awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "key without a value");
       std::string_view key;
       if (!countValue(child.offset) || !readText(child, &key)) return false;
-      entries.push_back(Entry{out->string(key), nullptr});
+      entries.push_back(Entry{out.string(key), nullptr});
       awaitingValue = true;
     } else {
       if (!awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "value without a key");
@@ -595,7 +596,7 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
   }
   const Entry* const read = entries.data() + first;
   size_t n = entries.size() - first;
-  Entry* list = out->entryList(n);
+  Entry* list = out.entryList(n);
   std::copy(read, read + n, list);
   entries.resize(first);
   // A repeated key keeps its first position and takes the last value, as the platform's
@@ -615,11 +616,11 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
   if (n == 1 && list[0].key->string() == "CF$UID" && list[0].value->kind() == Kind::kInteger) {
     const Integer reference = list[0].value->integer();
     if (reference.isUnsigned || reference.asSigned() >= 0) {
-      *node = out->uid(Uid{reference.bits});
+      *node = out.uid(Uid{reference.bits});
       return true;
     }
   }
-  *node = out->dictionary(list, n);
+  *node = out.dictionary(list, n);
   return true;
 }
 
@@ -668,12 +669,13 @@ bool ReadXml(std::string bytes, Document* document, Error* error) {
   if (!DecodeXmlText(bytes, &converted, &text, &start, error)) return false;
   // The document keeps the text parsed: the input itself, or what it was converted to.
   Document read;
+  DocumentBuilder build(&read);
   // The text is the input whole, or what it was converted to, whole.
-  read.bytes() = text.data() == bytes.data() ? std::move(bytes) : std::move(converted);
-  text = read.bytes();
+  build.bytes() = text.data() == bytes.data() ? std::move(bytes) : std::move(converted);
+  text = build.bytes();
   const Node* root = nullptr;
   if (!Parser(&read, text, error).parseDocument(start, &root)) return false;
-  read.setRoot(root);
+  build.setRoot(root);
   *document = std::move(read);
   return true;
 }

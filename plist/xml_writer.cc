@@ -16,7 +16,7 @@
 #include "plist/date.h"
 #include "plist/key_order.h"
 #include "plist/output_buffer.h"
-#include "plist/plist.h"
+#include "plist/codec.h"
 #include "text/utf.h"
 
 namespace plist {

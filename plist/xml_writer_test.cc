@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "plist/plist.h"
+#include "plist/codec.h"
 
 namespace plist {
 namespace {

@@ -71,8 +71,8 @@ TEST(ApplyInputTest, JsonXmlAndBinaryGiveTheSameEntriesInTheFilesOrder) {
       {"i.record", {"1", "2"}},
   };
   std::string xml, binary;
-  ASSERT_TRUE(plist::WriteXml(tree, &xml, nullptr));
-  ASSERT_TRUE(plist::WriteBinary(tree, &binary, nullptr));
+  ASSERT_TRUE(plist::Write(tree, plist::Format::kXml, &xml, nullptr));
+  ASSERT_TRUE(plist::Write(tree, plist::Format::kBinary, &binary, nullptr));
   const std::string json =
       "\xEF\xBB\xBF\n {\"a.string\": \"Salle \\u00e9\", \"b.integer\": 5000, \"c.negative\": -7,"
       " \"d.real\": 0.1, \"e.wholeReal\": 5e3, \"f.true\": true, \"g.false\": false,"
@@ -99,7 +99,7 @@ TEST(ApplyInputTest, JsonXmlAndBinaryGiveTheSameEntriesInTheFilesOrder) {
   plist::Dictionary unsorted;
   unsorted.append("z", plist::Value(plist::Real{0.1f, true}));
   unsorted.append("a", plist::Value::fromInteger(1));
-  ASSERT_TRUE(plist::WriteBinary(plist::Value(unsorted), &binary, nullptr));
+  ASSERT_TRUE(plist::Write(plist::Value(unsorted), plist::Format::kBinary, &binary, nullptr));
   std::vector<ApplyEntry> entries;
   ASSERT_TRUE(ParseApplyInput(binary, &entries, nullptr));
   EXPECT_EQ(entries, (std::vector<ApplyEntry>{{"z", {"0.1"}}, {"a", {"1"}}}));
@@ -122,7 +122,7 @@ TEST(ApplyInputTest, ReportsEveryInvalidEntryInOrderBesideTheValidOnes) {
   dictionary.append("full", plist::Value(plist::Array(kMaxListValues, plist::Value("1"))));
   dictionary.append("long", plist::Value(plist::Array(kMaxListValues + 1, plist::Value("1"))));
   std::string binary;
-  ASSERT_TRUE(plist::WriteBinary(plist::Value(dictionary), &binary, nullptr));
+  ASSERT_TRUE(plist::Write(plist::Value(dictionary), plist::Format::kBinary, &binary, nullptr));
   const std::vector<std::string> ones(kMaxListValues, "1");
   const struct {
     const std::string& bytes;
@@ -164,9 +164,9 @@ TEST(ApplyInputTest, ReportsEveryInvalidEntryInOrderBesideTheValidOnes) {
 
 TEST(ApplyInputTest, RefusesDamagedOrHostileInputSayingWhere) {
   std::string binary;
-  ASSERT_TRUE(plist::WriteBinary(plist::Value(plist::Dictionary()), &binary, nullptr));
+  ASSERT_TRUE(plist::Write(plist::Value(plist::Dictionary()), plist::Format::kBinary, &binary, nullptr));
   binary.resize(binary.size() - 1);  // The trailer is cut short.
-  plist::Value unused;
+  plist::Document unused;
   plist::Error readerError;
   ASSERT_FALSE(plist::Read(binary, &unused, &readerError));
   // An object holding `lists` lists nested in each other.
@@ -180,7 +180,7 @@ TEST(ApplyInputTest, RefusesDamagedOrHostileInputSayingWhere) {
   plist::Dictionary many;
   for (size_t i = 0; i <= kMaxApplyMembers; ++i) many.append("k" + std::to_string(i), true);
   std::string manyBinary;
-  ASSERT_TRUE(plist::WriteBinary(plist::Value(many), &manyBinary, nullptr));
+  ASSERT_TRUE(plist::Write(plist::Value(many), plist::Format::kBinary, &manyBinary, nullptr));
   const struct {
     std::string bytes;
     std::string message;  // The start of the message.

@@ -141,7 +141,7 @@ plist::Value MakeProfile(const ProfileRequest& request) {
   // The names are the identifiers and the profile without UUIDs; the two identifiers
   // differ, and so do the two UUIDs.
   std::string content;
-  plist::WriteXml(Assemble(request, identifier, "", ""), &content, nullptr);
+  plist::Write(Assemble(request, identifier, "", ""), plist::Format::kXml, &content, nullptr);
   const Uuid space = NameBasedUuid(kDnsNamespace, "brtconfig.brellan.com");
   const std::string payloadUuid =
       UuidText(NameBasedUuid(space, identifier + std::string(kPayloadEnding) + "\n" + content));
@@ -152,7 +152,7 @@ plist::Value MakeProfile(const ProfileRequest& request) {
 
 bool ProfileXml(const plist::Value& profile, std::string* xml) {
   std::string raw;
-  if (!plist::WriteXml(profile, &raw, nullptr)) return false;
+  if (!plist::Write(profile, plist::Format::kXml, &raw, nullptr)) return false;
   // The writer lays out markup with line feeds and tabs only, so every carriage return
   // in its output lies inside the text of a value.
   xml->clear();

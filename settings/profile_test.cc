@@ -118,10 +118,12 @@ TEST(ProfileTest, ForcesEachDomainsSettingsInOnePreferencesPayload) {
   // The payload keys are built in the writer's order: a binary profile, which keeps the
   // order built, reads back the same as the XML one.
   std::string binary;
-  ASSERT_TRUE(plist::WriteBinary(profile, &binary, nullptr));
-  plist::Value fromXml, fromBinary;
-  ASSERT_TRUE(plist::Read(xml, &fromXml, nullptr));
-  ASSERT_TRUE(plist::Read(binary, &fromBinary, nullptr));
+  ASSERT_TRUE(plist::Write(profile, plist::Format::kBinary, &binary, nullptr));
+  plist::Document xmlDocument, binaryDocument;
+  ASSERT_TRUE(plist::Read(xml, &xmlDocument, nullptr));
+  ASSERT_TRUE(plist::Read(binary, &binaryDocument, nullptr));
+  const plist::Value fromXml = xmlDocument.root().toValue();
+  const plist::Value fromBinary = binaryDocument.root().toValue();
   const plist::Value* payloads = fromBinary.dictionary().find("PayloadContent");
   ASSERT_NE(payloads, nullptr);
   EXPECT_TRUE(payloads->array()[0].dictionary().hasKeysOf(

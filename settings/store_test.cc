@@ -42,11 +42,12 @@ bool WritePlist(const std::string& path, const Dictionary& dict, plist::Format f
 }
 
 std::optional<Dictionary> ReadPlist(const std::string& path, plist::Format* format = nullptr) {
-  Value value;
-  if (!plist::Read(TempDir::readFile(path), &value, nullptr, format) || !value.isDictionary()) {
+  plist::Document document;
+  if (!plist::Read(TempDir::readFile(path), &document, nullptr, format) ||
+      !document.root().isDictionary()) {
     return std::nullopt;
   }
-  return value.dictionary();
+  return document.root().toValue().dictionary();
 }
 
 // The whole contents of the store's document, or nothing when it holds none.
@@ -82,7 +83,7 @@ class StoreTest : public ::testing::Test {
 
 TEST_F(StoreTest, OpenRefusesFileWithoutDictionaryAndNeverWritesIt) {
   std::string array;
-  ASSERT_TRUE(plist::WriteXml(Value(Array{"a"}), &array, nullptr));
+  ASSERT_TRUE(plist::Write(Value(Array{"a"}), plist::Format::kXml, &array, nullptr));
   for (const std::string& bytes :
        {std::string("not a property list"), std::string(), array, std::string("bplist00\1", 9)}) {
     unlink(path().c_str());

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "plist/fuzz/fuzz_checks.h"
-#include "plist/plist.h"
+#include "plist/codec.h"
 
 namespace {
 

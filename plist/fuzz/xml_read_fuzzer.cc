@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "plist/fuzz/fuzz_checks.h"
-#include "plist/plist.h"
+#include "plist/codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   plist::Value value;

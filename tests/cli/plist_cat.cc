@@ -22,10 +22,11 @@ int main(int argc, char** argv) {
   while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
   fclose(file);
 
-  plist::Value value;
+  plist::Document document;
   plist::Error error;
   std::string out;
-  if (!plist::Read(bytes, &value, &error) || !plist::WriteBinary(value, &out, &error)) {
+  if (!plist::Read(bytes, &document, &error) ||
+      !plist::Write(document.root().toValue(), plist::Format::kBinary, &out, &error)) {
     fprintf(stderr, "%s: %s at byte %zu: %s\n", argv[1], plist::ErrorCodeName(error.code),
             error.offset, error.detail.c_str());
     return 1;
