@@ -54,8 +54,10 @@ for file in ./usr/bin/brtconfig ./usr/share/man/man1/brtconfig.1 \
             ./usr/share/brtconfig/manifests/com.brellan.student.settings.plist; do
   grep -q " $file\$" <<<"$contents" || fail "the package lacks $file"
 done
-tar -tzf "$tgz" | grep -q '/bin/brtconfig$' || fail "the .tar.gz lacks bin/brtconfig"
-tar -tzf "$tgz" | grep -q '/share/brtconfig/manifests/com.brellan.teacher-global.json$' ||
+# The listing is taken whole: grep -q leaves a pipe early, which pipefail counts against tar.
+listing=$(tar -tzf "$tgz")
+grep -q '/bin/brtconfig$' <<<"$listing" || fail "the .tar.gz lacks bin/brtconfig"
+grep -q '/share/brtconfig/manifests/com.brellan.teacher-global.json$' <<<"$listing" ||
   fail "the .tar.gz lacks the manifests"
 copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/brtconfig/copyright)
 grep -qx 'License: Apache-2.0' <<<"$copyright" || fail "the copyright file does not name Apache-2.0"
