@@ -97,6 +97,10 @@ bool Write(const Document& document, Format format, const ByteSink& sink, Error*
 
 bool Write(const Document& document, Format format, std::string* out, Error* error) {
   std::string text;
+  // Room for a little more than the file read, so that the text is not copied as it
+  // grows when it is written in the format it was read in: memory reserved but not
+  // written costs nothing.
+  text.reserve(document.inputSize() + document.inputSize() / 8);
   const ByteSink append = [&text](std::string_view bytes) {
     text.append(bytes);
     return true;
