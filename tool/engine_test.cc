@@ -84,7 +84,7 @@ class EngineTest : public ::testing::Test {
     return settings.valueForKey(key);
   }
 
-  // Runs the fan-out and keeps what it printed; returns its result.
+  // Runs the engine for a query (no value) or a single change, and keeps what it printed.
   bool FanOut(const char* key, const SettingValue* value) {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
