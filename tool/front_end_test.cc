@@ -154,6 +154,10 @@ TEST_F(ForUserTest, ActsAsTheUserBeforeTouchingTheirFilesAndRestartsTheirDaemon)
     EXPECT_EQ(platform.programs,
               std::vector<std::vector<std::string>>{PrefsDaemonRestartCommand("bob")});
   }
+  // Only the change is recorded, with whom it was made for.
+  EXPECT_EQ(platform.systemLogLines,
+            std::vector<std::string>{"root for bob changed " + prefs +
+                                     "/com.tovrika.teacher.plist: logLevel: 0 -> 1"});
   EXPECT_EQ(TempDir::readFile(prefs + "/com.tovrika.teacher.plist").compare(0, 8, "bplist00"), 0);
 }
 
@@ -190,7 +194,15 @@ TEST_F(ForUserTest, RefusalsTouchNothing) {
        "--export-profile cannot be used with a setting.\n"},
       {0, {"--list", "--apply", "x.json"}, "--list cannot be used with --apply.\n"},
       {0, {"--list", "--export-profile"}, "--list cannot be used with --export-profile.\n"},
-      {0, {"--json", "--apply", "x.json"}, "--json cannot be used with --apply.\n"},
+      {0,
+       {"--json", "--export-profile", "--apply", "x.json"},
+       "--json cannot be used with --export-profile.\n"},
+      {0, {"--check", "--list"}, "--check needs --apply.\n"},
+      {0, {"--check", "StealthMode", "1"}, "--check needs --apply.\n"},
+      {0, {"--check", "--dry-run", "--apply", "x.json"}, "--dry-run cannot be used with --check.\n"},
+      {0,
+       {"--check", "--export-profile", "--apply", "x.json"},
+       "--check cannot be used with --export-profile.\n"},
       {0, {"--json", "--export-profile"}, "--json cannot be used with --export-profile.\n"},
       {0, {"--list", "--json", "--plist"}, "--plist cannot be used with --json.\n"},
       {0, {"--plist", "StealthMode"}, "--plist needs --list.\n"},
@@ -226,6 +238,30 @@ TEST_F(ForUserTest, AFailedChangeOfUserTouchesNoFileOfTheirs) {
   EXPECT_EQ(platform.filesAsked.size(), platform.becomeCalls[0].filesAskedBefore);
   EXPECT_TRUE(NothingOfBobBeforeTheChange());
   EXPECT_TRUE(platform.programs.empty());
+}
+
+// A check reads as a query does and answers with its status: 2 while a setting differs,
+// 0 once every one is in place, 1 when a file cannot be read.
+TEST(CheckTest, ChangesNothingAndAnswersWithItsStatus) {
+  TempDir system;
+  FakePlatform platform;
+  platform.uid = 0;
+  platform.standardInput = R"({"StealthMode": 1})";
+  const std::string teacher = system.file("com.brellan.teacher.plist");
+  ASSERT_TRUE(TempDir::writeFile(teacher, "<plist><dict/></plist>"));
+  Outcome check = RunTool({"--check", "--apply", "-"}, &platform, system);
+  EXPECT_EQ(check.status, 2);
+  EXPECT_EQ(check.out, teacher + " would change:\n  StealthMode: not set -> 1\n");
+  EXPECT_EQ(TempDir::readFile(teacher), "<plist><dict/></plist>");
+  EXPECT_EQ(RunTool({"--apply", "-"}, &platform, system).status, 0);
+  check = RunTool({"--check", "--apply", "-"}, &platform, system);
+  EXPECT_EQ(check.status, 0);
+  EXPECT_EQ(check.out, "Nothing would change.\n");
+  ASSERT_TRUE(TempDir::writeFile(teacher, "not a property list"));
+  check = RunTool({"--check", "--apply", "-"}, &platform, system);
+  EXPECT_EQ(check.status, 1);
+  EXPECT_EQ(check.err, "Unable to open teacher preference file.\n");
+  EXPECT_EQ(platform.systemLogLines.size(), 1u);  // The --apply alone.
 }
 
 // A teacher's own run reads the profile the teacher's managed folder holds, as the
