@@ -171,7 +171,16 @@ void OptionsUsage() {
       "\t--list --plist                The same as an XML property list.\n"
       "\t--apply FILE                  Apply every setting in FILE (a property list or a\n"
       "\t                              JSON object; - for standard input) in one run,\n"
-      "\t                              all of them or, when one is refused, none.\n"
+      "\t                              all of them or, when one is refused, none. Only\n"
+      "\t                              files whose values change are written, and only\n"
+      "\t                              their daemons told.\n"
+      "\t--check --apply FILE          Tell whether every setting in FILE is in place,\n"
+      "\t                              changing nothing: each difference as --dry-run\n"
+      "\t                              shows it; exit status 0 when all are, 2 when one\n"
+      "\t                              differs, 1 when a file cannot be read.\n"
+      "\t--json --apply FILE           What --apply did (with --check, would do) as one\n"
+      "\t                              JSON object: per file, the values changed, those\n"
+      "\t                              already in place, and any failure.\n"
       "\t--dry-run                     With a change or --apply: show what would\n"
       "\t                              change, and change nothing.\n"
       "\t--export-profile              Print a configuration profile that enforces the\n"
@@ -186,7 +195,8 @@ void OptionsUsage() {
       "\t--uuid UUID                   A fixed UUID for the profile (by default it\n"
       "\t                              follows the identifier and the settings).\n"
       "\nWhen a configuration profile forces a setting, a change is still made and a\n"
-      "warning names the profile's value, which takes precedence.\n");
+      "warning names the profile's value, which takes precedence.\n"
+      "Each value changed goes to the system log (authpriv.notice), with who made it.\n");
 }
 
 int RunMain(const std::vector<std::string>& args, Platform* platform,
