@@ -54,11 +54,11 @@ std::string PreviewText(const std::optional<plist::Value>& value) {
 }
 
 // The changes of one file in a preview: every key with its current and new value, under
-// the file's path, when anything in it would change. Answers whether it would.
-bool PrintPreview(const std::string& path, const Values& before, const PListFileSettings& after,
+// the file's path, when anything in it would change.
+void PrintPreview(const std::string& path, const Values& before, const PListFileSettings& after,
                   const std::vector<Change>& changes, Wanted wanted) {
   const Values now = ValuesOf(after, changes, wanted);
-  if (now == before) return false;
+  if (now == before) return;
   printf("%s would change:\n", text::Escaped(path).c_str());
   for (size_t i = 0; i < changes.size(); ++i) {
     const Change& change = changes[i];
@@ -70,7 +70,6 @@ bool PrintPreview(const std::string& path, const Values& before, const PListFile
              PreviewText(now[i]).c_str());
     }
   }
-  return true;
 }
 
 // Gives the store every change; at the first that it refuses, reports it and answers
@@ -163,7 +162,7 @@ bool UpdateStudentFile(const std::vector<Change>& changes, const Run& run,
     return false;
   }
   const Values before = ValuesOf(student, changes, ConcernsStudents);
-  // A refused update still saves: the file is then rewritten unchanged.
+  // A refused update is left out; a single change still saves the file.
   for (const Change& change : changes) {
     if (ConcernsStudents(change)) student.updateValueForKey(change.value, change.key);
   }
