@@ -240,30 +240,6 @@ TEST_F(ForUserTest, AFailedChangeOfUserTouchesNoFileOfTheirs) {
   EXPECT_TRUE(platform.programs.empty());
 }
 
-// A check reads as a query does and answers with its status: 2 while a setting differs,
-// 0 once every one is in place, 1 when a file cannot be read.
-TEST(CheckTest, ChangesNothingAndAnswersWithItsStatus) {
-  TempDir system;
-  FakePlatform platform;
-  platform.uid = 0;
-  platform.standardInput = R"({"StealthMode": 1})";
-  const std::string teacher = system.file("com.brellan.teacher.plist");
-  ASSERT_TRUE(TempDir::writeFile(teacher, "<plist><dict/></plist>"));
-  Outcome check = RunTool({"--check", "--apply", "-"}, &platform, system);
-  EXPECT_EQ(check.status, 2);
-  EXPECT_EQ(check.out, teacher + " would change:\n  StealthMode: not set -> 1\n");
-  EXPECT_EQ(TempDir::readFile(teacher), "<plist><dict/></plist>");
-  EXPECT_EQ(RunTool({"--apply", "-"}, &platform, system).status, 0);
-  check = RunTool({"--check", "--apply", "-"}, &platform, system);
-  EXPECT_EQ(check.status, 0);
-  EXPECT_EQ(check.out, "Nothing would change.\n");
-  ASSERT_TRUE(TempDir::writeFile(teacher, "not a property list"));
-  check = RunTool({"--check", "--apply", "-"}, &platform, system);
-  EXPECT_EQ(check.status, 1);
-  EXPECT_EQ(check.err, "Unable to open teacher preference file.\n");
-  EXPECT_EQ(platform.systemLogLines.size(), 1u);  // The --apply alone.
-}
-
 // A teacher's own run reads the profile the teacher's managed folder holds, as the
 // teacher: the change is made, then the profile's value is named.
 TEST(ProfileWarningTest, TeachersOwnProfileIsNamedAfterTheChange) {

@@ -1260,25 +1260,18 @@ class FleetRuns(Session):
             if os.path.exists(path):
                 os.remove(path)
             log.bind(path)
-            # Read while the tool runs: a full queue (ten datagrams) would hold it up.
-            datagrams, done = [], threading.Event()
-
-            def read():
-                log.settimeout(0.05)
-                while True:
-                    try:
-                        datagrams.append(log.recv(65536).decode())
-                    except socket.timeout:
-                        if done.is_set():
-                            return
-
-            reader = threading.Thread(target=read)
+            # Read while the tool runs: a full queue (ten datagrams) would hold it up. An
+            # empty datagram of the test's own ends the reading.
+            datagrams = []
+            reader = threading.Thread(target=lambda: datagrams.extend(
+                iter(lambda: log.recv(65536).decode(), "")))
             reader.start()
             try:
                 run = self.run_tool(["unshare", "--mount", "--", "sh", "-c", script, real_dev,
                                      path, "env", "SUDO_USER=jdoe"], args)
             finally:
-                done.set()
+                with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as end:
+                    end.sendto(b"", path)
                 reader.join()
             messages = []
             for datagram in datagrams:
@@ -1331,16 +1324,13 @@ class FleetRuns(Session):
                          stamps[:2])
         self.assert_student_daemon_kills(2)
 
-        # A file that cannot be read: status 1, and the failure with its cause.
+        # A file that cannot be read: status 1, and with --json the failure's step.
         with open(files[1], "w") as f:
             f.write("not a property list")
         self.assertEqual(self.as_root("--check", "--apply", path).status, 1)
         run = self.as_root("--json", "--apply", path)
-        self.assert_status(run, 1)
-        failure = json.loads(run.stdout)["files"][1]
-        self.assertEqual((failure["file"], failure["failure"]["step"]), (files[1], "open"))
-        self.assertTrue(failure["failure"]["cause"].startswith(files[1] + " is not a property "
-                                                                          "list"))
+        self.assertEqual((run.status, json.loads(run.stdout)["files"][1]["failure"]["step"]),
+                         (1, "open"))
 
     def test_a_listing_applied_to_a_fresh_machine_reproduces_the_settings(self):
         reference = dict(self.SETTINGS, CleverURL="http://x/\u00e9", DisableClassLists=False)
