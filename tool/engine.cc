@@ -128,6 +128,27 @@ void Audit(const FileOutcome& file, const Run& run) {
 // of files it saved.
 bool ActsOnlyOnChange(const Run& run) { return run.action == Action::kApply; }
 
+// The outcome of the file at `path` when, read without its lock, it already holds every
+// wanted change: then a run that acts only on change leaves it alone, and its folder
+// too, without making a lock file or waiting for another run. Nothing when it does not
+// hold them, or cannot be read (the run then opens it under its lock and reports). The
+// file is read in `*settings`.
+std::optional<FileOutcome> AlreadyInPlace(PListFileSettings* settings, const std::string& path,
+                                          const std::vector<Change>& changes, Wanted wanted,
+                                          const Run& run) {
+  if (!ActsOnlyOnChange(run) || run.options.dryRun || run.options.check) return std::nullopt;
+  if (!settings->open()) return std::nullopt;
+  const Values before = ValuesOf(*settings, changes, wanted);
+  for (const Change& change : changes) {
+    if (wanted(change) && !settings->updateValueForKey(change.value, change.key)) {
+      return std::nullopt;
+    }
+  }
+  // A file that is not there reads as an empty one, which never holds every change.
+  if (ValuesOf(*settings, changes, wanted) != before) return std::nullopt;
+  return Compared(path, before, before, changes, wanted);
+}
+
 // Saves a changed file, or any file when the run saves whatever changed, and records
 // what changed. Answers false when the save failed (reported as `message`).
 bool SaveIfChanged(PListFileSettings* settings, FileOutcome* file, const char* message,
@@ -151,6 +172,11 @@ bool UpdateStudentFile(const std::vector<Change>& changes, const Run& run,
   const std::string path = StudentFilePath(run.platform, run.systemFolder);
   if (path.empty()) return false;
   PListFileSettings student(path, run.platform, run.side);
+  if (std::optional<FileOutcome> file =
+          AlreadyInPlace(&student, path, changes, ConcernsStudents, run)) {
+    outcome->files.push_back(std::move(*file));
+    return false;
+  }
   const bool preview = run.options.dryRun || run.options.check;
   if (!(preview ? student.open() : student.openForChange())) {
     // A file that cannot be read is the student agent's own affair and is left alone.
@@ -256,6 +282,18 @@ ChangeOutcome ChangeSettings(const std::vector<Change>& changes,
     // The lock of each file is held from its read to its save, over all the changes; a
     // preview only reads.
     PListFileSettings settings(path, run.platform, run.side);
+    if (std::optional<FileOutcome> file =
+            AlreadyInPlace(&settings, path, changes, EveryChange, run)) {
+      if (first && print) {
+        for (const Change& change : changes) {
+          PrintValue(change.key, settings.valueForKey(change.key), run);
+        }
+      }
+      first = false;
+      outcome.files.push_back(std::move(*file));
+      anyDone = true;
+      continue;
+    }
     const bool opened = OpenTeacherFile(&settings, !preview, run);
     if (!opened && settings.error.kind == StoreError::Kind::kAbsent) continue;
     const bool printThis = first && print;

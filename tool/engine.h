@@ -57,7 +57,8 @@ struct ChangeOutcome {
 // first file prints each key as a query does. A single change saves every file and then
 // kills the student daemon if any change concerns students and restarts the
 // preference-cache daemon if any is teacher-specific. --apply (Action::kApply) acts only
-// on change: a file whose values already hold every change is not saved, the student
+// on change: a file whose values, read first without its lock, already hold every change
+// is neither locked nor saved (one that differs is read again under its lock), the student
 // daemon is killed only when the student settings file changed, and the preference-cache
 // daemon restarted only when a teacher-side file changed. Each value changed in a saved
 // file goes to the system log as one line (who ran the tool, the file, the key, its old

@@ -331,8 +331,9 @@ TEST_F(EngineTest, ApplyLocksAndWritesEachFileOnceAndTellsTheStudentDaemonOnce) 
 }
 
 // --apply saves a file only when one of its values changes, kills the student daemon
-// only when the student file changed, and logs each changed value; a single change still
-// saves every file and kills the daemon, but logs only what changed.
+// only when the student file changed, locks only the files it changes, and logs each
+// changed value; a single change still saves every file and kills the daemon, but logs
+// only what changed.
 struct RepeatCase {
   Action action;
   const char* drift;                 // A file someone else changed before the run, or null.
@@ -358,6 +359,7 @@ TEST_F(EngineTest, ApplyActsOnlyOnChangeAndLogsEachChangedValue) {
     brtconfig::Run run = MakeRun(&platform, system.path);
     run.action = c.action;
     platform.writes.clear();
+    platform.locks.clear();
     platform.shellCommands.clear();
     platform.systemLogLines.clear();
     ::testing::internal::CaptureStdout();
@@ -373,6 +375,7 @@ TEST_F(EngineTest, ApplyActsOnlyOnChangeAndLogsEachChangedValue) {
     }
     if (c.action == Action::kChange) logged.clear();  // Every value was in place.
     EXPECT_EQ(platform.writes, written) << c.written.size();
+    EXPECT_EQ(platform.locks, written) << c.written.size();
     EXPECT_EQ(platform.shellCommands.size(), c.kills ? 1u : 0u) << c.written.size();
     EXPECT_EQ(platform.systemLogLines, logged) << c.written.size();
   }

@@ -1296,10 +1296,12 @@ class FleetRuns(Session):
         self.assertEqual(logged, ["root (sudo jdoe) changed %s: %s: %s" % (f, key, shown[key])
                                   for f, keys in ((files[0], shown), (files[1], shown),
                                                   (files[2], students)) for key in keys])
-        stamps = [(os.stat(p).st_ino, os.stat(p).st_mtime_ns) for p in files]
+        # The folder too: no lock file comes and goes.
+        stamps = [(os.stat(p).st_ino, os.stat(p).st_mtime_ns) for p in files + [self.system]]
         again, logged = self.logged_run("--apply", path)
         self.assertEqual((again, logged), (first, []))
-        self.assertEqual([(os.stat(p).st_ino, os.stat(p).st_mtime_ns) for p in files], stamps)
+        self.assertEqual([(os.stat(p).st_ino, os.stat(p).st_mtime_ns)
+                          for p in files + [self.system]], stamps)
         self.assert_student_daemon_kills(1)
         compliant = self.as_root("--check", "--apply", path)
         self.assertEqual(compliant, (0, b"Nothing would change.\n", b""))
