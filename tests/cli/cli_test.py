@@ -1249,13 +1249,14 @@ class FleetRuns(Session):
         messages logged."""
         if not self.root:
             self.skipTest("needs root")
-        if subprocess.run(["unshare", "--mount", "true"], stderr=subprocess.DEVNULL).returncode:
-            self.skipTest("needs a private mount namespace (unshare --mount)")
         real_dev, path = os.path.join(self.tmp, "dev"), os.path.join(self.tmp, "log")
         os.makedirs(real_dev, exist_ok=True)
         # A /dev of its own, whatever the machine has, with the real null device in it.
         script = ('mount --rbind /dev "$0" && mount -t tmpfs none /dev && '
                   'ln -s "$0/null" /dev/null && ln -s "$1" /dev/log && shift && exec "$@"')
+        prefix = ["unshare", "--mount", "--", "sh", "-c", script, real_dev, path]
+        if subprocess.run(prefix + ["true"], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("needs a private mount namespace (unshare --mount) and tmpfs")
         with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as log:
             if os.path.exists(path):
                 os.remove(path)
@@ -1267,8 +1268,7 @@ class FleetRuns(Session):
                 iter(lambda: log.recv(65536).decode(), "")))
             reader.start()
             try:
-                run = self.run_tool(["unshare", "--mount", "--", "sh", "-c", script, real_dev,
-                                     path, "env", "SUDO_USER=jdoe"], args)
+                run = self.run_tool(prefix + ["env", "SUDO_USER=jdoe"], args)
             finally:
                 with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as end:
                     end.sendto(b"", path)
