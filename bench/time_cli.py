@@ -11,7 +11,8 @@ ordinary user 65534 it changes the teacher-specific thumbnailDelay and writes bi
 Each run starts from a fresh copy of the generated file (the copy is not timed).
 
 Then, on the small file as root: ten settings applied in one run (--apply) against one
-single change and against ten separate runs (--apply-only runs just this part).
+single change and against ten separate runs, and the same --apply once more on a file
+that already holds its values, which writes nothing (--apply-only runs just this part).
 """
 
 import json
@@ -114,21 +115,27 @@ def text_of(value):
 
 
 def time_apply(args):
-    """Medians of: one change, ten changes in one --apply run, ten separate runs."""
+    """Medians of: one change, ten changes in one --apply run, ten separate runs, and the
+    --apply of ten settings already in place."""
     src = os.path.join(args.files, "small.xml.plist")
     target = os.path.join(args.system_folder, "com.brellan.teacher.plist")
-    inputs = []
+    inputs, in_place = [], []
     for i, values in enumerate(TEN_SETTINGS):
         path = os.path.join(args.work, "ten-%d.json" % i)
         with open(path, "w") as f:
             json.dump(values, f)
         inputs.append(path)
+        # The small file as the --apply of these values leaves it.
+        place(src, target, 0)
+        run([args.binary, "--apply", path])
+        in_place.append(os.path.join(args.work, "in-place-%d.plist" % i))
+        shutil.copyfile(target, in_place[-1])
     # The kinds of run alternate within each round, so that the machine's drift (it is
     # shared) falls on all of them alike.
-    samples = {"single": [], "apply": [], "ten": [], "cp": []}
+    samples = {"single": [], "apply": [], "ten": [], "cp": [], "again": []}
 
-    def timed(kind, cmds):
-        place(src, target, 0)
+    def timed(kind, cmds, start_from=src):
+        place(start_from, target, 0)
         start = time.perf_counter()
         for cmd in cmds:
             run(cmd)
@@ -138,18 +145,23 @@ def time_apply(args):
         values = TEN_SETTINGS[i % 2]
         timed("single", [[args.binary, "AlertOnUpdate", text_of(values["AlertOnUpdate"])]])
         timed("apply", [[args.binary, "--apply", inputs[i % 2]]])
+        timed("again", [[args.binary, "--apply", inputs[i % 2]]], in_place[i % 2])
         timed("cp", [["cp", src, target]])
         if i % 5 == 0:
             timed("ten", [[args.binary, key, text_of(value)] for key, value in values.items()])
-    single, applied, ten_runs, copy = (median_ms(samples[kind])
-                                       for kind in ("single", "apply", "ten", "cp"))
+    single, applied, ten_runs, copy, again = (
+        median_ms(samples[kind]) for kind in ("single", "apply", "ten", "cp", "again"))
     os.remove(target)
     print("\nsmall XML file as root (%d B): one change %.2f ms, ten settings in one --apply "
-          "run %.2f ms, ten separate runs %.2f ms, cp %.2f ms"
-          % (os.path.getsize(src), single, applied, ten_runs, copy))
+          "run %.2f ms, ten separate runs %.2f ms, cp %.2f ms; the --apply again, all ten "
+          "in place, %.2f ms" % (os.path.getsize(src), single, applied, ten_runs, copy, again))
     print("  --apply of ten = %.2fx one change (<= 1.5x); ten runs = %.2fx the --apply run"
           % (applied / single, ten_runs / applied))
-    return applied <= 1.5 * single
+    print("  --apply of ten in place = %.2fx the --apply that changes them (<= 0.7x)"
+          % (again / applied))
+    return [("ten settings in one --apply run within 1.5x one change", applied <= 1.5 * single),
+            ("an --apply of ten settings in place within 0.7x one that changes them",
+             again <= 0.7 * applied)]
 
 
 def peak_kb(cmd):
@@ -167,8 +179,8 @@ def main():
     parser.add_argument("--apply-only", action="store_true")
     args = parser.parse_args()
     if args.apply_only:
-        ok = time_apply(args)
-        print("1 of 1 targets met" if ok else "0 of 1 targets met")
+        verdicts = time_apply(args)
+        print("%d of %d targets met" % (sum(ok for _, ok in verdicts), len(verdicts)))
         return
 
     home_prefs = os.path.join(args.work, "home", "Library", "Preferences")
@@ -219,7 +231,7 @@ def main():
     check_targets(rows, time_apply(args))
 
 
-def check_targets(rows, apply_ok):
+def check_targets(rows, apply_verdicts):
     def row(mode, shape, in_fmt):
         return next(r for r in rows if (r["mode"], r["shape"], r["in_fmt"]) == (mode, shape, in_fmt))
 
@@ -258,7 +270,8 @@ def check_targets(rows, apply_ok):
                                                     r["peak"] / 1024))
     target("peak memory within 4 MB + 6x the file's size (the larger of before and after) "
            "on every run", not over)
-    target("ten settings in one --apply run within 1.5x one change", apply_ok)
+    for text, ok in apply_verdicts:
+        target(text, ok)
     print("%d of %d targets met" % (sum(verdicts), len(verdicts)))
 
 

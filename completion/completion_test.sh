@@ -48,11 +48,13 @@ suite() {
   offers 'brtconfig version '
   # Options come before the key; the key and its value follow them.
   offers 'brtconfig --' --help --user --json --list --plist --apply --dry-run \
-    --export-profile --identifier --display-name --organization --description \
+    --check --export-profile --identifier --display-name --organization --description \
     --removal-disallowed --uuid
   offers 'brtconfig --e' --export-profile
   offers 'brtconfig --apply /nonexistent/brt-' # a file name, not a setting
   offers 'brtconfig --apply x.json '
+  offers 'brtconfig --check '  # --apply follows, not a setting
+  offers 'brtconfig --check --a' --apply
   offers 'brtconfig --export-profile --uuid '
   offers 'brtconfig --export-profile --display-name '  # free text, not a setting
   offers 'brtconfig --export-profile --description x --r' --removal-disallowed

@@ -44,10 +44,11 @@ offers 'brtconfig version '
 offers 'brtconfig enablechannelselect '
 offers 'brtconfig AlertOnUpdate true '
 # Options come before the key; the key and its value follow them.
-offers 'brtconfig --' --help --user --json --list --plist --apply --dry-run --export-profile \
+offers 'brtconfig --' --help --user --json --list --plist --apply --dry-run --check --export-profile \
   --identifier --display-name --organization --description --removal-disallowed --uuid
 offers 'brtconfig --apply ' FILES
 offers 'brtconfig --apply x.json '
+offers 'brtconfig --check '
 offers 'brtconfig --export-profile --uuid '
 offers 'brtconfig --export-profile --description '
 offers 'brtconfig --dry-run AlertOnUpdate ' true false

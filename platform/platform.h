@@ -61,6 +61,10 @@ class Platform {
   // The login name of the user the process runs as, or "" when it cannot be found.
   virtual std::string userName() = 0;
 
+  // The login name of the user who ran the tool through sudo ($SUDO_USER), or "" when
+  // it is not set.
+  virtual std::string sudoUser() = 0;
+
   // The current user's home folder: $HOME when it is an absolute path, else the
   // password database's entry for the real user id; nothing when neither is known.
   virtual std::optional<std::string> homeFolder() = 0;
@@ -133,6 +137,11 @@ class Platform {
   // Emits one diagnostic line on standard error, prefixed with a time stamp and the
   // program's name and process id.
   virtual void log(const std::string& message) = 0;
+
+  // Sends `message` to the system log (syslog(3), facility authpriv, level notice, as
+  // the program's name with its process id). A log that cannot be reached loses the
+  // line: a run never fails for it.
+  virtual void systemLog(const std::string& message) = 0;
 
   // True where the system runs a per-user preference-cache daemon (cfprefsd) that must
   // be told to forget cached preferences after a change.

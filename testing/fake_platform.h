@@ -26,6 +26,7 @@ class FakePlatform : public Platform {
   std::map<std::string, UserAccount> accounts;  // The password database, by name.
   bool failBecomeUser = false;                  // becomeUser then fails.
   std::string standardInput;  // What readStandardInput hands out.
+  std::string sudo;           // What sudoUser answers.
 
   // What was asked. Owner, group and mode asked of a write are recorded as an attribute
   // call, and never set: tests need not run as root.
@@ -37,6 +38,7 @@ class FakePlatform : public Platform {
   std::vector<std::vector<std::string>> programs;  // runProgram argv lists.
   std::vector<std::string> shellCommands;          // runShellCommand lines.
   std::vector<std::string> logLines;               // log messages, without prefix.
+  std::vector<std::string> systemLogLines;         // systemLog messages.
   std::vector<std::string> filesAsked;             // Paths of presence and readFile calls.
   // The names becomeUser was asked for, each with how many entries `filesAsked` had
   // then, so tests can see which files were looked at before the change of user.
@@ -48,6 +50,7 @@ class FakePlatform : public Platform {
 
   unsigned realUserId() override { return uid; }
   std::string userName() override { return name; }
+  std::string sudoUser() override { return sudo; }
   std::optional<std::string> homeFolder() override { return home; }
   std::optional<UserAccount> lookUpUser(const std::string& userName) override;
   // Records the call; on success the fake's uid becomes the account's (its name stays,
@@ -66,6 +69,7 @@ class FakePlatform : public Platform {
   bool runProgram(const std::vector<std::string>& argv, std::string* error) override;
   void runShellCommand(const std::string& commandLine) override;
   void log(const std::string& message) override;
+  void systemLog(const std::string& message) override { systemLogLines.push_back(message); }
   bool hasPrefsDaemon() override { return prefsDaemon; }
   void prepareStandardStreams() override {}
 };

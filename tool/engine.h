@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "plist/value.h"
 #include "tool/changes.h"
 #include "tool/run.h"
 
@@ -23,18 +24,52 @@ class PListFileSettings;
 // Answers false when a file could not be read; true also when there is none.
 bool ShowSetting(const std::string& key, const Run& run);
 
+// A value that a change of a file changed (in a preview, would change).
+struct ChangedValue {
+  std::string key;
+  std::optional<plist::Value> before;  // Nothing when it was not set.
+  std::optional<plist::Value> after;
+};
+
+// What became of one file: the values changed, the keys that already held their new
+// value, and the step that failed ("open", "update" or "save") with its cause.
+struct FileOutcome {
+  std::string path;
+  std::vector<ChangedValue> changed;
+  std::vector<std::string> inPlace;
+  const char* failedStep = nullptr;
+  std::string cause;
+};
+
+// What a run of ChangeSettings did. `ok`: every file was handled. `changed`: a value
+// changed in some file (in a preview, would change). `files`: each file in the order
+// handled; a student file that cannot be read, left alone, is not among them.
+struct ChangeOutcome {
+  bool ok = true;
+  bool changed = false;
+  std::vector<FileOutcome> files;
+};
+
 // Carries `changes` through every teacher-side file of the run, in order: each is read
-// under its lock, given every change and saved once. On the global side the changes
-// that concern students go into the student settings file too (never created): after
-// each file for a single change (Action::kChange), once after all of them otherwise.
-// The first file prints each key as a query does. Then the student daemon is killed if
-// any change concerns students, the preference-cache daemon restarted if any is
-// teacher-specific, and a warning names each value that a profile forces. With
-// --dry-run the files are only read and changed in memory, each file that would change
-// is shown with every key's current and new value, and no daemon is told. Answers false
-// when a file could not be handled (a preview only reports it).
-bool ChangeSettings(const std::vector<Change>& changes, const ManagedPreferences& managed,
-                    const Run& run);
+// under its lock, given every change and saved. On the global side the changes that
+// concern students go into the student settings file too (never created): after each
+// file for a single change (Action::kChange), once after all of them otherwise. The
+// first file prints each key as a query does. A single change saves every file and then
+// kills the student daemon if any change concerns students and restarts the
+// preference-cache daemon if any is teacher-specific. --apply (Action::kApply) acts only
+// on change: a file whose values, read first without its lock, already hold every change
+// is neither locked nor saved (one that differs is read again under its lock), the student
+// daemon is killed only when the student settings file changed, and the preference-cache
+// daemon restarted only when a teacher-side file changed. Each value changed in a saved
+// file goes to the system log as one line (who ran the tool, the file, the key, its old
+// and new value). Then a warning names each value that a profile forces. With --dry-run
+// or --check the files are only read, without locks, and changed in memory, each file
+// that would change is shown with every key's current and new value, and no daemon is
+// told. With --json nothing is printed on standard output: the caller prints the
+// outcome. A failure to handle a file makes the outcome not ok, except in a dry run,
+// which only reports it.
+ChangeOutcome ChangeSettings(const std::vector<Change>& changes, const ManagedPreferences& managed,
+                             const Run& run);
 
 // Opens the teacher-side file of `settings` as a query does (`forChange` false) or as a
 // change does, under its lock. A file that went away since it was found answers false

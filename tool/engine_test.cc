@@ -92,7 +92,7 @@ class EngineTest : public ::testing::Test {
     bool ok;
     if (value) {
       run.action = Action::kChange;
-      ok = ChangeSettings({{key, *value}}, ManagedPreferences(), run);
+      ok = ChangeSettings({{key, *value}}, ManagedPreferences(), run).ok;
     } else {
       ok = ShowSetting(key, run);
     }
@@ -221,7 +221,7 @@ TEST_F(EngineTest, AFileGoneBeforeItsLockIsSkippedAndNeverMade) {
   ::testing::internal::CaptureStdout();
   brtconfig::Run run = MakeRun(&platform, system.path);
   run.action = Action::kApply;
-  EXPECT_TRUE(ChangeSettings({{"StealthMode", SettingValue("0")}}, ManagedPreferences(run), run));
+  EXPECT_TRUE(ChangeSettings({{"StealthMode", SettingValue("0")}}, ManagedPreferences(run), run).ok);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "StealthMode = 0\n");
   EXPECT_EQ(platform.writes, std::vector<std::string>{SystemFile(kOldConsole)});
   EXPECT_EQ(TempDir::list(system.path), (std::vector<std::string>{kOldConsole}));
@@ -307,7 +307,7 @@ TEST_F(EngineTest, ApplyLocksAndWritesEachFileOnceAndTellsTheStudentDaemonOnce) 
     platform.locks.clear();
     platform.shellCommands.clear();
     ::testing::internal::CaptureStdout();
-    const bool ok = ChangeSettings(changes, ManagedPreferences(run), run);
+    const bool ok = ChangeSettings(changes, ManagedPreferences(run), run).ok;
     out = ::testing::internal::GetCapturedStdout();
     EXPECT_TRUE(ok);
     if (dryRun) {
@@ -327,6 +327,74 @@ TEST_F(EngineTest, ApplyLocksAndWritesEachFileOnceAndTellsTheStudentDaemonOnce) 
     EXPECT_EQ(Stored(SystemFile(kStudent), "StealthMode"), "1");
     EXPECT_EQ(Stored(SystemFile(kStudent), "AlertOnUpdate"), std::nullopt);  // Not a student's.
     EXPECT_EQ(Stored(SystemFile(kStudent), "Kept"), "yes");
+  }
+}
+
+// --apply saves a file only when one of its values changes, kills the student daemon
+// only when the student file changed, locks only the files it changes, and logs each
+// changed value; a single change still saves every file and kills the daemon, but logs
+// only what changed.
+struct RepeatCase {
+  Action action;
+  const char* drift;                 // A file someone else changed before the run, or null.
+  std::vector<const char*> written;  // Also the files whose changes are logged, in order.
+  bool kills;
+};
+
+TEST_F(EngineTest, ApplyActsOnlyOnChangeAndLogsEachChangedValue) {
+  const char* const audio = "<key>AllowAudio</key><integer>1</integer>";
+  MakeSystemFile(kTeacher, audio);
+  MakeSystemFile(kOldConsole, audio);
+  MakeSystemFile(kStudent);
+  platform.sudo = "ad\nmin";  // Shown escaped, on one line.
+  const RepeatCase cases[] = {
+      {Action::kApply, nullptr, {kTeacher, kOldConsole, kStudent}, true},
+      {Action::kApply, nullptr, {}, false},
+      {Action::kApply, kStudent, {kStudent}, true},
+      {Action::kApply, kOldConsole, {kOldConsole}, false},
+      {Action::kChange, nullptr, {kTeacher, kStudent, kOldConsole, kStudent}, true},
+  };
+  for (const RepeatCase& c : cases) {
+    if (c.drift) MakeSystemFile(c.drift, "<key>StealthMode</key><integer>0</integer>");
+    brtconfig::Run run = MakeRun(&platform, system.path);
+    run.action = c.action;
+    platform.writes.clear();
+    platform.locks.clear();
+    platform.shellCommands.clear();
+    platform.systemLogLines.clear();
+    ::testing::internal::CaptureStdout();
+    EXPECT_TRUE(ChangeSettings({{"StealthMode", SettingValue("1")}, {"AllowAudio", SettingValue("1")}},
+                               ManagedPreferences(), run).ok);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "StealthMode = 1\nAllowAudio = 1\n");
+    std::vector<std::string> written, logged;
+    for (const char* name : c.written) written.push_back(SystemFile(name));
+    const std::string who = "teacher (sudo ad\\nmin) changed ";
+    for (const std::string& path : written) {
+      logged.push_back(who + path + ": StealthMode: " + (c.drift ? "0" : "not set") + " -> 1");
+      if (c.drift == kOldConsole) logged.push_back(who + path + ": AllowAudio: not set -> 1");
+    }
+    if (c.action == Action::kChange) logged.clear();  // Every value was in place.
+    EXPECT_EQ(platform.writes, written) << c.written.size();
+    EXPECT_EQ(platform.locks, written) << c.written.size();
+    EXPECT_EQ(platform.shellCommands.size(), c.kills ? 1u : 0u) << c.written.size();
+    EXPECT_EQ(platform.systemLogLines, logged) << c.written.size();
+  }
+}
+
+// On a teacher's side the preference-cache daemon restarts only when a file changed.
+TEST_F(EngineTest, ApplyRestartsThePrefsDaemonOnlyWhenATeacherFileChanged) {
+  platform.uid = 501;
+  platform.prefsDaemon = true;
+  const std::string prefs = home.path + "/Library/Preferences";
+  ASSERT_EQ(mkdir((home.path + "/Library").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(prefs.c_str(), 0755), 0);
+  ASSERT_TRUE(TempDir::writeFile(prefs + "/" + kTeacher, PlistWith("")));
+  for (size_t restarts : {1u, 0u}) {
+    brtconfig::Run run = MakeRun(&platform, system.path);
+    run.action = Action::kApply;
+    platform.programs.clear();
+    EXPECT_TRUE(ChangeSettings({{"logLevel", SettingValue("1")}}, ManagedPreferences(), run).ok);
+    EXPECT_EQ(platform.programs.size(), restarts);
   }
 }
 

@@ -32,25 +32,41 @@ bool PrintHelp(const Run&) {
   return true;
 }
 
+// The exit statuses: done, a refusal or a file that could not be handled, and a check
+// that found a setting not in place.
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kDiffers = 2;
+
+int StatusOf(bool ok) { return ok ? kDone : kFailed; }
+
 // The actions that read or change settings, given the run's checked changes and the
-// profiles read for it.
-using Performer = bool (*)(const std::vector<Change>& changes, const ManagedPreferences& managed,
-                           const Run& run);
+// profiles read for it; each answers the exit status.
+using Performer = int (*)(const std::vector<Change>& changes, const ManagedPreferences& managed,
+                          const Run& run);
 
-bool Query(const std::vector<Change>&, const ManagedPreferences&, const Run& run) {
-  return ShowSetting(run.arguments[0], run);
+int Query(const std::vector<Change>&, const ManagedPreferences&, const Run& run) {
+  return StatusOf(ShowSetting(run.arguments[0], run));
 }
 
-bool ShowJson(const std::vector<Change>&, const ManagedPreferences& managed, const Run& run) {
-  return ShowSettingAsJson(run.arguments[0], managed, run);
+int ChangeFiles(const std::vector<Change>& changes, const ManagedPreferences& managed,
+                const Run& run) {
+  const ChangeOutcome outcome = ChangeSettings(changes, managed, run);
+  if (run.options.json) PrintOutcomeAsJson(outcome);
+  if (!outcome.ok) return kFailed;
+  return run.options.check && outcome.changed ? kDiffers : kDone;
 }
 
-bool List(const std::vector<Change>&, const ManagedPreferences& managed, const Run& run) {
-  return ListSettings(managed, run);
+int ShowJson(const std::vector<Change>&, const ManagedPreferences& managed, const Run& run) {
+  return StatusOf(ShowSettingAsJson(run.arguments[0], managed, run));
 }
 
-bool Export(const std::vector<Change>& changes, const ManagedPreferences&, const Run& run) {
-  return ExportProfile(run.options.apply ? &changes : nullptr, run);
+int List(const std::vector<Change>&, const ManagedPreferences& managed, const Run& run) {
+  return StatusOf(ListSettings(managed, run));
+}
+
+int Export(const std::vector<Change>& changes, const ManagedPreferences&, const Run& run) {
+  return StatusOf(ExportProfile(run.options.apply ? &changes : nullptr, run));
 }
 
 // What each action does: a text of its own, or the settings of the files, with the
@@ -67,8 +83,8 @@ constexpr Tool kTools[] = {
     {Action::kVersion, PrintVersion, nullptr, false},
     {Action::kHelp, PrintHelp, nullptr, false},
     {Action::kQuery, nullptr, Query, false},
-    {Action::kChange, nullptr, ChangeSettings, true},
-    {Action::kApply, nullptr, ChangeSettings, true},
+    {Action::kChange, nullptr, ChangeFiles, true},
+    {Action::kApply, nullptr, ChangeFiles, true},
     {Action::kShowJson, nullptr, ShowJson, true},
     {Action::kList, nullptr, List, true},
     {Action::kExportProfile, nullptr, Export, false},
@@ -81,15 +97,15 @@ const Tool& ToolFor(Action action) {
   return kTools[0];
 }
 
-// Carries out the run that the command line described.
-bool Perform(const Run& run) {
+// Carries out the run that the command line described; answers the exit status.
+int Perform(const Run& run) {
   const Tool& tool = ToolFor(run.action);
-  if (tool.print) return tool.print(run);
+  if (tool.print) return StatusOf(tool.print(run));
 
   // Every check is made before any file is touched: the key, then the values.
-  if (!run.arguments.empty() && !KeyIsUsable(run.arguments[0], run)) return false;
+  if (!run.arguments.empty() && !KeyIsUsable(run.arguments[0], run)) return kFailed;
   const std::optional<std::vector<Change>> changes = RequestedChanges(run);
-  if (!changes) return false;
+  if (!changes) return kFailed;
 
   // Everything that needs root is done: the managed preferences are read. From here on
   // a run for another user acts as that user, for good, before any of their files.
@@ -99,7 +115,7 @@ bool Perform(const Run& run) {
     std::string error;
     if (!run.platform->becomeUser(*run.account, &error)) {
       fprintf(stderr, "Unable to act as %s: %s\n", run.account->name.c_str(), error.c_str());
-      return false;
+      return kFailed;
     }
   }
   return tool.perform(*changes, managed, run);
@@ -155,7 +171,16 @@ void OptionsUsage() {
       "\t--list --plist                The same as an XML property list.\n"
       "\t--apply FILE                  Apply every setting in FILE (a property list or a\n"
       "\t                              JSON object; - for standard input) in one run,\n"
-      "\t                              all of them or, when one is refused, none.\n"
+      "\t                              all of them or, when one is refused, none. Only\n"
+      "\t                              files whose values change are written, and only\n"
+      "\t                              their daemons told.\n"
+      "\t--check --apply FILE          Tell whether every setting in FILE is in place,\n"
+      "\t                              changing nothing: each difference as --dry-run\n"
+      "\t                              shows it; exit status 0 when all are, 2 when one\n"
+      "\t                              differs, 1 when a file cannot be read.\n"
+      "\t--json --apply FILE           What --apply did (with --check, would do) as one\n"
+      "\t                              JSON object: per file, the values changed, those\n"
+      "\t                              already in place, and any failure.\n"
       "\t--dry-run                     With a change or --apply: show what would\n"
       "\t                              change, and change nothing.\n"
       "\t--export-profile              Print a configuration profile that enforces the\n"
@@ -170,7 +195,8 @@ void OptionsUsage() {
       "\t--uuid UUID                   A fixed UUID for the profile (by default it\n"
       "\t                              follows the identifier and the settings).\n"
       "\nWhen a configuration profile forces a setting, a change is still made and a\n"
-      "warning names the profile's value, which takes precedence.\n");
+      "warning names the profile's value, which takes precedence.\n"
+      "Each value changed goes to the system log (authpriv.notice), with who made it.\n");
 }
 
 int RunMain(const std::vector<std::string>& args, Platform* platform,
@@ -178,15 +204,15 @@ int RunMain(const std::vector<std::string>& args, Platform* platform,
   platform->prepareStandardStreams();
   if (args.empty()) return 0;
   Run run = MakeRun(platform, systemFolder, managedFolder);
-  const bool ok = ParseCommandLine(args, &run) && Perform(run);
+  const int status = ParseCommandLine(args, &run) ? Perform(run) : kFailed;
   // Output that could not be written never cut the run short: every file was handled
   // and every daemon told. The status still tells a script that what it read was not
   // the whole output.
   if (fflush(stdout) != 0 || ferror(stdout)) {
     fprintf(stderr, "Unable to write to standard output.\n");
-    return 1;
+    return kFailed;
   }
-  return ok ? 0 : 1;
+  return status;
 }
 
 }  // namespace brtconfig

@@ -21,10 +21,10 @@ void OptionsUsage();
 // 0 when the usage, the version, a query or a change was carried out, 1 for a refusal,
 // when a teacher-side preference file (or the student settings file) could not be
 // handled, or when standard output could not be written (the run still goes to its
-// end, and says so last on standard error). Messages go to standard output and
-// standard error. `systemFolder` is the folder of the system-wide preference files,
-// `managedFolder` that of the managed preferences. Options (arguments beginning with
-// "--") are read only before the key.
+// end, and says so last on standard error); 2 when --check found a setting that differs.
+// Messages go to standard output and standard error. `systemFolder` is the folder of the
+// system-wide preference files, `managedFolder` that of the managed preferences. Options
+// (arguments beginning with "--") are read only before the key.
 int RunMain(const std::vector<std::string>& args, Platform* platform = Platform::Default(),
             const std::string& systemFolder = kSystemPrefsFolder,
             const std::string& managedFolder = kManagedPrefsFolder);

@@ -154,6 +154,10 @@ TEST_F(ForUserTest, ActsAsTheUserBeforeTouchingTheirFilesAndRestartsTheirDaemon)
     EXPECT_EQ(platform.programs,
               std::vector<std::vector<std::string>>{PrefsDaemonRestartCommand("bob")});
   }
+  // Only the change is recorded, with whom it was made for.
+  EXPECT_EQ(platform.systemLogLines,
+            std::vector<std::string>{"root for bob changed " + prefs +
+                                     "/com.tovrika.teacher.plist: logLevel: 0 -> 1"});
   EXPECT_EQ(TempDir::readFile(prefs + "/com.tovrika.teacher.plist").compare(0, 8, "bplist00"), 0);
 }
 
@@ -190,7 +194,15 @@ TEST_F(ForUserTest, RefusalsTouchNothing) {
        "--export-profile cannot be used with a setting.\n"},
       {0, {"--list", "--apply", "x.json"}, "--list cannot be used with --apply.\n"},
       {0, {"--list", "--export-profile"}, "--list cannot be used with --export-profile.\n"},
-      {0, {"--json", "--apply", "x.json"}, "--json cannot be used with --apply.\n"},
+      {0,
+       {"--json", "--export-profile", "--apply", "x.json"},
+       "--json cannot be used with --export-profile.\n"},
+      {0, {"--check", "--list"}, "--check needs --apply.\n"},
+      {0, {"--check", "StealthMode", "1"}, "--check needs --apply.\n"},
+      {0, {"--check", "--dry-run", "--apply", "x.json"}, "--dry-run cannot be used with --check.\n"},
+      {0,
+       {"--check", "--export-profile", "--apply", "x.json"},
+       "--check cannot be used with --export-profile.\n"},
       {0, {"--json", "--export-profile"}, "--json cannot be used with --export-profile.\n"},
       {0, {"--list", "--json", "--plist"}, "--plist cannot be used with --json.\n"},
       {0, {"--plist", "StealthMode"}, "--plist needs --list.\n"},

@@ -299,6 +299,25 @@ bool ListSettings(const ManagedPreferences& managed, const Run& run) {
   return Finish(files, run.side == UserSetting, run);
 }
 
+void PrintOutcomeAsJson(const ChangeOutcome& outcome) {
+  Json files = Json::array();
+  for (const FileOutcome& file : outcome.files) {
+    Json changed = Json::object();
+    for (const ChangedValue& value : file.changed) {
+      Json& entry = changed[value.key];
+      entry["old"] = value.before ? ToJson(*value.before) : Json(nullptr);
+      entry["new"] = value.after ? ToJson(*value.after) : Json(nullptr);
+    }
+    Json failure(nullptr);
+    if (file.failedStep) failure = Json{{"step", file.failedStep}, {"cause", file.cause}};
+    files.push_back(Json{{"file", file.path},
+                         {"changed", std::move(changed)},
+                         {"inPlace", file.inPlace},
+                         {"failure", std::move(failure)}});
+  }
+  PrintJson(Json{{"changed", outcome.changed}, {"files", std::move(files)}});
+}
+
 bool ExportProfile(const std::vector<Change>* fromApply, const Run& run) {
   std::vector<Change> changes;
   ReadFiles files;

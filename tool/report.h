@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tool/changes.h"
+#include "tool/engine.h"
 #include "tool/managed.h"
 #include "tool/run.h"
 
@@ -25,6 +26,13 @@ bool ShowSettingAsJson(const std::string& key, const ManagedPreferences& managed
 // JSON object, with --plist the same content as an XML property list. Answers as
 // ShowSettingAsJson, and false when --plist cannot carry a value.
 bool ListSettings(const ManagedPreferences& managed, const Run& run);
+
+// Prints what a run of --apply did (or with --check or --dry-run, would do) as one JSON
+// object: "changed", whether any value changed, and "files", for each file handled in
+// order, its "file", the values "changed" (each key with its "old" and "new" value, null
+// when not set), the keys already "inPlace", and its "failure" ("step" and "cause"), or
+// null.
+void PrintOutcomeAsJson(const ChangeOutcome& outcome);
 
 // Prints a configuration profile, an XML property list, that forces the settings of the
 // run's side: the changes of --apply (`fromApply`), or else the values of the first

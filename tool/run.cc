@@ -48,6 +48,7 @@ constexpr Flag kFlags[] = {
     {"--help", &Options::help},      {"--json", &Options::json},
     {"--list", &Options::list},      {"--plist", &Options::plist},
     {"--dry-run", &Options::dryRun}, {"--export-profile", &Options::exportProfile},
+    {"--check", &Options::check},
     {"--removal-disallowed", &Options::removalDisallowed},
 };
 
@@ -159,9 +160,10 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options,
   if (o.list && (o.apply || o.exportProfile)) {
     return CannotBeUsedWith("--list", o.apply ? "--apply" : "--export-profile");
   }
-  if (o.json && (o.apply || o.exportProfile)) {
-    return CannotBeUsedWith("--json", o.apply ? "--apply" : "--export-profile");
-  }
+  if (o.json && o.exportProfile) return CannotBeUsedWith("--json", "--export-profile");
+  if (o.check && o.dryRun) return CannotBeUsedWith("--dry-run", "--check");
+  if (o.check && o.exportProfile) return CannotBeUsedWith("--check", "--export-profile");
+  if (o.check && !o.apply) return Needs("--check", "--apply");
   if (o.json && change) return CannotBeUsedWith("--json", "a change");
   if (o.json && o.plist) return CannotBeUsedWith("--plist", "--json");
   if (o.plist && !o.list) return Needs("--plist", "--list");
@@ -175,7 +177,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options,
   for (const ProfileOption& option : profileOptions) {
     if (option.given && !o.exportProfile) return Needs(option.name, "--export-profile");
   }
-  if (o.json && !hasKey && !o.list) return Needs("--json", "a setting or --list");
+  if (o.json && !hasKey && !o.list && !o.apply) return Needs("--json", "a setting or --list");
   if (!hasKey && !o.list && !o.apply && !o.exportProfile) {
     return Needs(FirstOption(args), "a setting, --list, --apply or --export-profile");
   }
@@ -212,14 +214,14 @@ bool TooManyParameters() {
 }
 
 // The action of a run with options, the first that applies: --help, --export-profile
-// (from --apply or the current settings), --list, --json, --apply or a previewed change,
+// (from --apply or the current settings), --list, --apply or a previewed change, --json,
 // a change, a query.
 Action ChooseAction(const Options& o, size_t arguments) {
   if (o.help) return Action::kHelp;
   if (o.exportProfile) return Action::kExportProfile;
   if (o.list) return Action::kList;
-  if (o.json) return Action::kShowJson;
   if (o.apply || o.dryRun) return Action::kApply;
+  if (o.json) return Action::kShowJson;
   return arguments > 1 ? Action::kChange : Action::kQuery;
 }
 
@@ -231,10 +233,14 @@ Run MakeRun(Platform* platform, const std::string& systemFolder, const std::stri
   run.systemFolder = systemFolder;
   run.managedFolder = managedFolder;
   // Root acts on the system-wide files only and a user on their own only, never both.
-  run.asRoot = platform->realUserId() == 0;
+  const unsigned uid = platform->realUserId();
+  run.asRoot = uid == 0;
   run.side = run.asRoot ? GlobalSetting : UserSetting;
   run.prefsFolder = run.asRoot ? systemFolder : UserPrefsFolder(platform);
-  if (!run.asRoot) run.userName = platform->userName();
+  const std::string name = platform->userName();
+  run.realUser = name.empty() ? "uid " + std::to_string(uid) : name;
+  run.sudoUser = platform->sudoUser();
+  if (!run.asRoot) run.userName = name;
   return run;
 }
 

@@ -28,6 +28,7 @@ struct Options {
   bool list = false;                      // --list
   bool plist = false;                     // --plist (with --list)
   bool dryRun = false;                    // --dry-run
+  bool check = false;                     // --check (with --apply)
   bool exportProfile = false;             // --export-profile
   bool removalDisallowed = false;         // --removal-disallowed
   std::optional<std::string> user;        // --user NAME
@@ -48,7 +49,8 @@ enum class Action {
   kHelp,           // --help: the usage text and the options.
   kQuery,          // KEY: show the setting.
   kChange,         // KEY VALUE...: change it file by file, the student file after each.
-  kApply,          // --apply FILE, or a change with --dry-run: all changes, a file at a time.
+  kApply,          // --apply FILE (also --check), or a change with --dry-run: all changes,
+                   // a file at a time, each file and daemon touched only when a value changes.
   kShowJson,       // --json KEY.
   kList,           // --list, also with --json or --plist.
   kExportProfile,  // --export-profile, also with --apply.
@@ -67,6 +69,11 @@ struct Run {
   // On the teacher side, the teacher's login name: whose managed preferences count and
   // whose preference-cache daemon is restarted. "" when it cannot be found.
   std::string userName;
+  // Who ran the tool, as the system log records each change: the real user's login name
+  // ("uid N" when the password database has none), and the user behind sudo ($SUDO_USER,
+  // "" when not set).
+  std::string realUser;
+  std::string sudoUser;
   // The system-wide preference folder: the student settings file lives there, and so do
   // the teacher-side files of a run on the global side.
   std::string systemFolder = kSystemPrefsFolder;

@@ -21,10 +21,12 @@ import re
 import resource
 import shutil
 import signal
+import socket
 import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -1240,6 +1242,97 @@ class FleetRuns(Session):
             self.assert_untouched(p, data)
             self.assertEqual(os.stat(p).st_mtime_ns, mtime, p)
         self.assert_student_daemon_kills(0)
+
+    def logged_run(self, *args):
+        """A run as root, through sudo's SUDO_USER=jdoe, whose system log is a socket of the
+        test's own: /dev/log in a private mount namespace. Returns the run and the
+        messages logged."""
+        if not self.root:
+            self.skipTest("needs root")
+        real_dev, path = os.path.join(self.tmp, "dev"), os.path.join(self.tmp, "log")
+        os.makedirs(real_dev, exist_ok=True)
+        # A /dev of its own, whatever the machine has, with the real null device in it.
+        script = ('mount --rbind /dev "$0" && mount -t tmpfs none /dev && '
+                  'ln -s "$0/null" /dev/null && ln -s "$1" /dev/log && shift && exec "$@"')
+        prefix = ["unshare", "--mount", "--", "sh", "-c", script, real_dev, path]
+        if subprocess.run(prefix + ["true"], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("needs a private mount namespace (unshare --mount) and tmpfs")
+        with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as log:
+            if os.path.exists(path):
+                os.remove(path)
+            log.bind(path)
+            # Read while the tool runs: a full queue (ten datagrams) would hold it up. An
+            # empty datagram of the test's own ends the reading.
+            datagrams = []
+            reader = threading.Thread(target=lambda: datagrams.extend(
+                iter(lambda: log.recv(65536).decode(), "")))
+            reader.start()
+            try:
+                run = self.run_tool(prefix + ["env", "SUDO_USER=jdoe"], args)
+            finally:
+                with socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM) as end:
+                    end.sendto(b"", path)
+                reader.join()
+            messages = []
+            for datagram in datagrams:
+                # authpriv.notice, a time stamp, then the program's name and process id.
+                found = re.fullmatch(r"<85>\w{3} [ \d]\d \d\d:\d\d:\d\d (\S+)\[\d+\]: (.*)",
+                                     datagram, re.S)
+                self.assertIsNotNone(found, datagram)
+                self.assertEqual(found.group(1), os.path.basename(ARGS.brtconfig))
+                messages.append(found.group(2))
+        return run, messages
+
+    def test_a_repeated_apply_touches_nothing_and_a_check_tells_drift(self):
+        files = self.machine()
+        path = self.input_file("lab.json", json.dumps(self.SETTINGS).encode())
+        first, logged = self.logged_run("--apply", path)
+        self.assert_status(first, 0)
+        shown = {"AllowAudio": "1 -> 0", "StealthMode": "not set -> 1",
+                 "AlertOnUpdate": "not set -> true",
+                 "ClassroomServerAddress": "not set -> 10.1.1.1:8080",
+                 "MaxThumbnailStudents": "not set -> 40"}
+        students = ("StealthMode", "ClassroomServerAddress")
+        self.assertEqual(logged, ["root (sudo jdoe) changed %s: %s: %s" % (f, key, shown[key])
+                                  for f, keys in ((files[0], shown), (files[1], shown),
+                                                  (files[2], students)) for key in keys])
+        # The folder too: no lock file comes and goes.
+        stamps = [(os.stat(p).st_ino, os.stat(p).st_mtime_ns) for p in files + [self.system]]
+        again, logged = self.logged_run("--apply", path)
+        self.assertEqual((again, logged), (first, []))
+        self.assertEqual([(os.stat(p).st_ino, os.stat(p).st_mtime_ns)
+                          for p in files + [self.system]], stamps)
+        self.assert_student_daemon_kills(1)
+        compliant = self.as_root("--check", "--apply", path)
+        self.assertEqual(compliant, (0, b"Nothing would change.\n", b""))
+
+        # Someone changes the student file: the check tells, and touches nothing.
+        self.make_prefs(files[2], {"Kept": "yes", "StealthMode": 0,
+                                   "ClassroomServerAddress": "10.1.1.1:8080"})
+        drifted = self.snapshot(files[2])
+        self.assertEqual(self.as_root("--check", "--apply", path), (2, (
+            "%s would change:\n  StealthMode: 0 -> 1\n"
+            "  ClassroomServerAddress: 10.1.1.1:8080 (stays the same)\n" % files[2]).encode(), b""))
+        self.assert_untouched(files[2], drifted)
+        self.assert_student_daemon_kills(1)
+        run = self.as_root("--json", "--apply", path)
+        self.assertEqual((run.status, run.stderr), (0, b""))
+        in_place = {"changed": {}, "inPlace": list(self.SETTINGS), "failure": None}
+        self.assertEqual(json.loads(run.stdout), {"changed": True, "files": [
+            dict(in_place, file=files[0]), dict(in_place, file=files[1]),
+            {"file": files[2], "changed": {"StealthMode": {"old": 0, "new": 1}},
+             "inPlace": ["ClassroomServerAddress"], "failure": None}]})
+        self.assertEqual([(os.stat(p).st_ino, os.stat(p).st_mtime_ns) for p in files[:2]],
+                         stamps[:2])
+        self.assert_student_daemon_kills(2)
+
+        # A file that cannot be read: status 1, and with --json the failure's step.
+        with open(files[1], "w") as f:
+            f.write("not a property list")
+        self.assertEqual(self.as_root("--check", "--apply", path).status, 1)
+        run = self.as_root("--json", "--apply", path)
+        self.assertEqual((run.status, json.loads(run.stdout)["files"][1]["failure"]["step"]),
+                         (1, "open"))
 
     def test_a_listing_applied_to_a_fresh_machine_reproduces_the_settings(self):
         reference = dict(self.SETTINGS, CleverURL="http://x/\u00e9", DisableClassLists=False)
