@@ -754,13 +754,16 @@ class OverlappingRuns(Session):
         settings = os.path.join(self.tmp, "lab.json")
         with open(settings, "w") as f:
             f.write('{"StealthMode": 0, "AllowAudio": 1}')
-        script = ("import fcntl, sys\n"
+        # The reader opens the files, which anyone may read, and then holds its shared
+        # locks as an ordinary user: a lock belongs to the open file, not to who opened it,
+        # and the build tree may lie where that user cannot reach it.
+        script = ("import fcntl, os, sys\n"
                   "files = [open(p, 'rb') for p in sys.argv[1:]]\n"
+                  "os.setgroups([]); os.setgid(%d); os.setuid(%d)\n"
                   "for f in files: fcntl.flock(f, fcntl.LOCK_SH)\n"
                   "print('held', flush=True)\n"
-                  "sys.stdin.read()\n")
-        reader = subprocess.Popen(self.user_prefix() + [sys.executable, "-c", script, teacher,
-                                                        student],
+                  "sys.stdin.read()\n") % (NOBODY, NOBODY)
+        reader = subprocess.Popen([sys.executable, "-c", script, teacher, student],
                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         try:
             self.assertEqual(reader.stdout.readline(), b"held\n")
