@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "plist/binary_format.h"
+#include "plist/codec.h"
 #include "plist/hash.h"
 #include "plist/output_buffer.h"
-#include "plist/codec.h"
 #include "text/utf.h"
 
 namespace plist {

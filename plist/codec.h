@@ -37,10 +37,6 @@ bool WriteBinary(const Document& document, const ByteSink& sink, Error* error);
 bool Write(const Document& document, Format format, const ByteSink& sink, Error* error);
 bool Write(const Value& value, Format format, const ByteSink& sink, Error* error);
 
-// Write (plist/plist.h) of a value, for each format.
-bool WriteXml(const Value& value, std::string* out, Error* error);
-bool WriteBinary(const Value& value, std::string* out, Error* error);
-
 }  // namespace plist
 
 #endif  // BRTCONFIG_PLIST_CODEC_H_

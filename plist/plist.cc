@@ -114,12 +114,4 @@ bool Write(const Value& value, Format format, std::string* out, Error* error) {
   return Write(Document::fromValue(value), format, out, error);
 }
 
-bool WriteXml(const Value& value, std::string* out, Error* error) {
-  return Write(value, Format::kXml, out, error);
-}
-
-bool WriteBinary(const Value& value, std::string* out, Error* error) {
-  return Write(value, Format::kBinary, out, error);
-}
-
 }  // namespace plist

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "plist/output_buffer.h"
 #include "plist/codec.h"
+#include "plist/output_buffer.h"
 
 namespace plist {
 namespace {
@@ -117,10 +117,10 @@ TEST(RoundTripTest, BinaryKeepsEveryValueAndRewritesIdentically) {
   std::string first, second;
   Value back;
   Error error;
-  ASSERT_TRUE(WriteBinary(value, &first, &error)) << ErrorCodeName(error.code);
+  ASSERT_TRUE(Write(value, Format::kBinary, &first, &error)) << ErrorCodeName(error.code);
   ASSERT_TRUE(ReadBinary(first, &back, &error)) << ErrorCodeName(error.code);
   EXPECT_TRUE(back == value);
-  ASSERT_TRUE(WriteBinary(back, &second, &error));
+  ASSERT_TRUE(Write(back, Format::kBinary, &second, &error));
   EXPECT_TRUE(first == second);
 }
 
@@ -131,14 +131,14 @@ TEST(RoundTripTest, XmlAndBinaryCarryTheSameValues) {
   std::string binary, xml, binaryAgain;
   Value fromXml, fromBinary;
   Error error;
-  ASSERT_TRUE(WriteXml(value, &xml, &error)) << ErrorCodeName(error.code);
+  ASSERT_TRUE(Write(value, Format::kXml, &xml, &error)) << ErrorCodeName(error.code);
   ASSERT_TRUE(ReadXml(xml, &fromXml, &error)) << ErrorCodeName(error.code) << error.offset;
   EXPECT_TRUE(fromXml == value);
-  ASSERT_TRUE(WriteBinary(fromXml, &binary, &error));
+  ASSERT_TRUE(Write(fromXml, Format::kBinary, &binary, &error));
   ASSERT_TRUE(ReadBinary(binary, &fromBinary, &error));
-  ASSERT_TRUE(WriteXml(fromBinary, &xml, &error));
+  ASSERT_TRUE(Write(fromBinary, Format::kXml, &xml, &error));
   ASSERT_TRUE(ReadXml(xml, &fromXml, &error));
-  ASSERT_TRUE(WriteBinary(fromXml, &binaryAgain, &error));
+  ASSERT_TRUE(Write(fromXml, Format::kBinary, &binaryAgain, &error));
   EXPECT_TRUE(binary == binaryAgain);
 }
 
