@@ -171,14 +171,9 @@ class Parser {
   bool at(const char (&s)[N]) const {
     return doc.size() - pos >= N - 1 && std::memcmp(doc.data() + pos, s, N - 1) == 0;
   }
-  // The text ends in the NUL of the string that holds it, which is not white space. A
-  // line feed and tabs, the indentation the writers lay out, go a byte a compare.
+  // The text ends in the NUL of the string that holds it, which is not white space.
   bool skipSpace() {
     const size_t start = pos;
-    if (doc.data()[pos] == '\n') {
-      while (doc.data()[++pos] == '\t') {
-      }
-    }
     while (IsXmlSpace(doc.data()[pos])) ++pos;
     return pos != start;
   }
