@@ -295,7 +295,7 @@ bool Parser::skipDoctype() {
 }
 
 // Reads a start tag of the plist vocabulary without attributes, as the platform writes
-// them, by its first letter and one compare; false, having read nothing, for any other.
+// them, by compares of constant size; false, having read nothing, for any other.
 bool Parser::readCommonStartTag(Tag* tag) {
   auto common = [&](auto& text, Element element) {
     if (!at(text)) return false;
@@ -308,27 +308,12 @@ bool Parser::readCommonStartTag(Tag* tag) {
     pos += size;
     return true;
   };
-  switch (doc.data()[pos + 1]) {  // At worst the NUL that ends the text.
-    case 'k':
-      return common("<key>", Element::kKey);
-    case 's':
-      return common("<string>", Element::kString);
-    case 'i':
-      return common("<integer>", Element::kInteger);
-    case 'r':
-      return common("<real>", Element::kReal);
-    case 't':
-      return common("<true/>", Element::kTrue);
-    case 'f':
-      return common("<false/>", Element::kFalse);
-    case 'a':
-      return common("<array>", Element::kArray);
-    case 'd':
-      return common("<dict>", Element::kDict) || common("<date>", Element::kDate) ||
-             common("<data>", Element::kData);
-    default:
-      return false;
-  }
+  // The most frequent first.
+  return common("<key>", Element::kKey) || common("<string>", Element::kString) ||
+         common("<integer>", Element::kInteger) || common("<dict>", Element::kDict) ||
+         common("<array>", Element::kArray) || common("<true/>", Element::kTrue) ||
+         common("<false/>", Element::kFalse) || common("<date>", Element::kDate) ||
+         common("<data>", Element::kData) || common("<real>", Element::kReal);
 }
 
 // Reads a start tag at '<' (not "</", "<!" or "<?"), checking its attributes' syntax.
