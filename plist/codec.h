@@ -35,7 +35,6 @@ using ByteSink = std::function<bool(std::string_view bytes)>;
 bool WriteXml(const Document& document, const ByteSink& sink, Error* error);
 bool WriteBinary(const Document& document, const ByteSink& sink, Error* error);
 bool Write(const Document& document, Format format, const ByteSink& sink, Error* error);
-bool Write(const Value& value, Format format, const ByteSink& sink, Error* error);
 
 }  // namespace plist
 

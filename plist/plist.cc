@@ -106,10 +106,6 @@ bool Write(const Document& document, Format format, std::string* out, Error* err
   return true;
 }
 
-bool Write(const Value& value, Format format, const ByteSink& sink, Error* error) {
-  return Write(Document::fromValue(value), format, sink, error);
-}
-
 bool Write(const Value& value, Format format, std::string* out, Error* error) {
   return Write(Document::fromValue(value), format, out, error);
 }

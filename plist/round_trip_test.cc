@@ -148,6 +148,7 @@ TEST(RoundTripTest, WritersStreamBoundedPiecesAndStopWhenTheSinkRefuses) {
   for (int i = 0; i < 40000; ++i) top.append("key" + std::to_string(i), Value::fromInteger(i));
   top.append("large", Value(std::string(300000, 'x')));
   const Value value(top);
+  const Document document = Document::fromValue(value);
   for (const Format format : {Format::kXml, Format::kBinary}) {
     std::vector<size_t> pieces;
     std::string whole;
@@ -157,7 +158,7 @@ TEST(RoundTripTest, WritersStreamBoundedPiecesAndStopWhenTheSinkRefuses) {
       return true;
     };
     Error error;
-    ASSERT_TRUE(Write(value, format, record, &error)) << ErrorCodeName(error.code);
+    ASSERT_TRUE(Write(document, format, record, &error)) << ErrorCodeName(error.code);
     ASSERT_GT(pieces.size(), 4u);
     size_t large = 0;
     for (const size_t n : pieces) {
@@ -172,7 +173,7 @@ TEST(RoundTripTest, WritersStreamBoundedPiecesAndStopWhenTheSinkRefuses) {
     // A sink that fails on its second piece hears of no more.
     size_t calls = 0;
     const ByteSink refuse = [&calls](std::string_view) { return ++calls < 2; };
-    EXPECT_FALSE(Write(value, format, refuse, &error));
+    EXPECT_FALSE(Write(document, format, refuse, &error));
     EXPECT_EQ(error.code, ErrorCode::kOutput);
     EXPECT_EQ(calls, 2u);
   }
