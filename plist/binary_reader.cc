@@ -264,7 +264,7 @@ class BinaryReader {
           }
           // The 8-byte form is signed, the shorter ones unsigned.
           *out = doc.integer(width < 8 ? Integer::fromUnsigned(bits)
-                                        : Integer::fromSigned(static_cast<int64_t>(bits)));
+                                       : Integer::fromSigned(static_cast<int64_t>(bits)));
           return true;
         }
         // A signed 128-bit number; only -2^63 ... 2^64-1 fits the model.
@@ -287,7 +287,7 @@ class BinaryReader {
           return fail(ErrorCode::kTruncated, offset, "real cut short");
         }
         *out = doc.real(nibble == 2 ? Real{WidenFloat(static_cast<uint32_t>(bits)), true}
-                                     : Real{DoubleFromBits(bits), false});
+                                    : Real{DoubleFromBits(bits), false});
         return true;
       case 0x3:
         if (nibble != 3) break;

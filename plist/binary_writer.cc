@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "plist/binary_format.h"
+#include "plist/codec.h"
 #include "plist/hash.h"
 #include "plist/output_buffer.h"
-#include "plist/codec.h"
 #include "text/utf.h"
 
 namespace plist {
@@ -228,8 +228,6 @@ class BinaryWriter {
 
  private:
   static constexpr uint32_t kNone = UINT32_MAX;
-  // Strings and data are hashed from their bytes with seeds of their own, other scalars
-  // from their encoding.
   static constexpr uint64_t kStringSeed = 0x5354524E47u;
   static constexpr uint64_t kDataSeed = 0x44415441u;
 
@@ -289,35 +287,32 @@ class BinaryWriter {
     return true;
   }
 
-  // The hash of a scalar's value.
-  uint32_t hashOf(const Node& value) const {
-    if (value.isString()) return static_cast<uint32_t>(Hash(value.string(), seed ^ kStringSeed));
-    if (value.kind() == Kind::kData) {
-      return static_cast<uint32_t>(Hash(value.data(), seed ^ kDataSeed));
-    }
-    char encoded[kMaxFixedSize];
-    return static_cast<uint32_t>(Hash(std::string_view(encoded, EncodeFixed(value, encoded)), seed));
-  }
-
   // Numbers a scalar the first time its node is met, unless an equal one has a number.
   bool numberScalar(const Node& value) {
     uint32_t& known = objectOf[value.id()];
     if (known != kNone) return true;
+    // Its size, and the hash of its value: strings and data from their bytes, each with
+    // a seed of its own, other scalars from their encoding.
     uint64_t size = 0;
+    uint64_t hash;
+    uint64_t units = 0;
     if (value.isString()) {
       const std::string_view s = value.string();
       const bool ascii = text::IsAscii(s);
       if (!ascii && !text::IsValidUtf8(s)) return fail("string is not valid UTF-8");
-      const uint64_t units = ascii ? s.size() : Utf16Length(s);
-      size = HeaderSize(units) + (ascii ? units : 2 * units);
+      units = ascii ? 0 : Utf16Length(s);
+      size = ascii ? HeaderSize(s.size()) + s.size() : HeaderSize(units) + 2 * units;
+      hash = Hash(s, seed ^ kStringSeed);
     } else if (value.kind() == Kind::kData) {
       size = HeaderSize(value.data().size()) + value.data().size();
+      hash = Hash(value.data(), seed ^ kDataSeed);
     } else {
       char encoded[kMaxFixedSize];
       size = EncodeFixed(value, encoded);
       if (size == 0) return fail("float32 real out of float32 range");
+      hash = Hash(std::string_view(encoded, size), seed);
     }
-    const uint32_t h = hashOf(value);
+    const auto h = static_cast<uint32_t>(hash);
     const size_t mask = slots.size() - 1;
     size_t s = h & mask;
     for (; slots[s].entry != 0; s = (s + 1) & mask) {
@@ -329,6 +324,7 @@ class BinaryWriter {
     if (objects >= kNone - 1) return fail("too many objects");
     known = static_cast<uint32_t>(objects++);
     scalarNodes.push_back(&value);
+    utf16Units.push_back(static_cast<uint32_t>(units));
     slots[s] = Slot{h, static_cast<uint32_t>(scalarNodes.size())};
     bytes += size;
     return true;
@@ -388,14 +384,15 @@ class BinaryWriter {
   // Writes a scalar, the object numbered `next`.
   void putScalar(const Node& value, OutputBuffer* out) {
     start(out);
+    const uint32_t units = utf16Units[nextScalar++];
     if (value.isString()) {
       const std::string_view s = value.string();
       char* header = out->room(kMaxHeaderSize);
-      if (text::IsAscii(s)) {
+      if (units == 0) {
         out->advanceTo(PutHeader(0x5, s.size(), header));
         out->put(s);
       } else {
-        out->advanceTo(PutHeader(0x6, Utf16Length(s), header));
+        out->advanceTo(PutHeader(0x6, units, header));
         for (size_t pos = 0; pos < s.size();) {
           const char32_t cp = DecodeValidUtf8(s, &pos);
           char* p = out->room(10);
@@ -429,6 +426,9 @@ class BinaryWriter {
   // The first walk's findings.
   std::vector<uint32_t> objectOf;  // By node number, the object a scalar node is written as.
   std::vector<const Node*> scalarNodes;  // By scalar object, in order, the node first met.
+  // By scalar object: a string's UTF-16 code units, 0 for ASCII (written as such) and
+  // for other scalars.
+  std::vector<uint32_t> utf16Units;
   std::vector<Slot> slots;  // Open-addressing table of the scalar objects, by value.
   std::vector<Extent> extents;  // By container object, in order.
   uint64_t objects = 0;
@@ -438,6 +438,7 @@ class BinaryWriter {
   unsigned refSize = 1;
   uint64_t next = 0;  // The number of the next object to write.
   size_t nextContainer = 0;
+  size_t nextScalar = 0;
   std::vector<uint32_t> offsets;
 };
 

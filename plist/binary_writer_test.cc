@@ -54,7 +54,7 @@ TEST(BinaryWriterTest, WritesTheWorkedExampleByteForByte) {
       "\x00\x00\x00\x00\x00\x00\x00\x00"
       "\x00\x00\x00\x00\x00\x00\x00\x1D"s;
   std::string out;
-  ASSERT_TRUE(WriteBinary(Value(top), &out, nullptr));
+  ASSERT_TRUE(Write(Value(top), Format::kBinary, &out, nullptr));
   EXPECT_EQ(out, expected);
   EXPECT_EQ(out.size(), 68u);
   ReadBackObjectCount(out, Value(top));
@@ -100,7 +100,7 @@ TEST(BinaryWriterTest, EncodesScalarsInTheirShortestForm) {
   for (const Case& c : cases) {
     std::string out;
     Error error;
-    ASSERT_TRUE(WriteBinary(c.value, &out, &error)) << ErrorCodeName(error.code);
+    ASSERT_TRUE(Write(c.value, Format::kBinary, &out, &error)) << ErrorCodeName(error.code);
     EXPECT_EQ(out, SingleObjectFile(c.object));
     ReadBackObjectCount(out, c.value);
   }
@@ -121,7 +121,7 @@ TEST(BinaryWriterTest, SharesEqualScalarsOnlyWhenKindAndBitsMatch) {
   keyed.append("a", Value("a"));
   for (int i = 0; i < 2; ++i) twice.push_back(Value(keyed));
   std::string out;
-  ASSERT_TRUE(WriteBinary(Value(twice), &out, nullptr));
+  ASSERT_TRUE(Write(Value(twice), Format::kBinary, &out, nullptr));
   EXPECT_EQ(ReadBackObjectCount(out, Value(twice)), 1 + std::size(distinct) + 2);
 }
 
@@ -146,7 +146,7 @@ TEST(BinaryWriterTest, SharesKeysAcrossRecordsWhateverTheirShapeAndOrder) {
       Value("d"),
   };
   std::string out;
-  ASSERT_TRUE(WriteBinary(Value(records), &out, nullptr));
+  ASSERT_TRUE(Write(Value(records), Format::kBinary, &out, nullptr));
   // The array, 8 dictionaries (the nested one holds one), true, and the strings a b c d x
   // inner.
   EXPECT_EQ(ReadBackObjectCount(out, Value(records)), 1 + 8 + 1 + 6u);
@@ -163,7 +163,7 @@ TEST(BinaryWriterTest, SharesScalarsInLargeContainers) {
   }
   wide.append("column", Value(column));
   std::string out;
-  ASSERT_TRUE(WriteBinary(Value(wide), &out, nullptr));
+  ASSERT_TRUE(Write(Value(wide), Format::kBinary, &out, nullptr));
   // The two containers; 3001 keys; the odd integers 1..99; "v0", "v2" ... "v48" (even i
   // only); from the column 0, 2, 4 and 6, its odd numbers and "key0".."key9" being there.
   EXPECT_EQ(ReadBackObjectCount(out, Value(wide)), 2 + 3001 + 50 + 25 + 4u);
@@ -174,7 +174,7 @@ TEST(BinaryWriterTest, WidensReferencesAndOffsetsOnlyWhenNeeded) {
     Array array;
     for (int i = 0; i < n; ++i) array.push_back(Value::fromInteger(i));
     std::string out;
-    ASSERT_TRUE(WriteBinary(Value(array), &out, nullptr));
+    ASSERT_TRUE(Write(Value(array), Format::kBinary, &out, nullptr));
     // n + 1 objects: 255 fit one-byte references, 256 do not.
     const char refSize = n + 1 < 256 ? 1 : 2;
     EXPECT_EQ(out[out.size() - 25], refSize) << n;
@@ -200,12 +200,12 @@ TEST(BinaryWriterTest, RefusesWhatTheFormatCannotCarry) {
   for (const Value& value : cases) {
     std::string out = "untouched";
     Error error;
-    EXPECT_FALSE(WriteBinary(value, &out, &error));
+    EXPECT_FALSE(Write(value, Format::kBinary, &out, &error));
     EXPECT_EQ(error.code, ErrorCode::kUnwritable);
     EXPECT_EQ(out, "untouched");
   }
   std::string out;
-  EXPECT_TRUE(WriteBinary(deep.array()[0], &out, nullptr));
+  EXPECT_TRUE(Write(deep.array()[0], Format::kBinary, &out, nullptr));
 }
 
 }  // namespace

@@ -63,6 +63,33 @@ inline char* PutBigEndian(uint64_t value, unsigned width, char* p) {
   return p + width;
 }
 
+// Eight bytes at a time: the bytes of `word` equal to `c` marked by their high bit, and
+// no other bit (an exact test, so that the first mark is the first match on any machine).
+inline uint64_t BytesEqual(uint64_t word, char c) {
+  constexpr uint64_t kLows = 0x7F7F7F7F7F7F7F7Fu;
+  const uint64_t x = word ^ (0x0101010101010101u * static_cast<uint8_t>(c));
+  return ~(((x & kLows) + kLows) | x | kLows);
+}
+
+// The place in memory, 0 to 7, of the first byte of a word loaded from memory that has
+// its high bit set; `marks` has one, and no other bits.
+inline unsigned FirstMarkedByte(uint64_t marks) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return static_cast<unsigned>(__builtin_ctzll(marks)) / 8;
+#else
+  return static_cast<unsigned>(__builtin_clzll(marks)) / 8;
+#endif
+}
+
+// A mask of the first `n` (0 to 7) bytes in memory of a word loaded from memory.
+inline uint64_t FirstBytes(size_t n) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return (uint64_t{1} << (8 * n)) - 1;
+#else
+  return n == 0 ? 0 : ~uint64_t{0} << (64 - 8 * n);
+#endif
+}
+
 }  // namespace plist
 
 #endif  // BRTCONFIG_PLIST_BITS_H_

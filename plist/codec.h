@@ -35,11 +35,6 @@ using ByteSink = std::function<bool(std::string_view bytes)>;
 bool WriteXml(const Document& document, const ByteSink& sink, Error* error);
 bool WriteBinary(const Document& document, const ByteSink& sink, Error* error);
 bool Write(const Document& document, Format format, const ByteSink& sink, Error* error);
-bool Write(const Value& value, Format format, const ByteSink& sink, Error* error);
-
-// Write (plist/plist.h) of a value, for each format.
-bool WriteXml(const Value& value, std::string* out, Error* error);
-bool WriteBinary(const Value& value, std::string* out, Error* error);
 
 }  // namespace plist
 

@@ -74,44 +74,22 @@ Document Document::fromValue(const Value& value) {
   return document;
 }
 
-void* DocumentBuilder::allocate(size_t n, size_t alignment) {
-  // Alignments are powers of two, so the padding is a mask, not a division.
-  const size_t skip = (0 - reinterpret_cast<uintptr_t>(doc.free)) & (alignment - 1);
-  if (doc.free == nullptr || doc.freeBytes < skip || doc.freeBytes - skip < n) {
-    // A request larger than the next block gets a block of its own, leaving the current
-    // block's free memory for later requests.
-    if (n + alignment > doc.nextBlock) {
-      doc.blocks.emplace_back(new char[n + alignment]);
-      char* p = doc.blocks.back().get();
-      return p + ((0 - reinterpret_cast<uintptr_t>(p)) & (alignment - 1));
-    }
-    doc.blocks.emplace_back(new char[doc.nextBlock]);
-    doc.free = doc.blocks.back().get();
-    doc.freeBytes = doc.nextBlock;
-    doc.nextBlock = std::min(2 * doc.nextBlock, kLargestBlock);
-    return allocate(n, alignment);
+void* DocumentBuilder::allocateBlock(size_t n, size_t alignment) {
+  // A request larger than the next block gets a block of its own, leaving the current
+  // block's free memory for later requests.
+  if (n + alignment > doc.nextBlock) {
+    doc.blocks.emplace_back(new char[n + alignment]);
+    char* p = doc.blocks.back().get();
+    return p + ((0 - reinterpret_cast<uintptr_t>(p)) & (alignment - 1));
   }
-  char* p = doc.free + skip;
-  doc.free = p + n;
-  doc.freeBytes -= skip + n;
-  return p;
+  doc.blocks.emplace_back(new char[doc.nextBlock]);
+  doc.free = doc.blocks.back().get();
+  doc.freeBytes = doc.nextBlock;
+  doc.nextBlock = std::min(2 * doc.nextBlock, kLargestBlock);
+  return allocate(n, alignment);
 }
 
 char* DocumentBuilder::allocateText(size_t n) { return static_cast<char*>(allocate(n, 1)); }
-
-Node* DocumentBuilder::make(Kind kind) {
-  Node* node = new (allocate(sizeof(Node), alignof(Node))) Node();
-  node->kind_ = kind;
-  node->id_ = static_cast<uint32_t>(doc.nodes++);
-  return node;
-}
-
-const Node* DocumentBuilder::makeText(Kind kind, std::string_view bytes) {
-  Node* node = make(kind);
-  node->text = bytes.data();
-  node->size_ = bytes.size();
-  return node;
-}
 
 const Node* DocumentBuilder::copyString(std::string_view text) {
   char* p = allocateText(text.size());

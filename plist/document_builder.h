@@ -4,6 +4,8 @@
 #define BRTCONFIG_PLIST_DOCUMENT_BUILDER_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -43,9 +45,31 @@ class DocumentBuilder {
   const Node* copy(const Value& value);
 
  private:
-  Node* make(Kind kind);
-  const Node* makeText(Kind kind, std::string_view text);
-  void* allocate(size_t n, size_t alignment);
+  // Inline, as the readers make a node or two for every value read.
+  Node* make(Kind kind) {
+    Node* node = new (allocate(sizeof(Node), alignof(Node))) Node();
+    node->kind_ = kind;
+    node->id_ = static_cast<uint32_t>(doc.nodes++);
+    return node;
+  }
+  const Node* makeText(Kind kind, std::string_view text) {
+    Node* node = make(kind);
+    node->text = text.data();
+    node->size_ = text.size();
+    return node;
+  }
+  void* allocate(size_t n, size_t alignment) {
+    // Alignments are powers of two, so the padding is a mask, not a division.
+    const size_t skip = (0 - reinterpret_cast<uintptr_t>(doc.free)) & (alignment - 1);
+    if (doc.free == nullptr || doc.freeBytes < skip || doc.freeBytes - skip < n) {
+      return allocateBlock(n, alignment);
+    }
+    char* p = doc.free + skip;
+    doc.free = p + n;
+    doc.freeBytes -= skip + n;
+    return p;
+  }
+  void* allocateBlock(size_t n, size_t alignment);
 
   Document& doc;
 };

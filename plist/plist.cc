@@ -110,20 +110,8 @@ bool Write(const Document& document, Format format, std::string* out, Error* err
   return true;
 }
 
-bool Write(const Value& value, Format format, const ByteSink& sink, Error* error) {
-  return Write(Document::fromValue(value), format, sink, error);
-}
-
 bool Write(const Value& value, Format format, std::string* out, Error* error) {
   return Write(Document::fromValue(value), format, out, error);
-}
-
-bool WriteXml(const Value& value, std::string* out, Error* error) {
-  return Write(value, Format::kXml, out, error);
-}
-
-bool WriteBinary(const Value& value, std::string* out, Error* error) {
-  return Write(value, Format::kBinary, out, error);
 }
 
 }  // namespace plist

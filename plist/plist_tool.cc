@@ -23,21 +23,25 @@ constexpr int kUnreadable = 1;
 constexpr int kUnwritable = 2;
 constexpr int kUsage = 3;
 
-// Reads all of `fd`; the buffer is sized up front for a regular file, so that peak
-// memory measured around a read is not inflated by the string's growth.
+// Reads all of `fd` straight into `*out`, sized up front for a regular file.
 bool ReadAll(int fd, std::string* out) {
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) out->reserve(static_cast<size_t>(st.st_size));
-  char chunk[1 << 16];
+  size_t room = 1 << 16;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) room = static_cast<size_t>(st.st_size) + 1;
+  size_t size = 0;
   for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n == 0) return true;
+    if (size == out->size()) out->resize(size + room);
+    room = out->size();
+    const ssize_t n = read(fd, &(*out)[size], out->size() - size);
+    if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    out->append(chunk, static_cast<size_t>(n));
+    size += static_cast<size_t>(n);
   }
+  out->resize(size);
+  return true;
 }
 
 int Run(const std::vector<std::string>& args) {

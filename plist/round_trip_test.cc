@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "plist/output_buffer.h"
 #include "plist/codec.h"
+#include "plist/output_buffer.h"
 
 namespace plist {
 namespace {
@@ -117,10 +117,10 @@ TEST(RoundTripTest, BinaryKeepsEveryValueAndRewritesIdentically) {
   std::string first, second;
   Value back;
   Error error;
-  ASSERT_TRUE(WriteBinary(value, &first, &error)) << ErrorCodeName(error.code);
+  ASSERT_TRUE(Write(value, Format::kBinary, &first, &error)) << ErrorCodeName(error.code);
   ASSERT_TRUE(ReadBinary(first, &back, &error)) << ErrorCodeName(error.code);
   EXPECT_TRUE(back == value);
-  ASSERT_TRUE(WriteBinary(back, &second, &error));
+  ASSERT_TRUE(Write(back, Format::kBinary, &second, &error));
   EXPECT_TRUE(first == second);
 }
 
@@ -131,14 +131,14 @@ TEST(RoundTripTest, XmlAndBinaryCarryTheSameValues) {
   std::string binary, xml, binaryAgain;
   Value fromXml, fromBinary;
   Error error;
-  ASSERT_TRUE(WriteXml(value, &xml, &error)) << ErrorCodeName(error.code);
+  ASSERT_TRUE(Write(value, Format::kXml, &xml, &error)) << ErrorCodeName(error.code);
   ASSERT_TRUE(ReadXml(xml, &fromXml, &error)) << ErrorCodeName(error.code) << error.offset;
   EXPECT_TRUE(fromXml == value);
-  ASSERT_TRUE(WriteBinary(fromXml, &binary, &error));
+  ASSERT_TRUE(Write(fromXml, Format::kBinary, &binary, &error));
   ASSERT_TRUE(ReadBinary(binary, &fromBinary, &error));
-  ASSERT_TRUE(WriteXml(fromBinary, &xml, &error));
+  ASSERT_TRUE(Write(fromBinary, Format::kXml, &xml, &error));
   ASSERT_TRUE(ReadXml(xml, &fromXml, &error));
-  ASSERT_TRUE(WriteBinary(fromXml, &binaryAgain, &error));
+  ASSERT_TRUE(Write(fromXml, Format::kBinary, &binaryAgain, &error));
   EXPECT_TRUE(binary == binaryAgain);
 }
 
@@ -148,6 +148,7 @@ TEST(RoundTripTest, WritersStreamBoundedPiecesAndStopWhenTheSinkRefuses) {
   for (int i = 0; i < 40000; ++i) top.append("key" + std::to_string(i), Value::fromInteger(i));
   top.append("large", Value(std::string(300000, 'x')));
   const Value value(top);
+  const Document document = Document::fromValue(value);
   for (const Format format : {Format::kXml, Format::kBinary}) {
     std::vector<size_t> pieces;
     std::string whole;
@@ -157,7 +158,7 @@ TEST(RoundTripTest, WritersStreamBoundedPiecesAndStopWhenTheSinkRefuses) {
       return true;
     };
     Error error;
-    ASSERT_TRUE(Write(value, format, record, &error)) << ErrorCodeName(error.code);
+    ASSERT_TRUE(Write(document, format, record, &error)) << ErrorCodeName(error.code);
     ASSERT_GT(pieces.size(), 4u);
     size_t large = 0;
     for (const size_t n : pieces) {
@@ -172,7 +173,7 @@ TEST(RoundTripTest, WritersStreamBoundedPiecesAndStopWhenTheSinkRefuses) {
     // A sink that fails on its second piece hears of no more.
     size_t calls = 0;
     const ByteSink refuse = [&calls](std::string_view) { return ++calls < 2; };
-    EXPECT_FALSE(Write(value, format, refuse, &error));
+    EXPECT_FALSE(Write(document, format, refuse, &error));
     EXPECT_EQ(error.code, ErrorCode::kOutput);
     EXPECT_EQ(calls, 2u);
   }

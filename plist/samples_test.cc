@@ -93,8 +93,8 @@ TEST(SamplesTest, EachFileMeetsItsExpectation) {
     // Binary output keeps dictionary order, so every readable file comes back equal.
     std::string rewritten;
     Value back;
-    EXPECT_TRUE(WriteBinary(value, &rewritten, &error) && ReadBinary(rewritten, &back, &error) &&
-                back == value)
+    EXPECT_TRUE(Write(value, Format::kBinary, &rewritten, &error) &&
+                ReadBinary(rewritten, &back, &error) && back == value)
         << sample.path;
     if (sample.expect == Expect::kRewriteIdentical) {
       EXPECT_TRUE(Write(value, format, &rewritten, &error) && rewritten == bytes) << sample.path;

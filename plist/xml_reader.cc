@@ -8,6 +8,7 @@
 // where it lies, text with references, CDATA or comments, and base64, decoded in place
 // (decoding only ever shortens it).
 #include <algorithm>
+#include <charconv>
 #include <clocale>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "plist/base64.h"
+#include "plist/bits.h"
 #include "plist/codec.h"
 #include "plist/date.h"
 #include "plist/document_builder.h"
@@ -37,16 +39,6 @@ namespace {
 // 200,000 entries counts 400,001 values.
 constexpr size_t kMaxValues = size_t{1} << 22;
 static_assert(kMaxValues <= UINT32_MAX, "keys are found by 32-bit positions");
-
-// The bytes that end an element name in a tag, as a table: names are scanned byte by byte.
-struct NameEnds {
-  bool table[256];
-  constexpr NameEnds() : table() {
-    for (const char c : {' ', '\t', '\n', '\r', '/', '>'})
-      table[static_cast<unsigned char>(c)] = true;
-  }
-};
-constexpr NameEnds kNameEnds;
 
 bool IsAsciiAlphanumeric(char c) {
   const char lower = static_cast<char>(c | 0x20);
@@ -76,30 +68,17 @@ enum class Element {
   kOther
 };
 
-// Names are told apart by their length first, then compared whole: one compare for most.
+// The plist vocabulary; the common tags are also recognised whole in readCommonStartTag.
 Element ElementNamed(std::string_view name) {
-  switch (name.size()) {
-    case 3:
-      return name == "key" ? Element::kKey : Element::kOther;
-    case 4:
-      if (name == "dict") return Element::kDict;
-      if (name == "true") return Element::kTrue;
-      if (name == "real") return Element::kReal;
-      if (name == "date") return Element::kDate;
-      if (name == "data") return Element::kData;
-      return Element::kOther;
-    case 5:
-      if (name == "array") return Element::kArray;
-      if (name == "false") return Element::kFalse;
-      if (name == "plist") return Element::kPlist;
-      return Element::kOther;
-    case 6:
-      return name == "string" ? Element::kString : Element::kOther;
-    case 7:
-      return name == "integer" ? Element::kInteger : Element::kOther;
-    default:
-      return Element::kOther;
+  static constexpr std::pair<std::string_view, Element> kNames[] = {
+      {"key", Element::kKey},   {"string", Element::kString}, {"integer", Element::kInteger},
+      {"real", Element::kReal}, {"true", Element::kTrue},     {"false", Element::kFalse},
+      {"date", Element::kDate}, {"data", Element::kData},     {"array", Element::kArray},
+      {"dict", Element::kDict}, {"plist", Element::kPlist}};
+  for (const auto& entry : kNames) {
+    if (entry.first == name) return entry.second;
   }
+  return Element::kOther;
 }
 
 struct Tag {
@@ -116,23 +95,14 @@ bool ParseInteger(std::string_view text, Integer* out) {
   bool negative = false;
   if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   while (i < n && IsXmlSpace(text[i])) ++i;
+  const bool hex = i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X');
+  if (hex) i += 2;
+  // Digits only: from_chars takes no sign or prefix of its own. Too many fail.
   uint64_t magnitude = 0;
-  size_t digitsStart;
-  if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    digitsStart = i += 2;
-    for (; i < n && HexDigit(text[i]) >= 0; ++i) {
-      if (magnitude >> 60 != 0) return false;
-      magnitude = magnitude << 4 | static_cast<uint64_t>(HexDigit(text[i]));
-    }
-  } else {
-    digitsStart = i;
-    for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i) {
-      const auto digit = static_cast<uint64_t>(text[i] - '0');
-      if (magnitude > (UINT64_MAX - digit) / 10) return false;
-      magnitude = magnitude * 10 + digit;
-    }
-  }
-  if (i == digitsStart) return false;
+  const auto [end, fault] =
+      std::from_chars(text.data() + i, text.data() + n, magnitude, hex ? 16 : 10);
+  if (fault != std::errc()) return false;
+  i = static_cast<size_t>(end - text.data());
   while (i < n && IsXmlSpace(text[i])) ++i;
   if (i != n) return false;
   if (negative) {
@@ -195,10 +165,16 @@ class Parser {
     return Fail(error, code, offset, detail);
   }
   bool truncated() { return fail(ErrorCode::kTruncated, doc.size(), "the document is cut short"); }
-  bool at(std::string_view s) const { return pos <= doc.size() && doc.substr(pos, s.size()) == s; }
+  // Whether the text at the reading position starts with the literal `s`: a compare of
+  // a constant size, which the compiler makes a load or two.
+  template <size_t N>
+  bool at(const char (&s)[N]) const {
+    return doc.size() - pos >= N - 1 && std::memcmp(doc.data() + pos, s, N - 1) == 0;
+  }
+  // The text ends in the NUL of the string that holds it, which is not white space.
   bool skipSpace() {
     const size_t start = pos;
-    while (pos < doc.size() && IsXmlSpace(doc[pos])) ++pos;
+    while (IsXmlSpace(doc.data()[pos])) ++pos;
     return pos != start;
   }
   bool countValue(size_t offset) {
@@ -211,7 +187,9 @@ class Parser {
   bool skipDoctype();
   bool skipQuoted();
   bool readStartTag(Tag* tag);
-  bool readEndTag(std::string_view name);
+  bool readCommonStartTag(Tag* tag);
+  bool readEndTag(const Tag& tag);
+  size_t findMarkup(size_t from) const;
   bool readText(const Tag& tag, std::string_view* text);
   bool decodeReference(char** to);
   void moveText(size_t from, size_t n, char** to);
@@ -316,11 +294,34 @@ bool Parser::skipDoctype() {
   return true;
 }
 
+// Reads a start tag of the plist vocabulary without attributes, as the platform writes
+// them, by compares of constant size; false, having read nothing, for any other.
+bool Parser::readCommonStartTag(Tag* tag) {
+  auto common = [&](auto& text, Element element) {
+    if (!at(text)) return false;
+    const size_t size = sizeof text - 1;
+    const bool empty = text[size - 2] == '/';
+    tag->offset = pos;
+    tag->name = doc.substr(pos + 1, size - (empty ? 3 : 2));
+    tag->element = element;
+    tag->empty = empty;
+    pos += size;
+    return true;
+  };
+  // The most frequent first.
+  return common("<key>", Element::kKey) || common("<string>", Element::kString) ||
+         common("<integer>", Element::kInteger) || common("<dict>", Element::kDict) ||
+         common("<array>", Element::kArray) || common("<true/>", Element::kTrue) ||
+         common("<false/>", Element::kFalse) || common("<date>", Element::kDate) ||
+         common("<data>", Element::kData) || common("<real>", Element::kReal);
+}
+
 // Reads a start tag at '<' (not "</", "<!" or "<?"), checking its attributes' syntax.
 bool Parser::readStartTag(Tag* tag) {
+  if (readCommonStartTag(tag)) return true;
   tag->offset = pos++;
   const size_t nameStart = pos;
-  while (pos < doc.size() && !kNameEnds.table[static_cast<unsigned char>(doc[pos])]) ++pos;
+  while (pos < doc.size() && !IsXmlSpace(doc[pos]) && doc[pos] != '/' && doc[pos] != '>') ++pos;
   if (pos == doc.size()) return truncated();
   if (pos == nameStart) return fail(ErrorCode::kBadSyntax, tag->offset, "element without a name");
   tag->name = doc.substr(nameStart, pos - nameStart);
@@ -361,8 +362,20 @@ bool Parser::readStartTag(Tag* tag) {
   }
 }
 
-// Reads "</name>" at "</", allowing white space before the '>'.
-bool Parser::readEndTag(std::string_view name) {
+// Reads "</name>" for `tag` at "</", allowing white space before the '>'.
+bool Parser::readEndTag(const Tag& tag) {
+  // Names of the vocabulary are at most seven bytes: one compare of eight does.
+  const size_t size = tag.name.size();
+  if (size < 8 && doc.size() - pos >= 10 && doc[pos + 2 + size] == '>') {
+    uint64_t name, end;
+    std::memcpy(&name, tag.name.data(), sizeof name);  // The end tag lies further on.
+    std::memcpy(&end, doc.data() + pos + 2, sizeof end);
+    if (((name ^ end) & FirstBytes(size)) == 0) {
+      pos += size + 3;
+      return true;
+    }
+  }
+  const std::string_view name = tag.name;
   const size_t start = pos;
   pos += 2;
   const std::string_view rest = doc.substr(pos);
@@ -386,31 +399,27 @@ bool Parser::readText(const Tag& tag, std::string_view* text) {
     return true;
   }
   const size_t start = pos;
-  const char* base = doc.data();
-  const auto* lt = static_cast<const char*>(std::memchr(base + pos, '<', doc.size() - pos));
-  if (lt == nullptr) return truncated();
-  const auto end = static_cast<size_t>(lt - base);
-  if (end + 1 < doc.size() && doc[end + 1] == '/' &&
-      std::memchr(base + pos, '&', end - pos) == nullptr) {
+  const size_t end = findMarkup(pos);
+  if (end < doc.size() && doc[end] == '<' && doc.data()[end + 1] == '/') {
     // The common case: plain text directly followed by the end tag.
     pos = end;
-    if (!readEndTag(tag.name)) return false;
+    if (!readEndTag(tag)) return false;
     *text = doc.substr(start, end - start);
     return true;
   }
+  if (std::memchr(doc.data() + end, '<', doc.size() - end) == nullptr) return truncated();
   // Text that needs decoding is decoded where it lies: `to` follows the reading position,
   // never ahead of it.
   char* to = buffer + start;
   for (;;) {
-    size_t next = pos;
-    while (next < doc.size() && doc[next] != '<' && doc[next] != '&') ++next;
+    const size_t next = findMarkup(pos);
     moveText(pos, next - pos, &to);
     pos = next;
     if (pos == doc.size()) return truncated();
     if (doc[pos] == '&') {
       if (!decodeReference(&to)) return false;
     } else if (at("</")) {
-      if (!readEndTag(tag.name)) return false;
+      if (!readEndTag(tag)) return false;
       *text = std::string_view(buffer + start, static_cast<size_t>(to - (buffer + start)));
       return true;
     } else if (at("<!--")) {
@@ -426,6 +435,20 @@ bool Parser::readText(const Tag& tag, std::string_view* text) {
       return fail(ErrorCode::kBadSyntax, pos, "markup inside text");
     }
   }
+}
+
+// The offset of the first '<' or '&' from `from`, or the end, found eight bytes a step.
+size_t Parser::findMarkup(size_t from) const {
+  const char* p = doc.data() + from;
+  const char* const end = doc.data() + doc.size();
+  for (; end - p >= 8; p += 8) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    const uint64_t marks = BytesEqual(word, '<') | BytesEqual(word, '&');
+    if (marks != 0) return static_cast<size_t>(p - doc.data()) + FirstMarkedByte(marks);
+  }
+  while (p != end && *p != '<' && *p != '&') ++p;
+  return static_cast<size_t>(p - doc.data());
 }
 
 // Moves `n` bytes of text from `from` to `*to`, which is not past `from`.
@@ -528,7 +551,7 @@ bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
           return pos == doc.size() ? truncated()
                                    : fail(ErrorCode::kBadSyntax, pos, "content inside a boolean");
         }
-        if (!readEndTag(tag.name)) return false;
+        if (!readEndTag(tag)) return false;
       }
       *node = out.boolean(tag.element == Element::kTrue);
       return true;
@@ -549,7 +572,7 @@ bool Parser::parseArray(const Tag& tag, size_t depth, const Node** node) {
     if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
     if (pos == doc.size()) return truncated();
     if (at("</")) {
-      if (!readEndTag(tag.name)) return false;
+      if (!readEndTag(tag)) return false;
       break;
     }
     Tag child;
@@ -575,7 +598,7 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
     if (pos == doc.size()) return truncated();
     if (at("</")) {
       if (awaitingValue) return fail(ErrorCode::kBadKey, pos, "key without a value");
-      if (!readEndTag(tag.name)) return false;
+      if (!readEndTag(tag)) return false;
       break;
     }
     Tag child;
@@ -637,7 +660,7 @@ bool Parser::parseDocument(size_t start, const Node** root) {
       if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
       if (pos == doc.size()) return truncated();
       if (at("</")) {
-        if (!readEndTag(top.name)) return false;
+        if (!readEndTag(top)) return false;
         break;
       }
       Tag child;

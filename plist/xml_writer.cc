@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "plist/base64.h"
+#include "plist/codec.h"
 #include "plist/date.h"
 #include "plist/key_order.h"
 #include "plist/output_buffer.h"
-#include "plist/codec.h"
 #include "text/utf.h"
 
 namespace plist {

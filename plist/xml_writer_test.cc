@@ -41,7 +41,7 @@ Value Wrapped(Value value, int depth) {
 std::string Written(const Value& value) {
   std::string out;
   Error error;
-  EXPECT_TRUE(WriteXml(value, &out, &error)) << error.detail;
+  EXPECT_TRUE(Write(value, Format::kXml, &out, &error)) << error.detail;
   return out;
 }
 
@@ -210,7 +210,7 @@ TEST(XmlWriterTest, RefusesWhatXmlCannotCarryAndLeavesOutputAlone) {
   for (const auto& c : cases) {
     std::string out = "previous";
     Error error;
-    EXPECT_FALSE(WriteXml(c.second, &out, &error)) << c.first;
+    EXPECT_FALSE(Write(c.second, Format::kXml, &out, &error)) << c.first;
     EXPECT_EQ(error.code, ErrorCode::kUnwritable) << c.first;
     EXPECT_EQ(out, "previous") << c.first;
   }

@@ -164,7 +164,8 @@ TEST(ApplyInputTest, ReportsEveryInvalidEntryInOrderBesideTheValidOnes) {
 
 TEST(ApplyInputTest, RefusesDamagedOrHostileInputSayingWhere) {
   std::string binary;
-  ASSERT_TRUE(plist::Write(plist::Value(plist::Dictionary()), plist::Format::kBinary, &binary, nullptr));
+  ASSERT_TRUE(
+      plist::Write(plist::Value(plist::Dictionary()), plist::Format::kBinary, &binary, nullptr));
   binary.resize(binary.size() - 1);  // The trailer is cut short.
   plist::Document unused;
   plist::Error readerError;

@@ -209,7 +209,8 @@ std::string EscapeHidden(std::string_view text, char32_t first, Escape escape) {
 // false, printing nothing, when XML cannot carry a text of `value`.
 bool PrintXml(const plist::Value& value) {
   std::string text;
-  if (!XmlCanCarry(value) || !plist::Write(value, plist::Format::kXml, &text, nullptr)) return false;
+  if (!XmlCanCarry(value) || !plist::Write(value, plist::Format::kXml, &text, nullptr))
+    return false;
   text = EscapeHidden(text, U'\r', [](char32_t cp, char* code, size_t size) {
     return static_cast<size_t>(
         snprintf(code, size, cp == U'\r' ? "&#%u;" : "&#x%04X;", static_cast<unsigned>(cp)));

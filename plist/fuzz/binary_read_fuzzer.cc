@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plist/fuzz/fuzz_checks.h"
 #include "plist/codec.h"
+#include "plist/fuzz/fuzz_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   plist::Value value;

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "plist/fuzz/fuzz_checks.h"
 #include "plist/codec.h"
+#include "plist/fuzz/fuzz_checks.h"
 
 namespace {
 
