@@ -408,7 +408,7 @@ class BinaryReader {
     ByteCursor refs = objectAt(offset);
     if (!readContainer(offset, 2, &count, &refs)) return false;
     *height = 1;
-    Entry* entries = doc.entryList(count);
+    Member* entries = doc.entryList(count);
     for (uint64_t i = 0; i < count; ++i) {
       if (!readKey(&refs, &entries[i].key)) return false;
     }

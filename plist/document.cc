@@ -133,8 +133,8 @@ const Node** DocumentBuilder::itemList(size_t n) {
   return static_cast<const Node**>(allocate(n * sizeof(Node*), alignof(Node*)));
 }
 
-Entry* DocumentBuilder::entryList(size_t n) {
-  return static_cast<Entry*>(allocate(n * sizeof(Entry), alignof(Entry)));
+Member* DocumentBuilder::entryList(size_t n) {
+  return static_cast<Member*>(allocate(n * sizeof(Member), alignof(Member)));
 }
 
 const Node* DocumentBuilder::array(const Node* const* items, size_t n) {
@@ -144,7 +144,7 @@ const Node* DocumentBuilder::array(const Node* const* items, size_t n) {
   return node;
 }
 
-const Node* DocumentBuilder::dictionary(Entry* entries, size_t n) {
+const Node* DocumentBuilder::dictionary(Member* entries, size_t n) {
   Node* node = make(Kind::kDictionary);
   node->entries = entries;
   node->size_ = n;
@@ -177,9 +177,9 @@ const Node* DocumentBuilder::copy(const Value& value) {
     }
     case Kind::kDictionary: {
       const Dictionary& dictionary = value.dictionary();
-      Entry* entries = entryList(dictionary.size());
+      Member* entries = entryList(dictionary.size());
       for (size_t i = 0; i < dictionary.size(); ++i) {
-        entries[i] = Entry{copyString(dictionary.keyAt(i)), copy(dictionary.valueAt(i))};
+        entries[i] = Member{copyString(dictionary.keyAt(i)), copy(dictionary.valueAt(i))};
       }
       return this->dictionary(entries, dictionary.size());
     }
@@ -201,9 +201,9 @@ void Document::set(std::string_view key, const Value& value) {
   }
   // A new key: the entries move to a list one longer. Changes come a few at a time.
   const size_t n = dictionary->size_;
-  Entry* list = build.entryList(n + 1);
-  if (n > 0) std::memcpy(list, dictionary->entries, n * sizeof(Entry));
-  list[n] = Entry{build.copyString(key), copy};
+  Member* list = build.entryList(n + 1);
+  if (n > 0) std::memcpy(list, dictionary->entries, n * sizeof(Member));
+  list[n] = Member{build.copyString(key), copy};
   dictionary->entries = list;
   dictionary->size_ = n + 1;
 }

@@ -23,8 +23,8 @@ namespace plist {
 
 class Node;
 
-// A dictionary entry: a string node and the value under it.
-struct Entry {
+// A member of a dictionary node: a string node and the value under it.
+struct Member {
   const Node* key;
   const Node* value;
 };
@@ -51,7 +51,7 @@ class Node {
   const Node& item(size_t i) const { return *items[i]; }
   std::string_view keyAt(size_t i) const { return entries[i].key->string(); }
   const Node& valueAt(size_t i) const { return *entries[i].value; }
-  const Entry& entry(size_t i) const { return entries[i]; }
+  const Member& entry(size_t i) const { return entries[i]; }
   // The value under `key` in a dictionary, or null. Linear in the entries: a caller looks
   // up a few keys, and a reader checks a whole dictionary for repeated keys at once.
   const Node* find(std::string_view key) const;
@@ -76,7 +76,7 @@ class Node {
     uint64_t bits = 0;  // Integers, booleans, UIDs, and reals and dates as bit patterns.
     const char* text;
     const Node* const* items;
-    Entry* entries;
+    Member* entries;
   };
 };
 

@@ -34,9 +34,9 @@ class DocumentBuilder {
   // Lists for containers, filled by the caller and then handed to array() or
   // dictionary(), which keep them.
   const Node** itemList(size_t n);
-  Entry* entryList(size_t n);
+  Member* entryList(size_t n);
   const Node* array(const Node* const* items, size_t n);
-  const Node* dictionary(Entry* entries, size_t n);
+  const Node* dictionary(Member* entries, size_t n);
   // Room for `n` bytes of decoded text.
   char* allocateText(size_t n);
   // A string node holding a copy of `text`.

@@ -69,10 +69,10 @@ void FindRepeatedKeys(size_t n, const KeyAt& key, std::vector<uint32_t>* firstOf
   if (ascending) return;
   // Equal keys have equal hashes: sorting the positions by hash brings them side by
   // side, and only keys whose hashes agree are compared. A radix sort reads and writes
-  // memory in order and keeps positions with equal hashes ascending: reading the wide
-  // benchmark document, 200,000 keys out of order, takes 49 ms so, 56 ms with std::sort
-  // and 71 ms with a hash table, whose every lookup misses the cache. The seed changes
-  // from run to run, so that keys chosen to collide cannot make it quadratic.
+  // memory in order and keeps positions with equal hashes ascending; it is faster than
+  // std::sort or a hash table, whose every lookup misses the cache (bench/README.md).
+  // The seed changes from run to run, so that keys chosen to collide cannot make it
+  // quadratic.
   std::vector<uint64_t> byHash(n), scratch(n);
   const uint64_t seed = SeedFrom(&byHash);
   for (size_t i = 0; i < n; ++i) byHash[i] = (Hash(key(i), seed) & ~uint64_t{0xFFFFFFFF}) | i;

@@ -206,7 +206,7 @@ class Parser {
   // The elements of the containers being read, gathered here until each container ends
   // and its list is made to size in the document.
   std::vector<const Node*> items;
-  std::vector<Entry> entries;
+  std::vector<Member> entries;
 };
 
 // Skips white space, comments, processing instructions and (when allowed) one DOCTYPE,
@@ -607,7 +607,7 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
       if (awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "key without a value");
       std::string_view key;
       if (!countValue(child.offset) || !readText(child, &key)) return false;
-      entries.push_back(Entry{out.string(key), nullptr});
+      entries.push_back(Member{out.string(key), nullptr});
       awaitingValue = true;
     } else {
       if (!awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "value without a key");
@@ -617,9 +617,9 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
       awaitingValue = false;
     }
   }
-  const Entry* const read = entries.data() + first;
+  const Member* const read = entries.data() + first;
   size_t n = entries.size() - first;
-  Entry* list = out.entryList(n);
+  Member* list = out.entryList(n);
   std::copy(read, read + n, list);
   entries.resize(first);
   // A repeated key keeps its first position and takes the last value, as the platform's

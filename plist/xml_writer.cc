@@ -68,9 +68,8 @@ size_t FindEscapable(std::string_view text, size_t from, uint64_t* bits) {
 }
 
 // A key being sorted: its position, and its first eight bytes ranked and read as one
-// number, which settle most comparisons without reading the key itself. Writing the wide
-// benchmark document, whose 200,000 keys need sorting, takes 18 ms with them and 29 ms
-// without (bench/README.md).
+// number, which settle most comparisons without reading the key itself (the figure that
+// pays for it is in bench/README.md).
 struct SortItem {
   uint64_t head;
   size_t index;
