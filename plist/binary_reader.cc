@@ -13,6 +13,7 @@
 
 #include "plist/binary_format.h"
 #include "plist/codec.h"
+#include "plist/plist.h"
 #include "plist/document_builder.h"
 #include "plist/key_order.h"
 #include "text/utf.h"

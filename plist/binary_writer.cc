@@ -21,6 +21,7 @@
 
 #include "plist/binary_format.h"
 #include "plist/codec.h"
+#include "plist/plist.h"
 #include "plist/hash.h"
 #include "plist/output_buffer.h"
 #include "text/utf.h"

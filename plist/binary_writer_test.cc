@@ -8,6 +8,7 @@
 #include <string>
 
 #include "plist/codec.h"
+#include "plist/plist.h"
 
 namespace plist {
 namespace {

@@ -8,7 +8,10 @@
 #include <string>
 #include <string_view>
 
-#include "plist/plist.h"
+#include "plist/document.h"
+#include "plist/error.h"
+#include "plist/format.h"
+#include "plist/value.h"
 
 namespace plist {
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "plist/codec.h"
+#include "plist/plist.h"
 
 namespace plist {
 

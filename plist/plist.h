@@ -10,16 +10,10 @@
 
 #include "plist/document.h"
 #include "plist/error.h"
+#include "plist/format.h"
 #include "plist/value.h"
 
 namespace plist {
-
-enum class Format { kXml, kBinary };
-
-// Inputs above this size are refused before they are parsed.
-constexpr size_t kMaxInputBytes = 64u << 20;
-// Containers nest at most this deep.
-constexpr size_t kMaxDepth = 512;
 
 // Parses `bytes` as a binary property list when they start with "bplist0", else as XML,
 // into `*document`, which keeps the bytes. On failure returns false, fills `*error` (when

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "plist/codec.h"
+#include "plist/plist.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "plist/codec.h"
+#include "plist/plist.h"
 #include "plist/output_buffer.h"
 
 namespace plist {

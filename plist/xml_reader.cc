@@ -24,6 +24,7 @@
 #include "plist/base64.h"
 #include "plist/bits.h"
 #include "plist/codec.h"
+#include "plist/plist.h"
 #include "plist/date.h"
 #include "plist/document_builder.h"
 #include "plist/key_order.h"

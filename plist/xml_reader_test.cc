@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "plist/codec.h"
+#include "plist/plist.h"
 
 namespace plist {
 namespace {

@@ -14,6 +14,7 @@
 
 #include "plist/base64.h"
 #include "plist/codec.h"
+#include "plist/plist.h"
 #include "plist/date.h"
 #include "plist/key_order.h"
 #include "plist/output_buffer.h"

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "plist/codec.h"
+#include "plist/plist.h"
 #include "plist/fuzz/fuzz_checks.h"
 
 namespace {

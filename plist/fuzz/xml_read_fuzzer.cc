@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "plist/codec.h"
+#include "plist/plist.h"
 #include "plist/fuzz/fuzz_checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
