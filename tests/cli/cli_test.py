@@ -121,6 +121,16 @@ def as_bytes(text):
 Run = collections.namedtuple("Run", "status stdout stderr")
 
 
+def remove_tree(path):
+    """Removes `path` and everything below it, opening folders a case left closed."""
+    os.chmod(path, 0o755)
+    for folder, names, _ in os.walk(path):  # Each folder opened before it is entered.
+        for name in names:
+            if not os.path.islink(os.path.join(folder, name)):
+                os.chmod(os.path.join(folder, name), 0o755)
+    shutil.rmtree(path)
+
+
 class Session(unittest.TestCase):
     """One user's session: a fresh system folder, HOME and killall record per case."""
 
@@ -132,6 +142,9 @@ class Session(unittest.TestCase):
         os.makedirs(self.system, exist_ok=True)
         self.empty_system_folder()
         self.tmp = tempfile.mkdtemp(prefix="brtconfig-cli-")
+        # Removed also when a case is skipped in its own setUp, and whatever it left
+        # unsearchable.
+        self.addCleanup(remove_tree, self.tmp)
         os.chmod(self.tmp, 0o755)  # The ordinary user must reach its HOME inside.
         self.home = os.path.join(self.tmp, "home")
         self.user_prefs = os.path.join(self.home, "Library", "Preferences")
@@ -147,7 +160,6 @@ class Session(unittest.TestCase):
     def tearDown(self):
         self.empty_system_folder()
         shutil.rmtree(ARGS.managed_folder, ignore_errors=True)
-        shutil.rmtree(self.tmp)
 
     def empty_system_folder(self):
         for name in os.listdir(self.system):
