@@ -37,16 +37,6 @@ plist::Value ArrayOf(plist::Value value) {
   return plist::Value(std::move(array));
 }
 
-bool CarriesAll(const plist::Value& value) {
-  if (value.isString()) return IsXmlText(value.string());
-  if (value.isArray()) {
-    for (const plist::Value& element : value.array()) {
-      if (!CarriesAll(element)) return false;
-    }
-  }
-  return true;
-}
-
 // The whole profile with the two UUIDs given.
 plist::Value Assemble(const ProfileRequest& request, const std::string& identifier,
                       const std::string& uuid, const std::string& payloadUuid) {
@@ -117,10 +107,31 @@ bool IsXmlText(std::string_view text) {
   return true;
 }
 
+bool IsXmlValue(const plist::Value& value) {
+  switch (value.kind()) {
+    case plist::Kind::kString:
+      return IsXmlText(value.string());
+    case plist::Kind::kArray:
+      for (const plist::Value& element : value.array()) {
+        if (!IsXmlValue(element)) return false;
+      }
+      return true;
+    case plist::Kind::kDictionary: {
+      const plist::Dictionary& dictionary = value.dictionary();
+      for (size_t i = 0; i < dictionary.size(); ++i) {
+        if (!IsXmlText(dictionary.keyAt(i)) || !IsXmlValue(dictionary.valueAt(i))) return false;
+      }
+      return true;
+    }
+    default:
+      return true;
+  }
+}
+
 std::optional<std::string> SettingXmlCannotCarry(const std::vector<ProfileDomain>& domains) {
   for (const ProfileDomain& domain : domains) {
     for (size_t i = 0; i < domain.settings.size(); ++i) {
-      if (!CarriesAll(domain.settings.valueAt(i))) return std::string(domain.settings.keyAt(i));
+      if (!IsXmlValue(domain.settings.valueAt(i))) return std::string(domain.settings.keyAt(i));
     }
   }
   return std::nullopt;

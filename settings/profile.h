@@ -56,6 +56,8 @@ bool IsUsableIdentifierPrefix(std::string_view prefix);
 // True when XML 1.0 can carry `text` exactly: well-formed UTF-8 with no control
 // character other than tab, line feed and carriage return, and neither U+FFFE nor U+FFFF.
 bool IsXmlText(std::string_view text);
+// IsXmlText for every string and dictionary key in `value`.
+bool IsXmlValue(const plist::Value& value);
 // The first setting among `domains` holding a text (alone or in a list) that XML 1.0
 // cannot carry, or nothing.
 std::optional<std::string> SettingXmlCannotCarry(const std::vector<ProfileDomain>& domains);

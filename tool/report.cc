@@ -146,42 +146,6 @@ plist::Value ListingEntry(const ReportedSetting& entry, const ReadFiles& files) 
   return plist::Value(std::move(members));
 }
 
-// True when XML 1.0 can carry `text` (valid UTF-8), as it is or as character
-// references: no C0 control other than tab, line feed and carriage return, and neither
-// U+FFFE nor U+FFFF.
-bool XmlCanCarry(std::string_view text) {
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') return false;
-    if (text.compare(i, 3, "\xEF\xBF\xBE") == 0 || text.compare(i, 3, "\xEF\xBF\xBF") == 0) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// XmlCanCarry for every string and dictionary key in `value`.
-bool XmlCanCarry(const plist::Value& value) {
-  switch (value.kind()) {
-    case plist::Kind::kString:
-      return XmlCanCarry(value.string());
-    case plist::Kind::kArray:
-      for (const plist::Value& element : value.array()) {
-        if (!XmlCanCarry(element)) return false;
-      }
-      return true;
-    case plist::Kind::kDictionary: {
-      const plist::Dictionary& dict = value.dictionary();
-      for (size_t i = 0; i < dict.size(); ++i) {
-        if (!XmlCanCarry(dict.keyAt(i)) || !XmlCanCarry(dict.valueAt(i))) return false;
-      }
-      return true;
-    }
-    default:
-      return true;
-  }
-}
-
 // `text`, a writer's output, with each hidden character (text::IsHiddenCharacter) from
 // `first` up written by `escape`. The writers escape what their formats require and
 // leave these as they are; they occur only inside strings, where any reader takes the
@@ -209,7 +173,7 @@ std::string EscapeHidden(std::string_view text, char32_t first, Escape escape) {
 // false, printing nothing, when XML cannot carry a text of `value`.
 bool PrintXml(const plist::Value& value) {
   std::string text;
-  if (!XmlCanCarry(value) || !plist::Write(value, plist::Format::kXml, &text, nullptr))
+  if (!IsXmlValue(value) || !plist::Write(value, plist::Format::kXml, &text, nullptr))
     return false;
   text = EscapeHidden(text, U'\r', [](char32_t cp, char* code, size_t size) {
     return static_cast<size_t>(
@@ -278,7 +242,7 @@ bool ListSettings(const ManagedPreferences& managed, const Run& run) {
       } else if (run.options.plist) {
         plist::Value members = ListingEntry(entry, files);
         // Output that a reader would refuse, or read as other values, is no listing.
-        if (!XmlCanCarry(members)) {
+        if (!IsXmlValue(members)) {
           fprintf(stderr,
                   "%s cannot be listed as a property list: it holds a character that "
                   "XML cannot carry.\n",
