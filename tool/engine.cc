@@ -258,6 +258,18 @@ bool ShowSetting(const std::string& key, const Run& run) {
   return ok;
 }
 
+namespace {
+
+// Each changed key as the file now holds it, as a query shows it.
+void PrintValues(const PListFileSettings& settings, const std::vector<Change>& changes,
+                 const Run& run) {
+  for (const Change& change : changes) {
+    PrintValue(change.key, settings.valueForKey(change.key), run);
+  }
+}
+
+}  // namespace
+
 ChangeOutcome ChangeSettings(const std::vector<Change>& changes,
                              const ManagedPreferences& managed, const Run& run) {
   const bool preview = run.options.dryRun || run.options.check;
@@ -284,11 +296,7 @@ ChangeOutcome ChangeSettings(const std::vector<Change>& changes,
     PListFileSettings settings(path, run.platform, run.side);
     if (std::optional<FileOutcome> file =
             AlreadyInPlace(&settings, path, changes, EveryChange, run)) {
-      if (first && print) {
-        for (const Change& change : changes) {
-          PrintValue(change.key, settings.valueForKey(change.key), run);
-        }
-      }
+      if (first && print) PrintValues(settings, changes, run);
       first = false;
       outcome.files.push_back(std::move(*file));
       anyDone = true;
@@ -327,10 +335,7 @@ ChangeOutcome ChangeSettings(const std::vector<Change>& changes,
     if (mirror && mirrorEach && UpdateStudentFile(changes, run, &outcome)) {
       studentFileChanged = true;
     }
-    if (!printThis) continue;
-    for (const Change& change : changes) {
-      PrintValue(change.key, settings.valueForKey(change.key), run);
-    }
+    if (printThis) PrintValues(settings, changes, run);
   }
   if (mirror && !mirrorEach && anyDone && UpdateStudentFile(changes, run, &outcome)) {
     studentFileChanged = true;
