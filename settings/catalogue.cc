@@ -1,8 +1,10 @@
 // The catalogue of settings: the static table and the questions asked of it.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "settings/plist_file_settings.h"
@@ -81,8 +83,21 @@ const std::vector<Setting>& PListFileSettings::allSettings() {
 }
 
 const Setting* PListFileSettings::settingFromKey(std::string_view key) {
-  for (const Setting& setting : settings) {
-    if (key == setting.key) return &setting;
+  // Every key of a file is looked up, and a file may hold many besides the settings:
+  // grouped by the length of their names, a key is compared with a name or two at most
+  // (the wide file in bench/README.md).
+  static const std::vector<std::vector<const Setting*>> byLength = [] {
+    std::vector<std::vector<const Setting*>> groups;
+    for (const Setting& setting : settings) {
+      const size_t length = std::string_view(setting.key).size();
+      if (groups.size() <= length) groups.resize(length + 1);
+      groups[length].push_back(&setting);
+    }
+    return groups;
+  }();
+  if (key.size() >= byLength.size()) return nullptr;
+  for (const Setting* setting : byLength[key.size()]) {
+    if (std::memcmp(setting->key, key.data(), key.size()) == 0) return setting;
   }
   return nullptr;
 }
