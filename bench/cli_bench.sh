@@ -12,8 +12,9 @@
 # that holds BUILD_DIR and /tmp. Each run of the tool or cp is a fresh process on a fresh
 # copy of the file, as a user's run is.
 # BUILD_DIR (default ./build) must hold tool/brtconfig_testsys, the build of the tool
-# whose system-wide folder lies inside the build tree (configured with BRT_TESTS=ON), so
-# the real system folder is never touched. Do not run it while that tree's tests run.
+# whose system-wide folder lies inside the build tree, and bench/save_floor (configure
+# with -DBRT_TESTS=ON -DBRT_BENCH=ON), so the real system folder is never touched. Do not
+# run it while that tree's tests run.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -39,6 +40,8 @@ case $system in
   *) echo "cli_bench.sh: no system folder inside $build; build brtconfig_testsys" >&2; exit 1 ;;
 esac
 [ -x "$binary" ] || { echo "cli_bench.sh: $binary is missing" >&2; exit 1; }
+floor=$build/bench/save_floor
+[ -x "$floor" ] || { echo "cli_bench.sh: $floor is missing (configure with -DBRT_BENCH=ON)" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/brtconfig-bench.XXXXXX)
 mkdir -p "$system"
@@ -62,5 +65,5 @@ echo "file system: $(stat -f -c %T "$system")"
 chmod -R a+rX "$work/files"
 echo "brtconfig: $binary"
 echo "files: $(cd "$work/files" && ls -l | awk 'NR > 1 {printf "%s %s B, ", $9, $5}')"
-/usr/bin/python3 "$here/time_cli.py" --binary "$binary" --system-folder "$system" \
+/usr/bin/python3 "$here/time_cli.py" --binary "$binary" --floor "$floor" --system-folder "$system" \
   --files "$work/files" --work "$work" $apply_only

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Times whole runs of brtconfig, from process start to exit, against `cp` of the same file
-(the I/O floor) and Python's plistlib doing the same job (load, set the key, dump), and
+"""Times whole runs of brtconfig, from process start to exit, against `cp` of the same file,
+against save_floor (a save of the file's bytes with nothing parsed: the floor under a
+change) and Python's plistlib doing the same job (load, set the key, dump), and
 measures the tool's peak memory. Called by cli_bench.sh; run as root.
 
 plistlib is timed like the tool, as a whole process (python3 -c, as the same user), and
@@ -63,18 +64,18 @@ def median_ms(samples):
     return statistics.median(samples) * 1000
 
 
-def time_against_cp(reps, setup, cmd_for, cp_for):
-    """Medians of the tool's runs and of cp's, taken in turn round after round so that the
-    machine's drift falls on both alike."""
-    tool, copy = [], []
+def time_in_turn(reps, setup, makers):
+    """Medians of each command's runs, the commands taken in turn round after round so
+    that the machine's drift falls on all of them alike."""
+    samples = [[] for _ in makers]
     for i in range(reps):
-        for samples, make in ((tool, cmd_for), (copy, cp_for)):
+        for times, make in zip(samples, makers):
             setup()
             cmd = make(i)
             start = time.perf_counter()
             run(cmd)
-            samples.append(time.perf_counter() - start)
-    return median_ms(tool), median_ms(copy)
+            times.append(time.perf_counter() - start)
+    return [median_ms(times) for times in samples]
 
 
 def time_runs(reps, setup, cmd_for):
@@ -194,6 +195,8 @@ def main():
     parser.add_argument("--system-folder", required=True)
     parser.add_argument("--files", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--floor", required=True,
+                        help="save_floor: a save of the file's bytes, nothing parsed")
     parser.add_argument("--apply-only", action="store_true")
     args = parser.parse_args()
     if args.apply_only:
@@ -223,10 +226,10 @@ def main():
                 src = os.path.join(args.files, "%s.%s.plist" % (shape, in_fmt))
                 size = os.path.getsize(src)
                 setup = lambda: place(src, target, mode.owner)
-                tool, copy = time_against_cp(
-                    reps, setup,
+                tool, copy, floor = time_in_turn(reps, setup, [
                     lambda i: mode.prefix + [args.binary, mode.key, mode.values[i % 2]],
-                    lambda i: mode.prefix + [cp, src, target])
+                    lambda i: mode.prefix + [cp, src, target],
+                    lambda i: mode.prefix + [args.floor, src, target]])
                 measured = []
                 for value in mode.values:
                     setup()
@@ -241,16 +244,18 @@ def main():
                 py_in = time_plistlib(PLISTLIB_REPS[shape], src, target, mode.key, value,
                                       mode.fmt)
                 rows.append(dict(mode=mode.name, shape=shape, in_fmt=in_fmt, size=size,
-                                 out_size=out_size, tool=tool, cp=copy, py=py, py_in=py_in,
+                                 out_size=out_size, tool=tool, cp=copy, floor=floor, py=py, py_in=py_in,
                                  peak=peak, faults=faults,
                                  out_fmt="xml" if mode.fmt == plistlib.FMT_XML else "binary"))
                 os.remove(target)
                 r = rows[-1]
                 print("%-4s %-5s %-6s -> %-6s %9d B  brtconfig %8.2f ms  cp %7.2f ms  (%5.2fx)  "
+                      "save floor %7.2f ms (%5.2fx cp)  "
                       "plistlib %9.2f ms (brtconfig %5.1fx faster; in process %9.2f ms)  "
                       "peak %6.1f MB (limit %6.1f), %6d faults"
                       % (r["mode"], shape, in_fmt, r["out_fmt"], size, tool, copy, tool / copy,
-                         py, py / tool, py_in, peak / 1024, peak_limit_mb(size), faults),
+                         floor, floor / copy, py, py / tool, py_in, peak / 1024,
+                         peak_limit_mb(size), faults),
                       flush=True)
     check_targets(rows, time_apply(args))
 
