@@ -1,6 +1,7 @@
 #include "plist/base64.h"
 
 #include <array>
+#include <cstring>
 
 namespace plist {
 namespace {
@@ -21,6 +22,34 @@ constexpr std::array<int8_t, 256> MakeDecodeTable() {
 }
 
 constexpr std::array<int8_t, 256> kDecode = MakeDecodeTable();
+
+// For each place in a group of four characters, each character's six bits where they
+// fall in the group's three bytes, as a word stored to memory holds them; the fourth byte
+// of that word is 0x80 for bytes outside the alphabet.
+using PlaceTables = std::array<std::array<uint32_t, 256>, 4>;
+
+constexpr uint32_t InMemoryOrder(uint32_t mostSignificantFirst) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap32(mostSignificantFirst);
+#else
+  return mostSignificantFirst;
+#endif
+}
+
+constexpr uint32_t kOutside = InMemoryOrder(0x80);
+
+constexpr PlaceTables MakePlaceTables() {
+  PlaceTables tables{};
+  for (int place = 0; place < 4; ++place) {
+    for (int c = 0; c < 256; ++c) {
+      const int8_t v = kDecode[static_cast<size_t>(c)];
+      tables[place][c] = v < 0 ? kOutside : InMemoryOrder(static_cast<uint32_t>(v) << (26 - 6 * place));
+    }
+  }
+  return tables;
+}
+
+constexpr PlaceTables kPlaces = MakePlaceTables();
 
 }  // namespace
 
@@ -54,17 +83,17 @@ bool Base64Decode(std::string_view text, char* out, size_t* size) {
   int n = 0;
   bool padded = false;  // A group with '=' ends the text.
   while (p != end) {
-    // Whole groups of four alphabet characters, the bulk of any text, four at a time.
+    // Whole groups of four alphabet characters, the bulk of any text, a group a step:
+    // their three bytes and a fourth, which the next group overwrites, in one store.
     // Written bytes never overtake the text, so `out` may be where it is read from.
     if (n == 0 && !padded) {
       while (end - p >= 4) {
-        const int a = kDecode[static_cast<uint8_t>(p[0])], b = kDecode[static_cast<uint8_t>(p[1])];
-        const int c = kDecode[static_cast<uint8_t>(p[2])], d = kDecode[static_cast<uint8_t>(p[3])];
-        if ((a | b | c | d) < 0) break;
-        const uint32_t v = static_cast<uint32_t>(a << 18 | b << 12 | c << 6 | d);
-        out[0] = static_cast<char>(v >> 16);
-        out[1] = static_cast<char>(v >> 8);
-        out[2] = static_cast<char>(v);
+        const uint32_t v = kPlaces[0][static_cast<uint8_t>(p[0])] |
+                           kPlaces[1][static_cast<uint8_t>(p[1])] |
+                           kPlaces[2][static_cast<uint8_t>(p[2])] |
+                           kPlaces[3][static_cast<uint8_t>(p[3])];
+        if ((v & kOutside) != 0) break;
+        std::memcpy(out, &v, sizeof v);
         out += 3;
         p += 4;
       }

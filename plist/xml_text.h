@@ -25,7 +25,7 @@ inline bool IsXmlSpace(char c) {
 bool EqualsIgnoringCase(std::string_view a, std::string_view lower);
 
 // Turns the input into UTF-8 text: drops a byte-order mark, converts UTF-16 and
-// ISO-8859-1, and validates UTF-8 and ASCII. Sets `*doc` (which may point into
+// ISO-8859-1, and validates ASCII (UTF-8 is left to the parser). Sets `*doc` (which may point into
 // `*converted`) and `*start`, the offset past the XML declaration. On failure returns
 // false with `*error` filled; offsets count bytes of the converted text.
 bool DecodeXmlText(std::string_view bytes, std::string* converted, std::string_view* doc,
