@@ -101,7 +101,10 @@ bool Base64Decode(std::string_view text, char* out, size_t* size) {
     }
     // Anything else a character at a time: white space, padding, faults.
     const int8_t v = kDecode[static_cast<uint8_t>(*p++)];
-    if (v == kSkip) continue;
+    if (v == kSkip) {
+      while (p != end && kDecode[static_cast<uint8_t>(*p)] == kSkip) ++p;
+      continue;
+    }
     if (v == kInvalid || padded) return false;
     if (v == kPad) {
       if (n < 2) return false;

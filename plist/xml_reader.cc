@@ -72,6 +72,12 @@ enum class Element {
 constexpr char kNotUtf8[] = "invalid UTF-8";
 constexpr uint64_t kHighBits = 0x8080808080808080u;
 
+// Bytes of text that end a run of plain ASCII: '<', '&' and those above ASCII, marked by
+// their high bit, eight at a time.
+uint64_t TextMarks(uint64_t word) {
+  return BytesEqual(word, '<') | BytesEqual(word, '&') | (word & kHighBits);
+}
+
 // The eight bytes at `p`, as memory holds them.
 uint64_t Load(const char* p) {
   uint64_t word;
@@ -94,7 +100,7 @@ constexpr uint64_t Word(std::string_view name) {
 
 // The element named by the first `size` bytes of `word` (as Load reads them): the
 // vocabulary told apart by length and a compare of one word.
-Element ElementNamed(uint64_t word, size_t size) {
+inline Element ElementNamed(uint64_t word, size_t size) {
   if (size > 7) return Element::kOther;
   word &= FirstBytes(size);
   switch (size) {
@@ -244,7 +250,12 @@ class Parser {
     return from + bad == pos || fail(ErrorCode::kBadEncoding, from + bad, kNotUtf8);
   }
 
-  bool skipSpace();
+  // The text ends in the NUL of the string that holds it, which is not white space.
+  bool skipSpace() {
+    const size_t start = pos;
+    while (IsXmlSpace(doc.data()[pos])) ++pos;
+    return pos != start;
+  }
   // Skips white space, comments, processing instructions and (when allowed) one DOCTYPE,
   // stopping at the '<' of a tag or at the end. Any other text fails with `textCode`.
   // White space and then a tag, the common case, is told here.
@@ -255,13 +266,33 @@ class Parser {
     }
     return skipMarkup(textCode, doctypeAllowed);
   }
-  bool skipMarkup(ErrorCode textCode, bool doctypeAllowed);
+  [[gnu::noinline]] bool skipMarkup(ErrorCode textCode, bool doctypeAllowed);
   bool skipComment();
   bool skipProcessingInstruction();
   bool skipDoctype();
   bool skipQuoted();
-  bool readStartTag(Tag* tag);
-  bool readOtherStartTag(Tag* tag);
+  // Reads a start tag at '<' (not "</", "<!" or "<?").
+  bool readStartTag(Tag* tag) {
+    // A tag of the vocabulary without attributes, as they are written: the name ends at
+    // the first '>' or '/', and is told by its length and one compare.
+    if (doc.size() - pos >= 10) {
+      const char* const p = doc.data() + pos;
+      const uint64_t word = Load(p + 1);
+      const uint64_t ends = BytesEqual(word, '>') | BytesEqual(word, '/');
+      const size_t size = ends == 0 ? 8 : FirstMarkedByte(ends);
+      const Element element = ElementNamed(word, size);
+      if (element != Element::kOther) {
+        const bool empty = p[1 + size] == '/';
+        if (p[1 + size + empty] == '>') {
+          *tag = Tag{element, std::string_view(p + 1, size), empty, pos};
+          pos += size + 2 + empty;
+          return true;
+        }
+      }
+    }
+    return readOtherStartTag(tag);
+  }
+  [[gnu::noinline]] bool readOtherStartTag(Tag* tag);
   // Reads "</name>" for `tag` at "</", allowing white space before the '>'.
   bool readEndTag(const Tag& tag) {
     // Names of the vocabulary are at most seven bytes: one compare of eight does. The
@@ -274,15 +305,48 @@ class Parser {
     }
     return readSpacedEndTag(tag);
   }
-  bool readSpacedEndTag(const Tag& tag);
-  size_t findMarkup(size_t from) const;
-  bool readText(const Tag& tag, std::string_view* text);
-  bool readDecodedText(const Tag& tag, std::string_view* text);
+  [[gnu::noinline]] bool readSpacedEndTag(const Tag& tag);
+  // The offset of the first '<', '&' or byte above ASCII from `from`, or of the end.
+  size_t findMarkupOrHigh(size_t from) const {
+    const char* p = doc.data() + from;
+    const char* const end = doc.data() + doc.size();
+    uint64_t marks = 0;
+    while (end - p >= 8 && (marks = TextMarks(Load(p))) == 0) p += 8;
+    if (marks != 0) {
+      p += FirstMarkedByte(marks);
+    } else {
+      while (p != end && *p != '<' && *p != '&' && static_cast<uint8_t>(*p) < 0x80) ++p;
+    }
+    return static_cast<size_t>(p - doc.data());
+  }
+  [[gnu::noinline]] size_t findMarkup(size_t from) const;
+  // Reads the character data of `tag` and its end tag. References are decoded, comments
+  // and processing instructions dropped, CDATA taken as it stands; elements are refused.
+  bool readText(const Tag& tag, std::string_view* text) {
+    if (tag.empty) {
+      *text = doc.substr(pos, 0);  // Empty, but where it stands, as text decoded in place is.
+      return true;
+    }
+    const size_t start = pos;
+    size_t end = findMarkupOrHigh(pos);
+    if (end < doc.size() && static_cast<uint8_t>(doc[end]) >= 0x80) end = findMarkup(end);
+    if (doc.size() - end >= 2 && doc[end] == '<' && doc[end + 1] == '/') {
+      // The common case: plain text directly followed by the end tag.
+      pos = end;
+      if (!readEndTag(tag)) return false;
+      *text = std::string_view(doc.data() + start, end - start);
+      return true;
+    }
+    if (std::memchr(doc.data() + end, '<', doc.size() - end) == nullptr) return truncated();
+    return readDecodedText(tag, text);
+  }
+  [[gnu::noinline]] bool readDecodedText(const Tag& tag, std::string_view* text);
   bool decodeReference(char** to);
   void moveText(size_t from, size_t n, char** to);
   bool parseValue(const Tag& tag, size_t depth, const Node** node);
-  bool parseArray(const Tag& tag, size_t depth, const Node** node);
-  bool parseDict(const Tag& tag, size_t depth, const Node** node);
+  // Out of line, so that reading a scalar, the common case, needs a small frame.
+  [[gnu::noinline]] bool parseArray(const Tag& tag, size_t depth, const Node** node);
+  [[gnu::noinline]] bool parseDict(const Tag& tag, size_t depth, const Node** node);
 
   DocumentBuilder out;
   std::string_view doc;
@@ -296,23 +360,6 @@ class Parser {
   std::vector<const Node*> items;
   std::vector<Member> entries;
 };
-
-// Skips white space: a byte at a time, and a run of one byte (indentation) a word at a
-// time. The text ends in the NUL of the string that holds it, which is not white space.
-bool Parser::skipSpace() {
-  const char* const d = doc.data();
-  const size_t start = pos;
-  size_t i = pos;
-  while (IsXmlSpace(d[i])) {
-    ++i;
-    if (d[i] == d[i - 1] && doc.size() - i >= 8) {
-      const uint64_t differ = Load(d + i) ^ (0x0101010101010101u * static_cast<uint8_t>(d[i]));
-      i += differ == 0 ? 8 : FirstMarkedByte(BytesEqual(differ, '\0') ^ kHighBits);
-    }
-  }
-  pos = i;
-  return i != start;
-}
 
 bool Parser::skipMarkup(ErrorCode textCode, bool doctypeAllowed) {
   for (;;) {
@@ -398,28 +445,6 @@ bool Parser::skipDoctype() {
   return checkUtf8(start);
 }
 
-// Reads a start tag at '<' (not "</", "<!" or "<?").
-bool Parser::readStartTag(Tag* tag) {
-  // A tag of the vocabulary without attributes, as they are written: the name ends at the
-  // first '>' or '/', and is told by its length and one compare.
-  if (doc.size() - pos >= 10) {
-    const char* const p = doc.data() + pos;
-    const uint64_t word = Load(p + 1);
-    const uint64_t ends = BytesEqual(word, '>') | BytesEqual(word, '/');
-    const size_t size = ends == 0 ? 8 : FirstMarkedByte(ends);
-    const Element element = ElementNamed(word, size);
-    if (element != Element::kOther) {
-      const bool empty = p[1 + size] == '/';
-      if (p[1 + size + empty] == '>') {
-        *tag = Tag{element, doc.substr(pos + 1, size), empty, pos};
-        pos += size + 2 + empty;
-        return true;
-      }
-    }
-  }
-  return readOtherStartTag(tag);
-}
-
 // Reads any other start tag, checking its attributes' syntax.
 bool Parser::readOtherStartTag(Tag* tag) {
   tag->offset = pos++;
@@ -484,26 +509,6 @@ bool Parser::readSpacedEndTag(const Tag& tag) {
   return true;
 }
 
-// Reads the character data of `tag` and its end tag. References are decoded, comments
-// and processing instructions dropped, CDATA taken as it stands; elements are refused.
-bool Parser::readText(const Tag& tag, std::string_view* text) {
-  if (tag.empty) {
-    *text = doc.substr(pos, 0);  // Empty, but where it stands, as text decoded in place is.
-    return true;
-  }
-  const size_t start = pos;
-  const size_t end = findMarkup(pos);
-  if (doc.size() - end >= 2 && doc[end] == '<' && doc[end + 1] == '/') {
-    // The common case: plain text directly followed by the end tag.
-    pos = end;
-    if (!readEndTag(tag)) return false;
-    *text = doc.substr(start, end - start);
-    return true;
-  }
-  if (std::memchr(doc.data() + end, '<', doc.size() - end) == nullptr) return truncated();
-  return readDecodedText(tag, text);
-}
-
 // Reads text from the reading position that needs decoding, and decodes it where it
 // lies: `to` follows the reading position, never ahead of it.
 bool Parser::readDecodedText(const Tag& tag, std::string_view* text) {
@@ -543,25 +548,14 @@ bool Parser::readDecodedText(const Tag& tag, std::string_view* text) {
 // The offset of the first '<' or '&' from `from`, of the first byte of ill-formed UTF-8,
 // or of the end. ASCII goes eight bytes a step; UTF-8 is checked where bytes above it are.
 size_t Parser::findMarkup(size_t from) const {
-  const char* p = doc.data() + from;
-  const char* const end = doc.data() + doc.size();
-  for (;;) {
-    uint64_t marks = 0;
-    while (end - p >= 8 && (marks = BytesEqual(Load(p), '<') | BytesEqual(Load(p), '&') |
-                                    (Load(p) & kHighBits)) == 0) {
-      p += 8;
-    }
-    if (marks != 0) {
-      p += FirstMarkedByte(marks);
-    } else {
-      while (p != end && *p != '<' && *p != '&' && static_cast<uint8_t>(*p) < 0x80) ++p;
-    }
-    if (p == end || static_cast<uint8_t>(*p) < 0x80) break;
-    const size_t n = text::Utf8SequenceLength(std::string_view(p, static_cast<size_t>(end - p)));
+  size_t at = findMarkupOrHigh(from);
+  while (at < doc.size() && static_cast<uint8_t>(doc[at]) >= 0x80) {
+    const size_t n = text::Utf8SequenceLength(doc.substr(at));
     if (n == 0) break;
-    p += n;
+    at += n;
+    if (at < doc.size() && static_cast<uint8_t>(doc[at]) < 0x80) at = findMarkupOrHigh(at);
   }
-  return static_cast<size_t>(p - doc.data());
+  return at;
 }
 
 // Moves `n` bytes of text from `from` to `*to`, which is not past `from`.
@@ -613,53 +607,14 @@ bool Parser::decodeReference(char** to) {
   return true;
 }
 
+// Reads the value that `tag` starts.
 bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
   if (!countValue(tag.offset)) return false;
-  std::string_view text;
   switch (tag.element) {
     case Element::kDict:
       return parseDict(tag, depth + 1, node);
     case Element::kArray:
       return parseArray(tag, depth + 1, node);
-    case Element::kString:
-      if (!readText(tag, &text)) return false;
-      *node = out.string(text);
-      return true;
-    case Element::kInteger: {
-      Integer integer;
-      if (!readText(tag, &text)) return false;
-      if (!ParseInteger(text, &integer)) {
-        return fail(ErrorCode::kBadInteger, tag.offset, "malformed or out-of-range integer");
-      }
-      *node = out.integer(integer);
-      return true;
-    }
-    case Element::kReal: {
-      double real;
-      if (!readText(tag, &text)) return false;
-      if (!ParseReal(text, &real)) return fail(ErrorCode::kBadReal, tag.offset, "malformed real");
-      *node = out.real(Real{real, false});
-      return true;
-    }
-    case Element::kDate: {
-      double seconds;
-      if (!readText(tag, &text)) return false;
-      if (!ParseDate(text, &seconds))
-        return fail(ErrorCode::kBadDate, tag.offset, "malformed date");
-      *node = out.date(Date{seconds});
-      return true;
-    }
-    case Element::kData: {
-      size_t size = 0;
-      if (!readText(tag, &text)) return false;
-      char* const bytes = buffer + (text.data() - doc.data());
-      decoded = std::max(decoded, static_cast<size_t>(text.data() + text.size() - doc.data()));
-      if (!Base64Decode(text, bytes, &size)) {
-        return fail(ErrorCode::kBadData, tag.offset, "invalid base64");
-      }
-      *node = out.data(std::string_view(bytes, size));
-      return true;
-    }
     case Element::kTrue:
     case Element::kFalse:
       if (!tag.empty) {
@@ -675,9 +630,47 @@ bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
       return fail(ErrorCode::kBadKey, tag.offset, "key outside a dictionary");
     case Element::kPlist:
     case Element::kOther:
+      return fail(ErrorCode::kUnknownElement, tag.offset, "unknown element");
+    default:
       break;
   }
-  return fail(ErrorCode::kUnknownElement, tag.offset, "unknown element");
+  std::string_view text;
+  if (!readText(tag, &text)) return false;
+  switch (tag.element) {
+    case Element::kInteger: {
+      Integer integer;
+      if (!ParseInteger(text, &integer)) {
+        return fail(ErrorCode::kBadInteger, tag.offset, "malformed or out-of-range integer");
+      }
+      *node = out.integer(integer);
+      return true;
+    }
+    case Element::kReal: {
+      double real;
+      if (!ParseReal(text, &real)) return fail(ErrorCode::kBadReal, tag.offset, "malformed real");
+      *node = out.real(Real{real, false});
+      return true;
+    }
+    case Element::kDate: {
+      double seconds;
+      if (!ParseDate(text, &seconds)) return fail(ErrorCode::kBadDate, tag.offset, "malformed date");
+      *node = out.date(Date{seconds});
+      return true;
+    }
+    case Element::kData: {
+      size_t size = 0;
+      char* const bytes = buffer + (text.data() - doc.data());
+      decoded = std::max(decoded, static_cast<size_t>(text.data() + text.size() - doc.data()));
+      if (!Base64Decode(text, bytes, &size)) {
+        return fail(ErrorCode::kBadData, tag.offset, "invalid base64");
+      }
+      *node = out.data(std::string_view(bytes, size));
+      return true;
+    }
+    default:
+      *node = out.string(text);
+      return true;
+  }
 }
 
 bool Parser::parseArray(const Tag& tag, size_t depth, const Node** node) {
