@@ -101,29 +101,30 @@ constexpr uint64_t Word(std::string_view name) {
 // The element named by the first `size` bytes of `word` (as Load reads them): the
 // vocabulary told apart by length and a compare of one word.
 inline Element ElementNamed(uint64_t word, size_t size) {
-  if (size > 7) return Element::kOther;
-  word &= FirstBytes(size);
+  const auto is = [word](std::string_view name) {
+    return (word & FirstBytes(name.size())) == Word(name);
+  };
   switch (size) {
     case 3:
-      if (word == Word("key")) return Element::kKey;
+      if (is("key")) return Element::kKey;
       break;
     case 4:
-      if (word == Word("dict")) return Element::kDict;
-      if (word == Word("true")) return Element::kTrue;
-      if (word == Word("date")) return Element::kDate;
-      if (word == Word("data")) return Element::kData;
-      if (word == Word("real")) return Element::kReal;
+      if (is("dict")) return Element::kDict;
+      if (is("true")) return Element::kTrue;
+      if (is("date")) return Element::kDate;
+      if (is("data")) return Element::kData;
+      if (is("real")) return Element::kReal;
       break;
     case 5:
-      if (word == Word("array")) return Element::kArray;
-      if (word == Word("false")) return Element::kFalse;
-      if (word == Word("plist")) return Element::kPlist;
+      if (is("array")) return Element::kArray;
+      if (is("false")) return Element::kFalse;
+      if (is("plist")) return Element::kPlist;
       break;
     case 6:
-      if (word == Word("string")) return Element::kString;
+      if (is("string")) return Element::kString;
       break;
     case 7:
-      if (word == Word("integer")) return Element::kInteger;
+      if (is("integer")) return Element::kInteger;
       break;
   }
   return Element::kOther;
@@ -677,6 +678,7 @@ bool Parser::parseArray(const Tag& tag, size_t depth, const Node** node) {
   if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
   // This array's elements follow those of the arrays that contain it.
   const size_t first = items.size();
+  Tag child;
   while (!tag.empty) {
     if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
     if (pos == doc.size()) return truncated();
@@ -684,7 +686,6 @@ bool Parser::parseArray(const Tag& tag, size_t depth, const Node** node) {
       if (!readEndTag(tag)) return false;
       break;
     }
-    Tag child;
     const Node* element = nullptr;
     if (!readStartTag(&child) || !parseValue(child, depth, &element)) return false;
     items.push_back(element);
@@ -702,6 +703,7 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
   // This dictionary's entries follow those of the dictionaries that contain it.
   const size_t first = entries.size();
   bool awaitingValue = false;
+  Tag child;
   while (!tag.empty) {
     if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
     if (pos == doc.size()) return truncated();
@@ -710,7 +712,6 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
       if (!readEndTag(tag)) return false;
       break;
     }
-    Tag child;
     if (!readStartTag(&child)) return false;
     if (child.element == Element::kKey) {
       if (awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "key without a value");
