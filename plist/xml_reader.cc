@@ -253,9 +253,12 @@ class Parser {
 
   // The text ends in the NUL of the string that holds it, which is not white space.
   bool skipSpace() {
-    const size_t start = pos;
-    while (IsXmlSpace(doc.data()[pos])) ++pos;
-    return pos != start;
+    const char* const d = doc.data();
+    size_t i = pos;
+    while (IsXmlSpace(d[i])) ++i;
+    const bool skipped = i != pos;
+    pos = i;
+    return skipped;
   }
   // Skips white space, comments, processing instructions and (when allowed) one DOCTYPE,
   // stopping at the '<' of a tag or at the end. Any other text fails with `textCode`.

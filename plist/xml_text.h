@@ -4,6 +4,7 @@
 #ifndef BRTCONFIG_PLIST_XML_TEXT_H_
 #define BRTCONFIG_PLIST_XML_TEXT_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,12 +14,14 @@
 
 namespace plist {
 
-// XML white space: space, tab, LF and CR, told apart with one test of a bit mask.
+// XML white space: space, tab, LF and CR, told apart by a table of every byte.
 inline bool IsXmlSpace(char c) {
-  constexpr uint64_t kSpaces =
-      uint64_t{1} << ' ' | uint64_t{1} << '\t' | uint64_t{1} << '\n' | uint64_t{1} << '\r';
-  const auto byte = static_cast<unsigned char>(c);
-  return byte <= ' ' && (kSpaces >> byte & 1) != 0;
+  static constexpr std::array<bool, 256> kSpaces = [] {
+    std::array<bool, 256> spaces{};
+    spaces[' '] = spaces['\t'] = spaces['\n'] = spaces['\r'] = true;
+    return spaces;
+  }();
+  return kSpaces[static_cast<unsigned char>(c)];
 }
 
 // Whether `a` equals `lower`, which is in lower case, ignoring the case of ASCII letters.
