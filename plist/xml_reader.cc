@@ -13,8 +13,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
-#include <iterator>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -24,10 +22,10 @@
 #include "plist/base64.h"
 #include "plist/bits.h"
 #include "plist/codec.h"
-#include "plist/plist.h"
 #include "plist/date.h"
 #include "plist/document_builder.h"
 #include "plist/key_order.h"
+#include "plist/plist.h"
 #include "plist/xml_text.h"
 #include "text/utf.h"
 
@@ -44,14 +42,6 @@ static_assert(kMaxValues <= UINT32_MAX, "keys are found by 32-bit positions");
 bool IsAsciiAlphanumeric(char c) {
   const char lower = static_cast<char>(c | 0x20);
   return (c >= '0' && c <= '9') || (lower >= 'a' && lower <= 'z');
-}
-
-// The value of a hexadecimal digit, or -1.
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 enum class Element {
@@ -164,21 +154,16 @@ bool ParseInteger(std::string_view text, Integer* out) {
 }
 
 bool ParseReal(std::string_view text, double* out) {
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  static constexpr std::pair<std::string_view, double> kSpecial[] = {
-      {"nan", std::numeric_limits<double>::quiet_NaN()},
-      {"inf", kInf},
-      {"+inf", kInf},
-      {"-inf", -kInf},
-      {"infinity", kInf},
-      {"+infinity", kInf},
-      {"-infinity", -kInf},
-  };
-  for (const auto& special : kSpecial) {
-    if (EqualsIgnoringCase(text, special.first)) {
-      *out = special.second;
-      return true;
-    }
+  // "nan", and "inf" or "infinity" with or without a sign, in any case.
+  const bool minus = !text.empty() && text[0] == '-';
+  const std::string_view word = text.substr(!text.empty() && (minus || text[0] == '+'));
+  if (EqualsIgnoringCase(word, "inf") || EqualsIgnoringCase(word, "infinity")) {
+    *out = (minus ? -1 : 1) * std::numeric_limits<double>::infinity();
+    return true;
+  }
+  if (EqualsIgnoringCase(text, "nan")) {
+    *out = std::numeric_limits<double>::quiet_NaN();
+    return true;
   }
   while (!text.empty() && IsXmlSpace(text[0])) text.remove_prefix(1);
   if (text.empty()) return false;
@@ -203,12 +188,8 @@ bool ParseReal(std::string_view text, double* out) {
 #endif
   // strtod wants a terminated copy with the locale's decimal point: on the stack unless long.
   char small[64];
-  std::string large;
-  char* number = small;
-  if (text.size() >= sizeof small) {
-    large.resize(text.size());
-    number = &large[0];
-  }
+  std::string large(text.size() < sizeof small ? 0 : text.size(), '\0');
+  char* const number = large.empty() ? small : &large[0];
   const char point = *std::localeconv()->decimal_point;
   for (size_t i = 0; i < text.size(); ++i) number[i] = text[i] == '.' ? point : text[i];
   number[text.size()] = '\0';
@@ -226,9 +207,15 @@ class Parser {
       : out(document), doc(text), buffer(const_cast<char*>(text.data())), error(sink) {}
 
   // Parses the text from `start` (past any BOM and XML declaration) to its end.
-  bool parseDocument(size_t start, const Node** root);
-  // Text before this offset may have been decoded in place; it was UTF-8 before.
-  size_t decodedEnd() const { return decoded; }
+  bool parse(size_t start, const Node** root) {
+    if (parseDocument(start, root)) return true;
+    // UTF-8 is checked where it is read, which may be after some other fault: a refusal
+    // names the first ill-formed byte, as a check of the whole text first would. The
+    // text before `decoded` was checked before it was decoded in place.
+    const size_t bad = decoded + text::FirstInvalidUtf8(doc.substr(decoded));
+    if (bad != doc.size()) fail(ErrorCode::kBadEncoding, bad, kNotUtf8);
+    return false;
+  }
 
  private:
   bool fail(ErrorCode code, size_t offset, const char* detail) {
@@ -351,6 +338,7 @@ class Parser {
   // Out of line, so that reading a scalar, the common case, needs a small frame.
   [[gnu::noinline]] bool parseArray(const Tag& tag, size_t depth, const Node** node);
   [[gnu::noinline]] bool parseDict(const Tag& tag, size_t depth, const Node** node);
+  bool parseDocument(size_t start, const Node** root);
 
   DocumentBuilder out;
   std::string_view doc;
@@ -476,7 +464,8 @@ bool Parser::readOtherStartTag(Tag* tag) {
       return checkUtf8(tag->offset);
     }
     const size_t attributeStart = pos;
-    while (pos < doc.size() && !IsXmlSpace(doc[pos]) && std::strchr("=>/<\"'", doc[pos]) == nullptr) {
+    while (pos < doc.size() && !IsXmlSpace(doc[pos]) &&
+           std::strchr("=>/<\"'", doc[pos]) == nullptr) {
       ++pos;
     }
     if (pos == doc.size()) return truncated();
@@ -596,13 +585,14 @@ bool Parser::decodeReference(char** to) {
   const bool hex = name[1] == 'x';
   const std::string_view digits = name.substr(hex ? 2 : 1);
   uint32_t cp = 0;
-  for (const char c : digits) {
-    const int digit = hex ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
-    if (digit < 0) return fail(ErrorCode::kBadSyntax, start, "malformed character reference");
-    cp = cp * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
-    if (cp > 0x10FFFF) break;  // Invalid already; stop before the value can overflow.
+  const auto [stop, fault] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
+  // Digits beyond U+10FFFF make it invalid, whatever follows them.
+  const bool beyond = fault == std::errc::result_out_of_range || cp > 0x10FFFF;
+  if (stop != digits.data() + digits.size() && !beyond) {
+    return fail(ErrorCode::kBadSyntax, start, "malformed character reference");
   }
-  if (digits.empty() || cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+  if (digits.empty() || cp == 0 || beyond || (cp >= 0xD800 && cp <= 0xDFFF)) {
     return fail(ErrorCode::kBadSyntax, start, "invalid character reference");
   }
   // "&#N;" takes at least four bytes, and a code point needs four at most.
@@ -657,7 +647,8 @@ bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
     }
     case Element::kDate: {
       double seconds;
-      if (!ParseDate(text, &seconds)) return fail(ErrorCode::kBadDate, tag.offset, "malformed date");
+      if (!ParseDate(text, &seconds))
+        return fail(ErrorCode::kBadDate, tag.offset, "malformed date");
       *node = out.date(Date{seconds});
       return true;
     }
@@ -810,16 +801,7 @@ bool ReadXml(std::string bytes, Document* document, Error* error) {
   build.bytes() = text.data() == bytes.data() ? std::move(bytes) : std::move(converted);
   text = build.bytes();
   const Node* root = nullptr;
-  Parser parser(&read, text, error);
-  if (!parser.parseDocument(start, &root)) {
-    // UTF-8 is checked where the parser reads, which may be after some other fault: a
-    // refusal names the first ill-formed byte wherever it lies, as a check of the whole
-    // text before parsing would.
-    const size_t from = parser.decodedEnd();
-    const size_t bad = from + text::FirstInvalidUtf8(text.substr(from));
-    if (bad != text.size()) Fail(error, ErrorCode::kBadEncoding, bad, kNotUtf8);
-    return false;
-  }
+  if (!Parser(&read, text, error).parse(start, &root)) return false;
   build.setRoot(root);
   *document = std::move(read);
   return true;
