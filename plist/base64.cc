@@ -1,26 +1,51 @@
 #include "plist/base64.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
+
+#include "plist/xml_text.h"
 
 namespace plist {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-constexpr int8_t kInvalid = -1;
-constexpr int8_t kSkip = -2;
-constexpr int8_t kPad = -3;
+// For each place in a group of four characters, each character's six bits where they
+// fall in the group's three bytes, as a word stored to memory holds them; the fourth byte
+// of that word is 0x80 for bytes outside the alphabet.
+using PlaceTables = std::array<std::array<uint32_t, 256>, 4>;
 
-constexpr std::array<int8_t, 256> MakeDecodeTable() {
-  std::array<int8_t, 256> table{};
-  for (auto& entry : table) entry = kInvalid;
-  for (int i = 0; i < 64; ++i) table[static_cast<uint8_t>(kAlphabet[i])] = static_cast<int8_t>(i);
-  table[' '] = table['\t'] = table['\n'] = table['\r'] = kSkip;
-  table['='] = kPad;
-  return table;
+constexpr uint32_t InMemoryOrder(uint32_t mostSignificantFirst) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  return __builtin_bswap32(mostSignificantFirst);
+#else
+  return mostSignificantFirst;
+#endif
 }
 
-constexpr std::array<int8_t, 256> kDecode = MakeDecodeTable();
+constexpr uint32_t kOutside = InMemoryOrder(0x80);
+
+constexpr PlaceTables MakePlaceTables() {
+  PlaceTables tables{};
+  for (auto& table : tables) {
+    for (auto& entry : table) entry = kOutside;
+  }
+  for (uint32_t place = 0; place < 4; ++place) {
+    for (uint32_t v = 0; v < 64; ++v) {
+      tables[place][static_cast<uint8_t>(kAlphabet[v])] = InMemoryOrder(v << (26 - 6 * place));
+    }
+  }
+  return tables;
+}
+
+constexpr PlaceTables kPlaces = MakePlaceTables();
+
+// The three bytes of the four characters at `p`, and a fourth, as a word to store.
+uint32_t Group(const char* p) {
+  return kPlaces[0][static_cast<uint8_t>(p[0])] | kPlaces[1][static_cast<uint8_t>(p[1])] |
+         kPlaces[2][static_cast<uint8_t>(p[2])] | kPlaces[3][static_cast<uint8_t>(p[3])];
+}
 
 }  // namespace
 
@@ -50,45 +75,37 @@ bool Base64Decode(std::string_view text, char* out, size_t* size) {
   char* const begin = out;
   const char* p = text.data();
   const char* const end = p + text.size();
-  int group[4];
-  int n = 0;
-  bool padded = false;  // A group with '=' ends the text.
-  while (p != end) {
-    // Whole groups of four alphabet characters, the bulk of any text, four at a time.
-    // Written bytes never overtake the text, so `out` may be where it is read from.
-    if (n == 0 && !padded) {
-      while (end - p >= 4) {
-        const int a = kDecode[static_cast<uint8_t>(p[0])], b = kDecode[static_cast<uint8_t>(p[1])];
-        const int c = kDecode[static_cast<uint8_t>(p[2])], d = kDecode[static_cast<uint8_t>(p[3])];
-        if ((a | b | c | d) < 0) break;
-        const uint32_t v = static_cast<uint32_t>(a << 18 | b << 12 | c << 6 | d);
-        out[0] = static_cast<char>(v >> 16);
-        out[1] = static_cast<char>(v >> 8);
-        out[2] = static_cast<char>(v);
-        out += 3;
-        p += 4;
-      }
-      if (p == end) break;
+  for (;;) {
+    // Whole groups, the bulk of any text, a group a step: three bytes and a fourth, which
+    // the next group overwrites, in one store. Written bytes never overtake the text.
+    for (uint32_t v; end - p >= 4 && ((v = Group(p)) & kOutside) == 0; p += 4, out += 3) {
+      std::memcpy(out, &v, sizeof v);
     }
-    // Anything else a character at a time: white space, padding, faults.
-    const int8_t v = kDecode[static_cast<uint8_t>(*p++)];
-    if (v == kSkip) continue;
-    if (v == kInvalid || padded) return false;
-    if (v == kPad) {
-      if (n < 2) return false;
-    } else if (n > 0 && group[n - 1] < 0) {
-      return false;  // Only more '=' may follow a '='.
+    // White space between groups, as line breaks put it.
+    const char* const next = std::find_if_not(p, end, IsXmlSpace);
+    if (next != p) {
+      p = next;
+      continue;
     }
-    group[n++] = v;
-    if (n < 4) continue;
-    *out++ = static_cast<char>(group[0] << 2 | group[1] >> 4);
-    if (group[2] >= 0) *out++ = static_cast<char>((group[1] & 15) << 4 | group[2] >> 2);
-    if (group[3] >= 0) *out++ = static_cast<char>((group[2] & 3) << 6 | group[3]);
-    padded = group[3] < 0;
-    n = 0;
+    // Else one group gathered across white space, which may end in padding.
+    char group[4];
+    size_t n = 0;
+    for (; p != end && n < 4; ++p) {
+      if (!IsXmlSpace(*p)) group[n++] = *p;
+    }
+    if (n == 0) break;
+    if (n < 4) return false;
+    const size_t padding = group[3] != '=' ? 0 : group[2] != '=' ? 1 : 2;
+    std::fill(group + 4 - padding, group + 4, 'A');
+    const uint32_t v = Group(group);
+    if ((v & kOutside) != 0) return false;
+    std::memcpy(out, &v, sizeof v);
+    out += 3 - padding;
+    // Only white space may follow padding.
+    if (padding != 0 && std::find_if_not(p, end, IsXmlSpace) != end) return false;
   }
   *size = static_cast<size_t>(out - begin);
-  return n == 0;
+  return true;
 }
 
 }  // namespace plist

@@ -15,8 +15,9 @@ namespace plist {
 // whole number of 4-character groups.
 void Base64Encode(const uint8_t* bytes, size_t size, std::string* out);
 
-// Decodes `text` to `out`, which may be text.data() itself (every group of four
-// characters becomes at most three bytes, so the bytes never overtake the text), and sets
+// Decodes `text` to `out`, which has room for text.size() bytes and may be text.data()
+// itself (every group of four characters becomes at most three bytes, so the bytes never
+// overtake the text), and sets
 // `*size` to the bytes decoded. Space, tab, line feed and carriage return are skipped.
 // Returns false when any other byte lies outside the alphabet, when '=' padding is
 // misplaced, or when the characters do not form whole 4-character groups; what was

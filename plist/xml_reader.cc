@@ -13,8 +13,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
-#include <iterator>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -24,10 +22,10 @@
 #include "plist/base64.h"
 #include "plist/bits.h"
 #include "plist/codec.h"
-#include "plist/plist.h"
 #include "plist/date.h"
 #include "plist/document_builder.h"
 #include "plist/key_order.h"
+#include "plist/plist.h"
 #include "plist/xml_text.h"
 #include "text/utf.h"
 
@@ -46,14 +44,6 @@ bool IsAsciiAlphanumeric(char c) {
   return (c >= '0' && c <= '9') || (lower >= 'a' && lower <= 'z');
 }
 
-// The value of a hexadecimal digit, or -1.
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 enum class Element {
   kPlist,
   kDict,
@@ -69,15 +59,63 @@ enum class Element {
   kOther
 };
 
-// The plist vocabulary; the common tags are also recognised whole in readCommonStartTag.
-Element ElementNamed(std::string_view name) {
-  static constexpr std::pair<std::string_view, Element> kNames[] = {
-      {"key", Element::kKey},   {"string", Element::kString}, {"integer", Element::kInteger},
-      {"real", Element::kReal}, {"true", Element::kTrue},     {"false", Element::kFalse},
-      {"date", Element::kDate}, {"data", Element::kData},     {"array", Element::kArray},
-      {"dict", Element::kDict}, {"plist", Element::kPlist}};
-  for (const auto& entry : kNames) {
-    if (entry.first == name) return entry.second;
+constexpr char kNotUtf8[] = "invalid UTF-8";
+constexpr uint64_t kHighBits = 0x8080808080808080u;
+
+// Bytes of text that end a run of plain ASCII: '<', '&' and those above ASCII, marked by
+// their high bit, eight at a time.
+uint64_t TextMarks(uint64_t word) {
+  return BytesEqual(word, '<') | BytesEqual(word, '&') | (word & kHighBits);
+}
+
+// The eight bytes at `p`, as memory holds them.
+uint64_t Load(const char* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// `name` (at most eight bytes) as Load reads it, padded with zero bytes.
+constexpr uint64_t Word(std::string_view name) {
+  uint64_t word = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    word |= uint64_t{static_cast<uint8_t>(name[i])} << (8 * i);
+#else
+    word |= uint64_t{static_cast<uint8_t>(name[i])} << (56 - 8 * i);
+#endif
+  }
+  return word;
+}
+
+// The element named by the first `size` bytes of `word` (as Load reads them): the
+// vocabulary told apart by length and a compare of one word.
+inline Element ElementNamed(uint64_t word, size_t size) {
+  const auto is = [word](std::string_view name) {
+    return (word & FirstBytes(name.size())) == Word(name);
+  };
+  switch (size) {
+    case 3:
+      if (is("key")) return Element::kKey;
+      break;
+    case 4:
+      if (is("dict")) return Element::kDict;
+      if (is("true")) return Element::kTrue;
+      if (is("date")) return Element::kDate;
+      if (is("data")) return Element::kData;
+      if (is("real")) return Element::kReal;
+      break;
+    case 5:
+      if (is("array")) return Element::kArray;
+      if (is("false")) return Element::kFalse;
+      if (is("plist")) return Element::kPlist;
+      break;
+    case 6:
+      if (is("string")) return Element::kString;
+      break;
+    case 7:
+      if (is("integer")) return Element::kInteger;
+      break;
   }
   return Element::kOther;
 }
@@ -116,39 +154,49 @@ bool ParseInteger(std::string_view text, Integer* out) {
 }
 
 bool ParseReal(std::string_view text, double* out) {
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  static constexpr std::pair<std::string_view, double> kSpecial[] = {
-      {"nan", std::numeric_limits<double>::quiet_NaN()},
-      {"inf", kInf},
-      {"+inf", kInf},
-      {"-inf", -kInf},
-      {"infinity", kInf},
-      {"+infinity", kInf},
-      {"-infinity", -kInf},
-  };
-  for (const auto& special : kSpecial) {
-    if (EqualsIgnoringCase(text, special.first)) {
-      *out = special.second;
-      return true;
-    }
+  // "nan", and "inf" or "infinity" with or without a sign, in any case.
+  const bool minus = !text.empty() && text[0] == '-';
+  const std::string_view word = text.substr(!text.empty() && (minus || text[0] == '+'));
+  if (EqualsIgnoringCase(word, "inf") || EqualsIgnoringCase(word, "infinity")) {
+    *out = (minus ? -1 : 1) * std::numeric_limits<double>::infinity();
+    return true;
   }
-  size_t i = 0;
-  while (i < text.size() && IsXmlSpace(text[i])) ++i;
-  std::string number(text.substr(i));
-  if (number.empty()) return false;
-  // strtod reads the decimal point of the current locale; the text always uses '.'.
-  const char point = *std::localeconv()->decimal_point;
-  for (char& c : number) {
-    if (c == '.') {
-      c = point;
-    } else if (!((c >= '0' && c <= '9') || c == '+' || c == '-' || c == 'e' || c == 'E')) {
+  if (EqualsIgnoringCase(text, "nan")) {
+    *out = std::numeric_limits<double>::quiet_NaN();
+    return true;
+  }
+  while (!text.empty() && IsXmlSpace(text[0])) text.remove_prefix(1);
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (!((c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E')) {
       return false;
     }
   }
-  char* end = nullptr;
-  const double d = std::strtod(number.c_str(), &end);
-  if (end != number.c_str() + number.size()) return false;
-  *out = d;
+#if defined(__cpp_lib_to_chars)
+  // As strtod reads the same text, bit for bit, but faster; it takes no '+', and leaves
+  // values out of range, which strtod makes infinities and zeros, to strtod.
+  const char* first = text.data();
+  const char* const last = first + text.size();
+  if (*first == '+' && last - first > 1 && first[1] != '+' && first[1] != '-') ++first;
+  double d;
+  const auto [end, fault] = std::from_chars(first, last, d);
+  if (fault != std::errc::result_out_of_range) {
+    if (fault != std::errc() || end != last) return false;
+    *out = d;
+    return true;
+  }
+#endif
+  // strtod wants a terminated copy with the locale's decimal point: on the stack unless long.
+  char small[64];
+  std::string large(text.size() < sizeof small ? 0 : text.size(), '\0');
+  char* const number = large.empty() ? small : &large[0];
+  const char point = *std::localeconv()->decimal_point;
+  for (size_t i = 0; i < text.size(); ++i) number[i] = text[i] == '.' ? point : text[i];
+  number[text.size()] = '\0';
+  char* stop = nullptr;
+  const double value = std::strtod(number, &stop);
+  if (stop != number + text.size()) return false;
+  *out = value;
   return true;
 }
 
@@ -159,7 +207,15 @@ class Parser {
       : out(document), doc(text), buffer(const_cast<char*>(text.data())), error(sink) {}
 
   // Parses the text from `start` (past any BOM and XML declaration) to its end.
-  bool parseDocument(size_t start, const Node** root);
+  bool parse(size_t start, const Node** root) {
+    if (parseDocument(start, root)) return true;
+    // UTF-8 is checked where it is read, which may be after some other fault: a refusal
+    // names the first ill-formed byte, as a check of the whole text first would. The
+    // text before `decoded` was checked before it was decoded in place.
+    const size_t bad = decoded + text::FirstInvalidUtf8(doc.substr(decoded));
+    if (bad != doc.size()) fail(ErrorCode::kBadEncoding, bad, kNotUtf8);
+    return false;
+  }
 
  private:
   bool fail(ErrorCode code, size_t offset, const char* detail) {
@@ -172,31 +228,117 @@ class Parser {
   bool at(const char (&s)[N]) const {
     return doc.size() - pos >= N - 1 && std::memcmp(doc.data() + pos, s, N - 1) == 0;
   }
-  // The text ends in the NUL of the string that holds it, which is not white space.
-  bool skipSpace() {
-    const size_t start = pos;
-    while (IsXmlSpace(doc.data()[pos])) ++pos;
-    return pos != start;
-  }
   bool countValue(size_t offset) {
     return ++values <= kMaxValues || fail(ErrorCode::kTooManyValues, offset, "too many values");
   }
+  // Fails unless the text from `from` to the reading position is UTF-8. Text is checked
+  // as it is scanned; markup skipped whole, which may hold any bytes, is checked here.
+  bool checkUtf8(size_t from) {
+    const size_t bad = text::FirstInvalidUtf8(doc.substr(from, pos - from));
+    return from + bad == pos || fail(ErrorCode::kBadEncoding, from + bad, kNotUtf8);
+  }
 
-  bool skipMisc(ErrorCode textCode, bool doctypeAllowed);
+  // The text ends in the NUL of the string that holds it, which is not white space.
+  bool skipSpace() {
+    const char* const d = doc.data();
+    size_t i = pos;
+    while (IsXmlSpace(d[i])) ++i;
+    const bool skipped = i != pos;
+    pos = i;
+    return skipped;
+  }
+  // Skips white space, comments, processing instructions and (when allowed) one DOCTYPE,
+  // stopping at the '<' of a tag or at the end. Any other text fails with `textCode`.
+  // White space and then a tag, the common case, is told here.
+  bool skipMisc(ErrorCode textCode, bool doctypeAllowed) {
+    skipSpace();
+    if (doc.size() - pos >= 2 && doc[pos] == '<' && doc[pos + 1] != '!' && doc[pos + 1] != '?') {
+      return true;
+    }
+    return skipMarkup(textCode, doctypeAllowed);
+  }
+  [[gnu::noinline]] bool skipMarkup(ErrorCode textCode, bool doctypeAllowed);
   bool skipComment();
   bool skipProcessingInstruction();
   bool skipDoctype();
   bool skipQuoted();
-  bool readStartTag(Tag* tag);
-  bool readCommonStartTag(Tag* tag);
-  bool readEndTag(const Tag& tag);
-  size_t findMarkup(size_t from) const;
-  bool readText(const Tag& tag, std::string_view* text);
+  // Reads a start tag at '<' (not "</", "<!" or "<?").
+  bool readStartTag(Tag* tag) {
+    // A tag of the vocabulary without attributes, as they are written: the name ends at
+    // the first '>' or '/', and is told by its length and one compare.
+    if (doc.size() - pos >= 10) {
+      const char* const p = doc.data() + pos;
+      const uint64_t word = Load(p + 1);
+      const uint64_t ends = BytesEqual(word, '>') | BytesEqual(word, '/');
+      const size_t size = ends == 0 ? 8 : FirstMarkedByte(ends);
+      const Element element = ElementNamed(word, size);
+      if (element != Element::kOther) {
+        const bool empty = p[1 + size] == '/';
+        if (p[1 + size + empty] == '>') {
+          *tag = Tag{element, std::string_view(p + 1, size), empty, pos};
+          pos += size + 2 + empty;
+          return true;
+        }
+      }
+    }
+    return readOtherStartTag(tag);
+  }
+  [[gnu::noinline]] bool readOtherStartTag(Tag* tag);
+  // Reads "</name>" for `tag` at "</", allowing white space before the '>'.
+  bool readEndTag(const Tag& tag) {
+    // Names of the vocabulary are at most seven bytes: one compare of eight does. The
+    // start tag's name lies before, so eight bytes can be read from it too.
+    const size_t size = tag.name.size();
+    if (size < 8 && doc.size() - pos >= 10 && doc[pos + 2 + size] == '>' &&
+        ((Load(tag.name.data()) ^ Load(doc.data() + pos + 2)) & FirstBytes(size)) == 0) {
+      pos += size + 3;
+      return true;
+    }
+    return readSpacedEndTag(tag);
+  }
+  [[gnu::noinline]] bool readSpacedEndTag(const Tag& tag);
+  // The offset of the first '<', '&' or byte above ASCII from `from`, or of the end.
+  size_t findMarkupOrHigh(size_t from) const {
+    const char* p = doc.data() + from;
+    const char* const end = doc.data() + doc.size();
+    uint64_t marks = 0;
+    while (end - p >= 8 && (marks = TextMarks(Load(p))) == 0) p += 8;
+    if (marks != 0) {
+      p += FirstMarkedByte(marks);
+    } else {
+      while (p != end && *p != '<' && *p != '&' && static_cast<uint8_t>(*p) < 0x80) ++p;
+    }
+    return static_cast<size_t>(p - doc.data());
+  }
+  [[gnu::noinline]] size_t findMarkup(size_t from) const;
+  // Reads the character data of `tag` and its end tag. References are decoded, comments
+  // and processing instructions dropped, CDATA taken as it stands; elements are refused.
+  bool readText(const Tag& tag, std::string_view* text) {
+    if (tag.empty) {
+      *text = doc.substr(pos, 0);  // Empty, but where it stands, as text decoded in place is.
+      return true;
+    }
+    const size_t start = pos;
+    size_t end = findMarkupOrHigh(pos);
+    if (end < doc.size() && static_cast<uint8_t>(doc[end]) >= 0x80) end = findMarkup(end);
+    if (doc.size() - end >= 2 && doc[end] == '<' && doc[end + 1] == '/') {
+      // The common case: plain text directly followed by the end tag.
+      pos = end;
+      if (!readEndTag(tag)) return false;
+      *text = std::string_view(doc.data() + start, end - start);
+      return true;
+    }
+    if (std::memchr(doc.data() + end, '<', doc.size() - end) == nullptr) return truncated();
+    return readDecodedText(tag, text);
+  }
+  [[gnu::noinline]] bool readDecodedText(const Tag& tag, std::string_view* text);
   bool decodeReference(char** to);
   void moveText(size_t from, size_t n, char** to);
   bool parseValue(const Tag& tag, size_t depth, const Node** node);
-  bool parseArray(const Tag& tag, size_t depth, const Node** node);
-  bool parseDict(const Tag& tag, size_t depth, const Node** node);
+  // Out of line, so that reading a scalar, the common case, needs a small frame.
+  [[gnu::noinline]] bool parseArray(const Tag& tag, size_t depth, const Node** node);
+  [[gnu::noinline]] bool parseDict(const Tag& tag, size_t depth, const Node** node);
+  bool parseDocument(size_t start, const Node** root);
 
   DocumentBuilder out;
   std::string_view doc;
@@ -204,15 +346,14 @@ class Parser {
   size_t pos = 0;
   Error* error;
   size_t values = 0;
+  size_t decoded = 0;
   // The elements of the containers being read, gathered here until each container ends
   // and its list is made to size in the document.
   std::vector<const Node*> items;
   std::vector<Member> entries;
 };
 
-// Skips white space, comments, processing instructions and (when allowed) one DOCTYPE,
-// stopping at the '<' of a tag or at the end. Any other text fails with `textCode`.
-bool Parser::skipMisc(ErrorCode textCode, bool doctypeAllowed) {
+bool Parser::skipMarkup(ErrorCode textCode, bool doctypeAllowed) {
   for (;;) {
     skipSpace();
     if (pos == doc.size()) return true;
@@ -235,10 +376,11 @@ bool Parser::skipMisc(ErrorCode textCode, bool doctypeAllowed) {
 }
 
 bool Parser::skipComment() {
+  const size_t start = pos;
   const size_t end = doc.find("-->", pos + 4);
   if (end == std::string_view::npos) return truncated();
   pos = end + 3;
-  return true;
+  return checkUtf8(start);
 }
 
 bool Parser::skipProcessingInstruction() {
@@ -253,7 +395,7 @@ bool Parser::skipProcessingInstruction() {
   const size_t end = doc.find("?>", pos);
   if (end == std::string_view::npos) return truncated();
   pos = end + 2;
-  return true;
+  return checkUtf8(start);
 }
 
 bool Parser::skipQuoted() {
@@ -292,58 +434,38 @@ bool Parser::skipDoctype() {
   }
   if (doc[pos] != '>') return fail(ErrorCode::kBadSyntax, pos, "malformed DOCTYPE");
   ++pos;
-  return true;
+  return checkUtf8(start);
 }
 
-// Reads a start tag of the plist vocabulary without attributes, as the platform writes
-// them, by compares of constant size; false, having read nothing, for any other.
-bool Parser::readCommonStartTag(Tag* tag) {
-  auto common = [&](auto& text, Element element) {
-    if (!at(text)) return false;
-    const size_t size = sizeof text - 1;
-    const bool empty = text[size - 2] == '/';
-    tag->offset = pos;
-    tag->name = doc.substr(pos + 1, size - (empty ? 3 : 2));
-    tag->element = element;
-    tag->empty = empty;
-    pos += size;
-    return true;
-  };
-  // The most frequent first.
-  return common("<key>", Element::kKey) || common("<string>", Element::kString) ||
-         common("<integer>", Element::kInteger) || common("<dict>", Element::kDict) ||
-         common("<array>", Element::kArray) || common("<true/>", Element::kTrue) ||
-         common("<false/>", Element::kFalse) || common("<date>", Element::kDate) ||
-         common("<data>", Element::kData) || common("<real>", Element::kReal);
-}
-
-// Reads a start tag at '<' (not "</", "<!" or "<?"), checking its attributes' syntax.
-bool Parser::readStartTag(Tag* tag) {
-  if (readCommonStartTag(tag)) return true;
+// Reads any other start tag, checking its attributes' syntax.
+bool Parser::readOtherStartTag(Tag* tag) {
   tag->offset = pos++;
   const size_t nameStart = pos;
   while (pos < doc.size() && !IsXmlSpace(doc[pos]) && doc[pos] != '/' && doc[pos] != '>') ++pos;
   if (pos == doc.size()) return truncated();
   if (pos == nameStart) return fail(ErrorCode::kBadSyntax, tag->offset, "element without a name");
   tag->name = doc.substr(nameStart, pos - nameStart);
-  tag->element = ElementNamed(tag->name);
+  uint64_t word = 0;
+  std::memcpy(&word, tag->name.data(), std::min(tag->name.size(), sizeof word));
+  tag->element = ElementNamed(word, tag->name.size());
   for (;;) {
     const bool spaced = skipSpace();
     if (pos == doc.size()) return truncated();
     if (doc[pos] == '>') {
       ++pos;
       tag->empty = false;
-      return true;
+      return checkUtf8(tag->offset);
     }
     if (doc[pos] == '/') {
       if (pos + 1 == doc.size()) return truncated();
       if (doc[pos + 1] != '>') return fail(ErrorCode::kBadSyntax, pos, "'/' inside a tag");
       pos += 2;
       tag->empty = true;
-      return true;
+      return checkUtf8(tag->offset);
     }
     const size_t attributeStart = pos;
-    while (pos < doc.size() && !IsXmlSpace(doc[pos]) && std::strchr("=>/<\"'", doc[pos]) == nullptr) {
+    while (pos < doc.size() && !IsXmlSpace(doc[pos]) &&
+           std::strchr("=>/<\"'", doc[pos]) == nullptr) {
       ++pos;
     }
     if (pos == doc.size()) return truncated();
@@ -363,19 +485,7 @@ bool Parser::readStartTag(Tag* tag) {
   }
 }
 
-// Reads "</name>" for `tag` at "</", allowing white space before the '>'.
-bool Parser::readEndTag(const Tag& tag) {
-  // Names of the vocabulary are at most seven bytes: one compare of eight does.
-  const size_t size = tag.name.size();
-  if (size < 8 && doc.size() - pos >= 10 && doc[pos + 2 + size] == '>') {
-    uint64_t name, end;
-    std::memcpy(&name, tag.name.data(), sizeof name);  // The end tag lies further on.
-    std::memcpy(&end, doc.data() + pos + 2, sizeof end);
-    if (((name ^ end) & FirstBytes(size)) == 0) {
-      pos += size + 3;
-      return true;
-    }
-  }
+bool Parser::readSpacedEndTag(const Tag& tag) {
   const std::string_view name = tag.name;
   const size_t start = pos;
   pos += 2;
@@ -392,26 +502,11 @@ bool Parser::readEndTag(const Tag& tag) {
   return true;
 }
 
-// Reads the character data of `tag` and its end tag. References are decoded, comments
-// and processing instructions dropped, CDATA taken as it stands; elements are refused.
-bool Parser::readText(const Tag& tag, std::string_view* text) {
-  if (tag.empty) {
-    *text = doc.substr(pos, 0);  // Empty, but where it stands, as text decoded in place is.
-    return true;
-  }
-  const size_t start = pos;
-  const size_t end = findMarkup(pos);
-  if (end < doc.size() && doc[end] == '<' && doc.data()[end + 1] == '/') {
-    // The common case: plain text directly followed by the end tag.
-    pos = end;
-    if (!readEndTag(tag)) return false;
-    *text = doc.substr(start, end - start);
-    return true;
-  }
-  if (std::memchr(doc.data() + end, '<', doc.size() - end) == nullptr) return truncated();
-  // Text that needs decoding is decoded where it lies: `to` follows the reading position,
-  // never ahead of it.
-  char* to = buffer + start;
+// Reads text from the reading position that needs decoding, and decodes it where it
+// lies: `to` follows the reading position, never ahead of it.
+bool Parser::readDecodedText(const Tag& tag, std::string_view* text) {
+  char* const start = buffer + pos;
+  char* to = start;
   for (;;) {
     const size_t next = findMarkup(pos);
     moveText(pos, next - pos, &to);
@@ -419,16 +514,21 @@ bool Parser::readText(const Tag& tag, std::string_view* text) {
     if (pos == doc.size()) return truncated();
     if (doc[pos] == '&') {
       if (!decodeReference(&to)) return false;
+    } else if (doc[pos] != '<') {
+      return fail(ErrorCode::kBadEncoding, pos, kNotUtf8);
     } else if (at("</")) {
       if (!readEndTag(tag)) return false;
-      *text = std::string_view(buffer + start, static_cast<size_t>(to - (buffer + start)));
+      *text = std::string_view(start, static_cast<size_t>(to - start));
       return true;
     } else if (at("<!--")) {
       if (!skipComment()) return false;
     } else if (at("<![CDATA[")) {
-      const size_t close = doc.find("]]>", pos + 9);
+      const size_t content = pos + 9;
+      const size_t close = doc.find("]]>", content);
       if (close == std::string_view::npos) return truncated();
-      moveText(pos + 9, close - pos - 9, &to);
+      pos = close;
+      if (!checkUtf8(content)) return false;
+      moveText(content, close - content, &to);
       pos = close + 3;
     } else if (at("<?")) {
       if (!skipProcessingInstruction()) return false;
@@ -438,22 +538,22 @@ bool Parser::readText(const Tag& tag, std::string_view* text) {
   }
 }
 
-// The offset of the first '<' or '&' from `from`, or the end, found eight bytes a step.
+// The offset of the first '<' or '&' from `from`, of the first byte of ill-formed UTF-8,
+// or of the end. ASCII goes eight bytes a step; UTF-8 is checked where bytes above it are.
 size_t Parser::findMarkup(size_t from) const {
-  const char* p = doc.data() + from;
-  const char* const end = doc.data() + doc.size();
-  for (; end - p >= 8; p += 8) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    const uint64_t marks = BytesEqual(word, '<') | BytesEqual(word, '&');
-    if (marks != 0) return static_cast<size_t>(p - doc.data()) + FirstMarkedByte(marks);
+  size_t at = findMarkupOrHigh(from);
+  while (at < doc.size() && static_cast<uint8_t>(doc[at]) >= 0x80) {
+    const size_t n = text::Utf8SequenceLength(doc.substr(at));
+    if (n == 0) break;
+    at += n;
+    if (at < doc.size() && static_cast<uint8_t>(doc[at]) < 0x80) at = findMarkupOrHigh(at);
   }
-  while (p != end && *p != '<' && *p != '&') ++p;
-  return static_cast<size_t>(p - doc.data());
+  return at;
 }
 
 // Moves `n` bytes of text from `from` to `*to`, which is not past `from`.
 void Parser::moveText(size_t from, size_t n, char** to) {
+  decoded = from + n;
   if (*to != buffer + from) std::memmove(*to, buffer + from, n);
   *to += n;
 }
@@ -485,66 +585,30 @@ bool Parser::decodeReference(char** to) {
   const bool hex = name[1] == 'x';
   const std::string_view digits = name.substr(hex ? 2 : 1);
   uint32_t cp = 0;
-  for (const char c : digits) {
-    const int digit = hex ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
-    if (digit < 0) return fail(ErrorCode::kBadSyntax, start, "malformed character reference");
-    cp = cp * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
-    if (cp > 0x10FFFF) break;  // Invalid already; stop before the value can overflow.
+  const auto [stop, fault] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), cp, hex ? 16 : 10);
+  // Digits beyond U+10FFFF make it invalid, whatever follows them.
+  const bool beyond = fault == std::errc::result_out_of_range || cp > 0x10FFFF;
+  if (stop != digits.data() + digits.size() && !beyond) {
+    return fail(ErrorCode::kBadSyntax, start, "malformed character reference");
   }
-  if (digits.empty() || cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+  if (digits.empty() || cp == 0 || beyond || (cp >= 0xD800 && cp <= 0xDFFF)) {
     return fail(ErrorCode::kBadSyntax, start, "invalid character reference");
   }
   // "&#N;" takes at least four bytes, and a code point needs four at most.
   *to = text::EncodeUtf8(cp, *to);
+  decoded = pos;
   return true;
 }
 
+// Reads the value that `tag` starts.
 bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
   if (!countValue(tag.offset)) return false;
-  std::string_view text;
   switch (tag.element) {
     case Element::kDict:
       return parseDict(tag, depth + 1, node);
     case Element::kArray:
       return parseArray(tag, depth + 1, node);
-    case Element::kString:
-      if (!readText(tag, &text)) return false;
-      *node = out.string(text);
-      return true;
-    case Element::kInteger: {
-      Integer integer;
-      if (!readText(tag, &text)) return false;
-      if (!ParseInteger(text, &integer)) {
-        return fail(ErrorCode::kBadInteger, tag.offset, "malformed or out-of-range integer");
-      }
-      *node = out.integer(integer);
-      return true;
-    }
-    case Element::kReal: {
-      double real;
-      if (!readText(tag, &text)) return false;
-      if (!ParseReal(text, &real)) return fail(ErrorCode::kBadReal, tag.offset, "malformed real");
-      *node = out.real(Real{real, false});
-      return true;
-    }
-    case Element::kDate: {
-      double seconds;
-      if (!readText(tag, &text)) return false;
-      if (!ParseDate(text, &seconds))
-        return fail(ErrorCode::kBadDate, tag.offset, "malformed date");
-      *node = out.date(Date{seconds});
-      return true;
-    }
-    case Element::kData: {
-      size_t size = 0;
-      if (!readText(tag, &text)) return false;
-      char* const bytes = buffer + (text.data() - doc.data());
-      if (!Base64Decode(text, bytes, &size)) {
-        return fail(ErrorCode::kBadData, tag.offset, "invalid base64");
-      }
-      *node = out.data(std::string_view(bytes, size));
-      return true;
-    }
     case Element::kTrue:
     case Element::kFalse:
       if (!tag.empty) {
@@ -560,15 +624,55 @@ bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
       return fail(ErrorCode::kBadKey, tag.offset, "key outside a dictionary");
     case Element::kPlist:
     case Element::kOther:
+      return fail(ErrorCode::kUnknownElement, tag.offset, "unknown element");
+    default:
       break;
   }
-  return fail(ErrorCode::kUnknownElement, tag.offset, "unknown element");
+  std::string_view text;
+  if (!readText(tag, &text)) return false;
+  switch (tag.element) {
+    case Element::kInteger: {
+      Integer integer;
+      if (!ParseInteger(text, &integer)) {
+        return fail(ErrorCode::kBadInteger, tag.offset, "malformed or out-of-range integer");
+      }
+      *node = out.integer(integer);
+      return true;
+    }
+    case Element::kReal: {
+      double real;
+      if (!ParseReal(text, &real)) return fail(ErrorCode::kBadReal, tag.offset, "malformed real");
+      *node = out.real(Real{real, false});
+      return true;
+    }
+    case Element::kDate: {
+      double seconds;
+      if (!ParseDate(text, &seconds))
+        return fail(ErrorCode::kBadDate, tag.offset, "malformed date");
+      *node = out.date(Date{seconds});
+      return true;
+    }
+    case Element::kData: {
+      size_t size = 0;
+      char* const bytes = buffer + (text.data() - doc.data());
+      decoded = std::max(decoded, static_cast<size_t>(text.data() + text.size() - doc.data()));
+      if (!Base64Decode(text, bytes, &size)) {
+        return fail(ErrorCode::kBadData, tag.offset, "invalid base64");
+      }
+      *node = out.data(std::string_view(bytes, size));
+      return true;
+    }
+    default:
+      *node = out.string(text);
+      return true;
+  }
 }
 
 bool Parser::parseArray(const Tag& tag, size_t depth, const Node** node) {
   if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
   // This array's elements follow those of the arrays that contain it.
   const size_t first = items.size();
+  Tag child;
   while (!tag.empty) {
     if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
     if (pos == doc.size()) return truncated();
@@ -576,7 +680,6 @@ bool Parser::parseArray(const Tag& tag, size_t depth, const Node** node) {
       if (!readEndTag(tag)) return false;
       break;
     }
-    Tag child;
     const Node* element = nullptr;
     if (!readStartTag(&child) || !parseValue(child, depth, &element)) return false;
     items.push_back(element);
@@ -594,6 +697,7 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
   // This dictionary's entries follow those of the dictionaries that contain it.
   const size_t first = entries.size();
   bool awaitingValue = false;
+  Tag child;
   while (!tag.empty) {
     if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
     if (pos == doc.size()) return truncated();
@@ -602,7 +706,6 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
       if (!readEndTag(tag)) return false;
       break;
     }
-    Tag child;
     if (!readStartTag(&child)) return false;
     if (child.element == Element::kKey) {
       if (awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "key without a value");
@@ -698,7 +801,7 @@ bool ReadXml(std::string bytes, Document* document, Error* error) {
   build.bytes() = text.data() == bytes.data() ? std::move(bytes) : std::move(converted);
   text = build.bytes();
   const Node* root = nullptr;
-  if (!Parser(&read, text, error).parseDocument(start, &root)) return false;
+  if (!Parser(&read, text, error).parse(start, &root)) return false;
   build.setRoot(root);
   *document = std::move(read);
   return true;

@@ -64,6 +64,10 @@ TEST(XmlReaderTest, ReadsEveryAcceptedConstruct) {
       {"Ascii", "<?xml version=\"1.0\" encoding=\"us-ascii\"?><true/>", Value(true)},
       {"References", "<string>&lt;&gt;&amp;&apos;&quot;&#169;&#xe9;&#x1F600;</string>",
        Value("<>&'\"\xC2\xA9\xC3\xA9\xF0\x9F\x98\x80")},
+      {"Utf8AmongMarkup",
+       "<dict><key>caf\xC3\xA9</key><string>a\xE2\x82\xAC long run &amp; \xF0\x9F\x98\x80"
+       "<!-- \xC3\xA9 --><![CDATA[\xC3\xA9]]></string></dict>",
+       Dict({{"caf\xC3\xA9", Value("a\xE2\x82\xAC long run & \xF0\x9F\x98\x80\xC3\xA9")}})},
       {"RawControlsKept", "<string>a\r\nb\tc\x01\0d\re</string>"s, Value("a\r\nb\tc\x01\0d\re"s)},
       {"CommentCdataAndPiInText", "<string>a<!-- x -->b<![CDATA[<&>]]>c<?p q?>d</string>",
        Value("ab<&>cd")},
@@ -82,9 +86,10 @@ TEST(XmlReaderTest, ReadsEveryAcceptedConstruct) {
                    Value::fromInteger(INT64_MIN), Value::fromInteger(12)})},
       {"Reals",
        "<array><real>-INF</real><real>+Infinity</real><real> .5</real><real>-2.5E-3</real>"
-       "<real>1e400</real><real>3</real></array>",
+       "<real>1e400</real><real>3</real><real>+1.5</real><real>-1e-400</real></array>",
        Value(Array{Value::fromReal(-HUGE_VAL), Value::fromReal(HUGE_VAL), Value::fromReal(0.5),
-                   Value::fromReal(-2.5e-3), Value::fromReal(HUGE_VAL), Value::fromReal(3)})},
+                   Value::fromReal(-2.5e-3), Value::fromReal(HUGE_VAL), Value::fromReal(3),
+                   Value::fromReal(1.5), Value::fromReal(-0.0)})},
       {"Dates",
        "<array><date>2004-10-26T10:33:33Z</date><date>1970-01-01T00:00:00Z</date>"
        "<date>2000-02-29T12:00:00.25Z</date><date>0000-01-01T00:00:00Z</date>"
@@ -92,8 +97,11 @@ TEST(XmlReaderTest, ReadsEveryAcceptedConstruct) {
        Value(Array{Value(Date{120479613}), Value(Date{-978307200}), Value(Date{-26481599.75}),
                    Value(Date{-730851.0 * 86400}), Value(Date{-730852.0 * 86400}),
                    Value(Date{-12649219200})})},
-      {"DataSkipsWhiteSpace", "<array><data>\n\tAAEC\r\n A w==\n</data><data>QUI=</data></array>",
-       Value(Array{Value(Data{0, 1, 2, 3}), Value(Data{'A', 'B'})})},
+      {"DataSkipsWhiteSpace",
+       "<array><data>\n\tAAEC\r\n A w==\n</data><data>QUI=</data><data>QUJD\n\tREVG\n\tR\nw==</data>"
+       "</array>",
+       Value(Array{Value(Data{0, 1, 2, 3}), Value(Data{'A', 'B'}),
+                   Value(Data{'A', 'B', 'C', 'D', 'E', 'F', 'G'})})},
       {"DuplicateKeyKeepsFirstPositionLastValue",
        "<dict><key>b</key><integer>1</integer><key>a</key><true/><key>b</key><integer>2</integer>"
        "</dict>",
@@ -179,6 +187,17 @@ TEST(XmlReaderTest, RejectsEachFaultWithItsCodeAndOffset) {
       {"BadUtf8", "<string>\xC3\x28</string>", ErrorCode::kBadEncoding, "\xC3"},
       {"OverlongUtf8", "<string>\xC0\xAF</string>", ErrorCode::kBadEncoding, "\xC0"},
       {"EncodedSurrogate", "<string>\xED\xA0\x80</string>", ErrorCode::kBadEncoding, "\xED"},
+      // Wherever it lies, and whatever other fault comes first: as if checked up front.
+      {"BadUtf8AfterOtherFault", "<array><integer>x</integer><string>\xC3</string></array>",
+       ErrorCode::kBadEncoding, "\xC3"},
+      {"BadUtf8InComment", "<array><!-- \xFF --></array>", ErrorCode::kBadEncoding, "\xFF"},
+      {"BadUtf8InAttribute", "<plist v='\xFF'><true/></plist>", ErrorCode::kBadEncoding, "\xFF"},
+      {"BadUtf8InCdata", "<string><![CDATA[\xFF]]></string>", ErrorCode::kBadEncoding, "\xFF"},
+      {"BadUtf8InDoctype", "<!DOCTYPE \xFF><true/>", ErrorCode::kBadEncoding, "\xFF"},
+      {"CutUtf8BeforeMarkup", "<string>\xE2\x82</string>", ErrorCode::kBadEncoding, "\xE2"},
+      // Data decoded in place to bytes that are not UTF-8 do not hide the real fault.
+      {"FaultAfterDecodedData", "<array><data>/w==</data><other/></array>",
+       ErrorCode::kUnknownElement, "<other"},
       {"UnknownEncoding", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><true/>",
        ErrorCode::kBadEncoding, "<?xml"},
       {"AsciiHighByte", "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><string>\xE9</string>",

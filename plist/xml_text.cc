@@ -134,9 +134,7 @@ bool DecodeXmlText(std::string_view bytes, std::string* converted, std::string_v
   if (source == Source::kUtf16) {
     if (encoding.empty() || named({"utf-16", "utf-16le", "utf-16be"})) return true;
   } else if (utf8) {
-    const size_t bad = text::FirstInvalidUtf8(*doc);
-    if (bad == doc->size()) return true;
-    return Fail(error, ErrorCode::kBadEncoding, bad, "invalid UTF-8");
+    return true;  // Checked as it is parsed.
   } else if (source == Source::kEightBit && named({"us-ascii", "ascii"})) {
     for (size_t i = 0; i < doc->size(); ++i) {
       if (static_cast<unsigned char>((*doc)[i]) >= 0x80) {

@@ -4,6 +4,7 @@
 #ifndef BRTCONFIG_PLIST_XML_TEXT_H_
 #define BRTCONFIG_PLIST_XML_TEXT_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,19 +14,21 @@
 
 namespace plist {
 
-// XML white space: space, tab, LF and CR, told apart with one test of a bit mask.
+// XML white space: space, tab, LF and CR, told apart by a table of every byte.
 inline bool IsXmlSpace(char c) {
-  constexpr uint64_t kSpaces =
-      uint64_t{1} << ' ' | uint64_t{1} << '\t' | uint64_t{1} << '\n' | uint64_t{1} << '\r';
-  const auto byte = static_cast<unsigned char>(c);
-  return byte <= ' ' && (kSpaces >> byte & 1) != 0;
+  static constexpr std::array<bool, 256> kSpaces = [] {
+    std::array<bool, 256> spaces{};
+    spaces[' '] = spaces['\t'] = spaces['\n'] = spaces['\r'] = true;
+    return spaces;
+  }();
+  return kSpaces[static_cast<unsigned char>(c)];
 }
 
 // Whether `a` equals `lower`, which is in lower case, ignoring the case of ASCII letters.
 bool EqualsIgnoringCase(std::string_view a, std::string_view lower);
 
 // Turns the input into UTF-8 text: drops a byte-order mark, converts UTF-16 and
-// ISO-8859-1, and validates UTF-8 and ASCII. Sets `*doc` (which may point into
+// ISO-8859-1, and validates ASCII (UTF-8 is left to the parser). Sets `*doc` (which may point into
 // `*converted`) and `*start`, the offset past the XML declaration. On failure returns
 // false with `*error` filled; offsets count bytes of the converted text.
 bool DecodeXmlText(std::string_view bytes, std::string* converted, std::string_view* doc,

@@ -76,6 +76,11 @@ size_t FirstInvalidUtf8(std::string_view bytes) {
   return n;
 }
 
+size_t Utf8SequenceLength(std::string_view bytes) {
+  char32_t cp;
+  return bytes.empty() ? 0 : DecodeOne(bytes, 0, &cp);
+}
+
 char32_t DecodeUtf8(std::string_view bytes, size_t* pos) {
   char32_t cp;
   const size_t length = DecodeOne(bytes, *pos, &cp);

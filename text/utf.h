@@ -34,6 +34,10 @@ bool IsValidUtf8(std::string_view bytes);
 // `bytes.size()` when there is none. Runs of ASCII are skipped several bytes at a time.
 size_t FirstInvalidUtf8(std::string_view bytes);
 
+// The length (1 to 4) of the well-formed sequence that `bytes` starts with, or 0 when
+// the sequence there is ill-formed or `bytes` is empty.
+size_t Utf8SequenceLength(std::string_view bytes);
+
 // Decodes the code point at `*pos` and advances `*pos` past it. Requires
 // *pos < bytes.size(). An ill-formed byte gives U+FFFD and advances `*pos` by one.
 char32_t DecodeUtf8(std::string_view bytes, size_t* pos);

@@ -25,7 +25,11 @@ TEST(UtfTest, AcceptsOnlyWellFormedUtf8) {
   for (const char* bytes : {"\xC0\x80", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
                             "\xE2\x82", "a\x80", "\xFF"}) {
     EXPECT_FALSE(IsValidUtf8(bytes)) << bytes;
+    EXPECT_EQ(Utf8SequenceLength(bytes + (bytes[0] == 'a')), 0u) << bytes;  // At the fault.
   }
+  EXPECT_EQ(Utf8SequenceLength("\xC2\xA9z"), 2u);
+  EXPECT_EQ(Utf8SequenceLength("\U0010FFFF"), 4u);
+  EXPECT_EQ(Utf8SequenceLength(""), 0u);
 }
 
 TEST(UtfTest, SplitsCharactersBeyondTheBmpIntoSurrogatesAndReplacesBadBytes) {
