@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "plist/plist.h"
+#include "text/bytes.h"
 
 namespace {
 
@@ -152,7 +153,7 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
 void Read(benchmark::State& state, const std::string* bytes) {
   for (auto _ : state) {
     state.PauseTiming();
-    std::string input = *bytes;
+    text::Bytes input = text::Bytes::CopyOf(*bytes);
     plist::Document document;
     state.ResumeTiming();
     plist::Error error;
