@@ -263,7 +263,7 @@ constexpr size_t kLargePage = size_t{2} << 20;
 void Unmap(char* memory, size_t reserved) { munmap(memory, reserved); }
 #endif
 
-// Memory for `capacity` bytes and a NUL, not cleared.
+// Memory for `capacity` bytes and a NUL, not cleared; none when there is no room.
 text::Bytes Reserve(size_t capacity) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   if (capacity >= kLargePage) {
@@ -298,6 +298,10 @@ ReadStatus ReadToEnd(int fd, const std::string& name, size_t maxBytes, text::Byt
     }
     if (got == bytes->capacity()) {
       text::Bytes larger = Reserve(got + std::max<size_t>(got, 65536));
+      if (larger.capacity() <= got) {
+        Fail(error, ErrnoText("cannot read", name, ENOMEM));
+        return ReadStatus::kError;
+      }
       std::memcpy(larger.data(), bytes->data(), got);
       *bytes = std::move(larger);
     }
@@ -341,6 +345,8 @@ ReadStatus ReadOpenFile(int fd, const std::string& path, size_t maxBytes, size_t
   const size_t size = static_cast<size_t>(st.st_size);
   const size_t spare = size <= SIZE_MAX / 4 / (sparePerByte + 1) ? size * sparePerByte : 0;
   text::Bytes read = Reserve(size + spare);
+  // Without room to spare, the document takes memory as it goes.
+  if (read.capacity() < size + spare) read = Reserve(size);
   const ReadStatus status = ReadToEnd(fd, path, maxBytes, &read, error);
   if (status == ReadStatus::kOk) *bytes = std::move(read);
   return status;

@@ -34,7 +34,11 @@ bool ReadAll(int fd, text::Bytes* out) {
   text::Bytes bytes = text::Bytes::Allocate(expected * (1 + plist::kSparePerInputByte));
   for (;;) {
     if (bytes.size() == bytes.capacity()) {
-      text::Bytes larger = text::Bytes::Allocate(2 * bytes.size());
+      text::Bytes larger = text::Bytes::Allocate(2 * bytes.size() + 1);
+      if (larger.capacity() == 0) {
+        errno = ENOMEM;
+        return false;
+      }
       std::memcpy(larger.data(), bytes.data(), bytes.size());
       larger.resize(bytes.size());
       bytes = std::move(larger);

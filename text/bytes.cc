@@ -1,6 +1,7 @@
 #include "text/bytes.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace text {
@@ -17,11 +18,13 @@ Bytes::Bytes(char* memory, size_t reserved, Release release)
 
 Bytes Bytes::Allocate(size_t capacity) {
   // new char[] leaves the bytes as they are: nothing is written twice.
-  return Bytes(new char[capacity + 1], capacity + 1, Delete);
+  char* memory = new (std::nothrow) char[capacity + 1];
+  return memory ? Bytes(memory, capacity + 1, Delete) : Bytes();
 }
 
 Bytes Bytes::CopyOf(std::string_view bytes) {
   Bytes copy = Allocate(bytes.size());
+  if (copy.capacity() < bytes.size()) throw std::bad_alloc();
   if (!bytes.empty()) std::memcpy(copy.data(), bytes.data(), bytes.size());
   copy.resize(bytes.size());
   return copy;

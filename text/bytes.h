@@ -20,8 +20,10 @@ class Bytes {
   // Adopts `reserved` (at least 1) bytes at `memory`, room for `reserved` - 1 bytes and
   // the NUL; holds none of them yet.
   Bytes(char* memory, size_t reserved, Release release);
-  // Room for `capacity` bytes and the NUL, from the heap; not cleared.
+  // Room for `capacity` bytes and the NUL, from the heap; not cleared. None (capacity()
+  // 0) when the heap has no room.
   static Bytes Allocate(size_t capacity);
+  // Throws std::bad_alloc, as a string would, when the heap has no room.
   static Bytes CopyOf(std::string_view bytes);
 
   Bytes(Bytes&& other) noexcept;
