@@ -167,7 +167,7 @@ void Read(benchmark::State& state, const std::string* bytes) {
 }
 
 void Write(benchmark::State& state, const plist::Document* document, plist::Format format) {
-  // The tool serialises a file into one buffer and hands that to the file.
+  // The tool streams the pieces into the file; one string here measures the writer.
   size_t size = 0;
   for (auto _ : state) {
     std::string bytes;
