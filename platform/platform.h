@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/bytes.h"
+
 namespace brtconfig {
 
 enum class ReadStatus { kOk, kNotFound, kError };
@@ -46,6 +48,18 @@ enum class LockStatus {
   kNone,      // No lock could be taken safely (see lockFile). The caller goes on
               // without one.
   kTimedOut,  // Another process held the lock for the whole wait.
+};
+
+// A file being written in place of another: see Platform::startAtomicWrite.
+class AtomicWrite {
+ public:
+  // Removes the temporary file unless the write was committed.
+  virtual ~AtomicWrite() = default;
+  // Appends `bytes` to the file. False once a write failed; commit then says why.
+  virtual bool write(std::string_view bytes) = 0;
+  // Gives the file its owner and mode, flushes it and renames it over the target.
+  // Returns false with `*error` set on failure, the target then untouched. Once only.
+  virtual bool commit(std::string* error, std::string* ownershipError) = 0;
 };
 
 class Platform {
@@ -85,29 +99,39 @@ class Platform {
   virtual Presence presence(const std::string& path) = 0;
   bool exists(const std::string& path) { return presence(path) == Presence::kPresent; }
 
-  // Reads the whole regular file at `path` into `*bytes`. kNotFound when nothing exists
-  // there (presence would say kAbsent); kError when it cannot be reached or read, is not
-  // a regular file, or is larger than `maxBytes` (then `*error` says why).
-  virtual ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
-                              std::string* error) = 0;
+  // Reads the whole regular file at `path` into `*bytes`, through memory that is not
+  // cleared first (in large pages where the system offers them), with `sparePerByte`
+  // bytes of spare room reserved after it for each byte read, for the caller to fill
+  // (text::Bytes::spare). kNotFound when nothing exists there (presence would say
+  // kAbsent); kError when it cannot be reached or read, is not a regular file, or is
+  // larger than `maxBytes` (then `*error` says why).
+  virtual ReadStatus readFile(const std::string& path, size_t maxBytes, size_t sparePerByte,
+                              text::Bytes* bytes, std::string* error) = 0;
 
   // Reads all of standard input into `*bytes`, at most `maxBytes` (kError beyond, with
   // `*error` set). Never kNotFound.
-  virtual ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) = 0;
+  virtual ReadStatus readStandardInput(size_t maxBytes, text::Bytes* bytes, std::string* error) = 0;
 
-  // Replaces the file at `path` atomically with `bytes`: a temporary file in the same
-  // folder is written, flushed and renamed over the target, so a failure leaves the old
-  // file as it was and no temporary file behind. A symbolic link at `path` stays a link and its target is
-  // replaced. An existing file keeps its permission bits; a new one gets 0644 less the
-  // umask. Given `ownership`, the new file gets it instead, through its descriptor and
-  // before it takes the target's place; when it cannot (a name not found, an owner the
-  // process may not give files to), `*ownershipError` says why and the file goes into
-  // place as it would have without. Returns false with `*error` set on failure. SIGINT,
-  // SIGTERM and SIGHUP wait while the temporary file exists: the save finishes or is
-  // undone, then they act.
-  virtual bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                                   const Ownership* ownership, std::string* error,
-                                   std::string* ownershipError) = 0;
+  // Replaces the file at `path` atomically with what is written to the object handed
+  // out, once it is committed: a temporary file in the same folder is written, flushed
+  // and renamed over the target, so a failure leaves the old file as it was and no
+  // temporary file behind; so does an object destroyed uncommitted. A symbolic link at
+  // `path` stays a link and its target is replaced. An existing file keeps its
+  // permission bits; a new one gets 0644 less the umask. Given `ownership`, the new file
+  // gets it instead, through its descriptor and before it takes the target's place; when
+  // it cannot (a name not found, an owner the process may not give files to), commit's
+  // `*ownershipError` says why and the file goes into place as it would have without.
+  // Returns null with `*error` set when no temporary file can be made. SIGINT, SIGTERM
+  // and SIGHUP wait while the temporary file exists: the save finishes or is undone,
+  // then they act.
+  virtual std::unique_ptr<AtomicWrite> startAtomicWrite(const std::string& path,
+                                                        const Ownership* ownership,
+                                                        std::string* error) = 0;
+
+  // The same for `bytes` whole, started, written and committed at once.
+  bool writeFileAtomically(const std::string& path, std::string_view bytes,
+                           const Ownership* ownership, std::string* error,
+                           std::string* ownershipError);
 
   // Takes the lock of the file that `path` finally names (links followed), waiting at
   // most `waitMillis` for another holder to let go; on kLocked `*lock` holds it. The lock
@@ -121,7 +145,7 @@ class Platform {
                               std::unique_ptr<FileLock>* lock) = 0;
 
   // Removes the temporary files that saves of `path` by this process's user left behind
-  // when they were killed outright. Only files of writeFileAtomically's own naming,
+  // when they were killed outright. Only files of startAtomicWrite's own naming,
   // beside the file that `path` finally names, are touched; the caller must hold the
   // file's lock, so that no save of it is under way.
   virtual void removeStaleTemporaryFiles(const std::string& path) = 0;

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -14,6 +15,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -251,9 +254,77 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Reads all of the open file `fd` (named `path` in messages), at most `maxBytes`.
-ReadStatus ReadOpenFile(int fd, const std::string& path, size_t maxBytes, std::string* text,
-                        std::string* error) {
+#if defined(__linux__)
+// Files are read into memory of their own, in large pages where it is this large: a
+// first touch of fresh memory costs the system a fault per page, which for a large
+// file weighed more than reading it.
+constexpr size_t kLargePage = size_t{2} << 20;
+
+void Unmap(char* memory, size_t reserved) { munmap(memory, reserved); }
+#endif
+
+// Memory for `capacity` bytes and a NUL, not cleared; none when there is no room.
+text::Bytes Reserve(size_t capacity) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (capacity >= kLargePage) {
+    // A page more than needed is mapped, so that a start on a page boundary can be cut
+    // out of it; large pages only go where whole ones fit.
+    const size_t reserved = (capacity + kLargePage) & ~(kLargePage - 1);
+    void* mapped = mmap(nullptr, reserved + kLargePage, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped != MAP_FAILED) {
+      char* base = static_cast<char*>(mapped);
+      const size_t skip = (0 - reinterpret_cast<uintptr_t>(base)) & (kLargePage - 1);
+      if (skip > 0) munmap(base, skip);
+      munmap(base + skip + reserved, kLargePage - skip);
+      // Advice only: where the system has no large pages, the memory is as any other.
+      madvise(base + skip, reserved, MADV_HUGEPAGE);
+      return text::Bytes(base + skip, reserved, Unmap);
+    }
+  }
+#endif
+  return text::Bytes::Allocate(capacity);
+}
+
+// Reads `fd` (named `name` in messages) to its end, after the bytes `*bytes` holds
+// already, at most `maxBytes` in all; grows the memory when it is full.
+ReadStatus ReadToEnd(int fd, const std::string& name, size_t maxBytes, text::Bytes* bytes,
+                     std::string* error) {
+  size_t got = bytes->size();
+  for (;;) {
+    if (got > maxBytes) {
+      Fail(error, name + " is too large");
+      return ReadStatus::kError;
+    }
+    if (got == bytes->capacity()) {
+      text::Bytes larger = Reserve(got + std::max<size_t>(got, 65536));
+      if (larger.capacity() <= got) {
+        Fail(error, ErrnoText("cannot read", name, ENOMEM));
+        return ReadStatus::kError;
+      }
+      std::memcpy(larger.data(), bytes->data(), got);
+      *bytes = std::move(larger);
+    }
+    // One byte past the ceiling is enough to tell that the input is too large.
+    const size_t want = std::min(bytes->capacity() - got, maxBytes + 1 - got);
+    const ssize_t n = read(fd, bytes->data() + got, want);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail(error, ErrnoText("cannot read", name, errno));
+      return ReadStatus::kError;
+    }
+    got += static_cast<size_t>(n);
+    bytes->resize(got);
+  }
+  bytes->resize(got);
+  return ReadStatus::kOk;
+}
+
+// Reads all of the open file `fd` (named `path` in messages), at most `maxBytes`, with
+// `sparePerByte` bytes of room after it for each byte of the file.
+ReadStatus ReadOpenFile(int fd, const std::string& path, size_t maxBytes, size_t sparePerByte,
+                        text::Bytes* bytes, std::string* error) {
   struct stat st;
   if (fstat(fd, &st) != 0) {
     Fail(error, ErrnoText("cannot examine", path, errno));
@@ -269,34 +340,16 @@ ReadStatus ReadOpenFile(int fd, const std::string& path, size_t maxBytes, std::s
   }
   // The file was opened without blocking only so that a FIFO could not stall the open.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  // Read straight into the text, sized for the file as it was examined. A file that has
-  // grown since (or claims a size of 0, as the process file system does) goes on into a
-  // piece of its own, appended.
-  std::string& out = *text;
-  out.resize(static_cast<size_t>(st.st_size));
-  size_t got = 0;
-  char piece[65536];
-  for (;;) {
-    const bool inPlace = got < out.size();
-    const ssize_t n =
-        inPlace ? read(fd, &out[got], out.size() - got) : read(fd, piece, sizeof piece);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail(error, ErrnoText("cannot read", path, errno));
-      return ReadStatus::kError;
-    }
-    if (!inPlace) {
-      if (static_cast<size_t>(n) > maxBytes - got) {
-        Fail(error, path + " is too large");
-        return ReadStatus::kError;
-      }
-      out.append(piece, static_cast<size_t>(n));
-    }
-    got += static_cast<size_t>(n);
-  }
-  out.resize(got);  // The file may have shrunk.
-  return ReadStatus::kOk;
+  // Sized for the file as it was examined; one that has grown since (or claims a size of
+  // 0, as the process file system does) goes on into larger memory.
+  const size_t size = static_cast<size_t>(st.st_size);
+  const size_t spare = size <= SIZE_MAX / 4 / (sparePerByte + 1) ? size * sparePerByte : 0;
+  text::Bytes read = Reserve(size + spare);
+  // Without room to spare, the document takes memory as it goes.
+  if (read.capacity() < size + spare) read = Reserve(size);
+  const ReadStatus status = ReadToEnd(fd, path, maxBytes, &read, error);
+  if (status == ReadStatus::kOk) *bytes = std::move(read);
+  return status;
 }
 
 // The id of the "wheel" group, gid 0 where no group has that name (which is what the
@@ -310,8 +363,9 @@ gid_t WheelGroupId() {
 #else
   const int fd = open(kLocalGroupFile, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 0;
-  std::string text;
-  const ReadStatus status = ReadOpenFile(fd, kLocalGroupFile, kMaxGroupFileBytes, &text, nullptr);
+  text::Bytes text;
+  const ReadStatus status =
+      ReadOpenFile(fd, kLocalGroupFile, kMaxGroupFileBytes, 0, &text, nullptr);
   close(fd);
   if (status != ReadStatus::kOk) return 0;
   return FindGroupId(text, "wheel").value_or(0);
@@ -347,6 +401,107 @@ bool LookUpIds(const std::string& owner, const std::string& group, uid_t* uid, g
   *gid = gr.gr_gid;
   return true;
 }
+
+// A file being written in place of another (Platform::startAtomicWrite).
+class PosixAtomicWrite : public AtomicWrite {
+ public:
+  PosixAtomicWrite() = default;
+  PosixAtomicWrite(const PosixAtomicWrite&) = delete;
+  PosixAtomicWrite& operator=(const PosixAtomicWrite&) = delete;
+  ~PosixAtomicWrite() override {
+    if (fd >= 0) close(fd);
+    if (!temp.empty()) unlink(temp.c_str());
+  }
+
+  bool start(const std::string& path, const Ownership* ownership, std::string* error) {
+    shownPath = path;
+    if (!ResolveLinks(path, &target, error)) return false;
+    existed = stat(target.c_str(), &old) == 0;
+    mode = static_cast<mode_t>(existed ? (old.st_mode & 07777) : (0644 & ~CurrentUmask()));
+    giveAway =
+        ownership && LookUpIds(ownership->owner, ownership->group, &uid, &gid, &ownershipFailure);
+    if (giveAway) givenMode = static_cast<mode_t>(ownership->mode);
+
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    std::string name = folder + TemporaryPrefix(target.substr(slash + 1)) + "XXXXXX";
+    fd = mkstemp(&name[0]);
+    if (fd < 0) return Fail(error, ErrnoText("cannot create a temporary file for", target, errno));
+    temp = std::move(name);
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    return true;
+  }
+
+  bool write(std::string_view bytes) override {
+    if (!failure.empty()) return false;
+    if (WriteAll(fd, bytes)) return true;
+    failure = ErrnoText("cannot write", temp, errno);
+    return false;
+  }
+
+  bool commit(std::string* error, std::string* ownershipError) override {
+    if (failure.empty()) finish();
+    const int closed = close(fd);
+    fd = -1;
+    if (closed != 0 && failure.empty()) failure = ErrnoText("cannot close", temp, errno);
+    if (failure.empty() && rename(temp.c_str(), target.c_str()) != 0) {
+      failure = ErrnoText("cannot replace", target, errno);
+    }
+    if (!failure.empty()) return Fail(error, failure);
+    temp.clear();  // In place: nothing is left to remove.
+    if (!ownershipFailure.empty() && ownershipError) *ownershipError = ownershipFailure;
+
+    // The new name must reach the disk too. The file is already in place, so a folder
+    // that cannot be flushed (some file systems refuse) is no failure of the write.
+    const int dirFd = open(DirName(target).c_str(), O_RDONLY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      fsync(dirFd);
+      close(dirFd);
+    }
+    return true;
+  }
+
+ private:
+  // Owner and mode are set here, on the file this process made, while no other name
+  // leads to it: after the rename the path could lead elsewhere. Then the bytes are
+  // flushed.
+  void finish() {
+    if (giveAway && fchown(fd, uid, gid) != 0) {
+      ownershipFailure = ErrnoText("cannot change the owner of", shownPath, errno);
+      giveAway = false;
+    }
+    if (giveAway) {
+      mode = givenMode;
+    } else if (existed) {
+      // An overwrite in place kept the file's owner; the replacement keeps it where the
+      // process may give it away (root may, others usually may not), and otherwise
+      // belongs to whoever wrote it.
+      const int kept = fchown(fd, old.st_uid, old.st_gid);
+      static_cast<void>(kept);
+    }
+    // After fchown, which may clear set-id bits.
+    if (fchmod(fd, mode) != 0) {
+      failure = ErrnoText("cannot set the mode of", temp, errno);
+    } else if (fsync(fd) != 0) {
+      failure = ErrnoText("cannot flush", temp, errno);
+    }
+  }
+
+  // Held from before the temporary file is made until it is gone or in place.
+  const SignalsHeld signalsHeld;
+  std::string shownPath, target;
+  std::string temp;  // The temporary file's name while it exists under it.
+  int fd = -1;
+  bool existed = false;
+  struct stat old = {};
+  mode_t mode = 0;
+  bool giveAway = false;
+  mode_t givenMode = 0;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string failure;           // Why the write failed: the first failure only.
+  std::string ownershipFailure;  // Why the file could not be given away.
+};
 
 // Reads the password database entry of `uid` and hands it to `use`.
 template <typename Use>
@@ -454,8 +609,8 @@ class PosixPlatform : public Platform {
     return errno == ENOENT ? Presence::kAbsent : Presence::kUnreachable;
   }
 
-  ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
-                      std::string* error) override {
+  ReadStatus readFile(const std::string& path, size_t maxBytes, size_t sparePerByte,
+                      text::Bytes* bytes, std::string* error) override {
     int fd;
     do {
       fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -465,102 +620,24 @@ class PosixPlatform : public Platform {
       Fail(error, ErrnoText("cannot open", path, errno));
       return ReadStatus::kError;
     }
-    std::string text;
-    const ReadStatus status = ReadOpenFile(fd, path, maxBytes, &text, error);
+    const ReadStatus status = ReadOpenFile(fd, path, maxBytes, sparePerByte, bytes, error);
     close(fd);
-    if (status == ReadStatus::kOk) *bytes = std::move(text);
     return status;
   }
 
-  ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) override {
-    // A pipe or a terminal has no size to read up to: read pieces until the end.
-    std::string text;
-    char piece[65536];
-    for (;;) {
-      const ssize_t n = read(STDIN_FILENO, piece, sizeof piece);
-      if (n == 0) break;
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        Fail(error, ErrnoText("cannot read", "standard input", errno));
-        return ReadStatus::kError;
-      }
-      if (static_cast<size_t>(n) > maxBytes - text.size()) {
-        Fail(error, "standard input is too large");
-        return ReadStatus::kError;
-      }
-      text.append(piece, static_cast<size_t>(n));
-    }
-    *bytes = std::move(text);
-    return ReadStatus::kOk;
+  ReadStatus readStandardInput(size_t maxBytes, text::Bytes* bytes, std::string* error) override {
+    // A pipe or a terminal has no size to read up to: read until the end.
+    text::Bytes read;
+    const ReadStatus status = ReadToEnd(STDIN_FILENO, "standard input", maxBytes, &read, error);
+    if (status == ReadStatus::kOk) *bytes = std::move(read);
+    return status;
   }
 
-  bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                           const Ownership* ownership, std::string* error,
-                           std::string* ownershipError) override {
-    std::string target;
-    if (!ResolveLinks(path, &target, error)) return false;
-
-    struct stat old;
-    const bool existed = stat(target.c_str(), &old) == 0;
-    mode_t mode = static_cast<mode_t>(existed ? (old.st_mode & 07777) : (0644 & ~CurrentUmask()));
-    uid_t uid = 0;
-    gid_t gid = 0;
-    std::string ownershipFailure;
-    bool giveAway =
-        ownership && LookUpIds(ownership->owner, ownership->group, &uid, &gid, &ownershipFailure);
-
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    std::string temp = folder + TemporaryPrefix(target.substr(slash + 1)) + "XXXXXX";
-    const SignalsHeld held;
-    const int fd = mkstemp(&temp[0]);
-    if (fd < 0) return Fail(error, ErrnoText("cannot create a temporary file for", target, errno));
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-
-    std::string failure;
-    if (!WriteAll(fd, bytes)) {
-      failure = ErrnoText("cannot write", temp, errno);
-    } else {
-      // Owner and mode are set here, on the file this process made, while no other name
-      // leads to it: after the rename the path could lead elsewhere.
-      if (giveAway && fchown(fd, uid, gid) != 0) {
-        ownershipFailure = ErrnoText("cannot change the owner of", path, errno);
-        giveAway = false;
-      }
-      if (giveAway) {
-        mode = static_cast<mode_t>(ownership->mode);
-      } else if (existed) {
-        // An overwrite in place kept the file's owner; the replacement keeps it where the
-        // process may give it away (root may, others usually may not), and otherwise
-        // belongs to whoever wrote it.
-        const int kept = fchown(fd, old.st_uid, old.st_gid);
-        static_cast<void>(kept);
-      }
-      // After fchown, which may clear set-id bits.
-      if (fchmod(fd, mode) != 0) {
-        failure = ErrnoText("cannot set the mode of", temp, errno);
-      } else if (fsync(fd) != 0) {
-        failure = ErrnoText("cannot flush", temp, errno);
-      }
-    }
-    if (close(fd) != 0 && failure.empty()) failure = ErrnoText("cannot close", temp, errno);
-    if (failure.empty() && rename(temp.c_str(), target.c_str()) != 0) {
-      failure = ErrnoText("cannot replace", target, errno);
-    }
-    if (!failure.empty()) {
-      unlink(temp.c_str());
-      return Fail(error, failure);
-    }
-    if (!ownershipFailure.empty() && ownershipError) *ownershipError = ownershipFailure;
-
-    // The new name must reach the disk too. The file is already in place, so a folder
-    // that cannot be flushed (some file systems refuse) is no failure of the write.
-    const int dirFd = open(DirName(target).c_str(), O_RDONLY | O_CLOEXEC);
-    if (dirFd >= 0) {
-      fsync(dirFd);
-      close(dirFd);
-    }
-    return true;
+  std::unique_ptr<AtomicWrite> startAtomicWrite(const std::string& path, const Ownership* ownership,
+                                                std::string* error) override {
+    auto file = std::make_unique<PosixAtomicWrite>();
+    if (!file->start(path, ownership, error)) return nullptr;
+    return file;
   }
 
   LockStatus lockFile(const std::string& path, unsigned waitMillis,
@@ -705,6 +782,14 @@ Platform* Platform::Default() {
   return platform;
 }
 
+bool Platform::writeFileAtomically(const std::string& path, std::string_view bytes,
+                                   const Ownership* ownership, std::string* error,
+                                   std::string* ownershipError) {
+  const std::unique_ptr<AtomicWrite> file = startAtomicWrite(path, ownership, error);
+  if (!file) return false;
+  file->write(bytes);
+  return file->commit(error, ownershipError);
+}
 
 std::vector<std::string> PrefsDaemonRestartCommand(const std::string& userName) {
   // The shell finds killall on the PATH, as a plain command line would, while the name

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "platform/group_file.h"
 #include "platform/platform.h"
 #include "testing/temp_dir.h"
+#include "text/bytes.h"
 
 namespace brtconfig {
 namespace {
@@ -60,9 +62,11 @@ TEST(PosixPlatformTest, ReadFileAndPresenceTellMissingFromUnreachable) {
       {dir.path, 9, ReadStatus::kError, Presence::kPresent},  // A folder.
   };
   for (const Case& c : cases) {
-    std::string bytes = "untouched", error;
-    EXPECT_EQ(os->readFile(c.path, c.maxBytes, &bytes, &error), c.status) << c.path;
-    EXPECT_EQ(bytes, c.status == ReadStatus::kOk ? "abcd" : "untouched") << c.path;
+    text::Bytes bytes = text::Bytes::CopyOf("untouched");
+    std::string error;
+    EXPECT_EQ(os->readFile(c.path, c.maxBytes, 0, &bytes, &error), c.status) << c.path;
+    EXPECT_EQ(std::string_view(bytes), c.status == ReadStatus::kOk ? "abcd" : "untouched")
+        << c.path;
     EXPECT_EQ(error.empty(), c.status != ReadStatus::kError) << c.path;
     EXPECT_EQ(os->presence(c.path), c.presence) << c.path;
   }
@@ -93,19 +97,31 @@ TEST(PosixPlatformTest, AtomicWriteKeepsModeOrGivesNewFileUmaskedMode) {
 
 TEST(PosixPlatformTest, ReadFileTakesFilesLargerThanTheyClaim) {
   TempDir dir;
-  const std::string large(300000, 'x');  // Read in more than one piece.
+  // Read in more than one piece, and read into memory of its own (in large pages where
+  // the system has them), each with the spare room asked for.
+  const std::string large(300000, 'x');
+  const std::string larger = std::string(5u << 20, 'y') + "z";
   ASSERT_TRUE(TempDir::writeFile(dir.file("large"), large));
+  ASSERT_TRUE(TempDir::writeFile(dir.file("larger"), larger));
   ASSERT_TRUE(TempDir::writeFile(dir.file("empty"), ""));
-  std::string bytes, error;
-  ASSERT_EQ(os->readFile(dir.file("large"), large.size(), &bytes, &error), ReadStatus::kOk);
-  EXPECT_EQ(bytes, large);
-  ASSERT_EQ(os->readFile(dir.file("empty"), 0, &bytes, &error), ReadStatus::kOk);
-  EXPECT_EQ(bytes, "");
+  text::Bytes bytes;
+  std::string error;
+  for (const std::string* content : {&large, &larger}) {
+    const std::string path = dir.file(content == &large ? "large" : "larger");
+    ASSERT_EQ(os->readFile(path, content->size(), 2, &bytes, &error), ReadStatus::kOk);
+    EXPECT_EQ(std::string_view(bytes), *content);
+    EXPECT_EQ(bytes.data()[bytes.size()], '\0');
+    ASSERT_GE(bytes.spareSize(), 2 * content->size());
+    std::memset(bytes.spare(), 's', bytes.spareSize());  // Writable, and the bytes' own.
+    EXPECT_EQ(std::string_view(bytes), *content);
+  }
+  ASSERT_EQ(os->readFile(dir.file("empty"), 0, 2, &bytes, &error), ReadStatus::kOk);
+  EXPECT_EQ(std::string_view(bytes), "");
   // Files of the process file system claim to be empty and hold more.
   if (!os->exists("/proc/self/status")) GTEST_SKIP() << "no /proc";
-  ASSERT_EQ(os->readFile("/proc/self/status", 1 << 20, &bytes, &error), ReadStatus::kOk);
-  EXPECT_THAT(bytes, HasSubstr("Pid:"));
-  EXPECT_EQ(os->readFile("/proc/self/status", 10, &bytes, &error), ReadStatus::kError);
+  ASSERT_EQ(os->readFile("/proc/self/status", 1 << 20, 0, &bytes, &error), ReadStatus::kOk);
+  EXPECT_THAT(std::string(bytes), HasSubstr("Pid:"));
+  EXPECT_EQ(os->readFile("/proc/self/status", 10, 0, &bytes, &error), ReadStatus::kError);
   EXPECT_THAT(error, HasSubstr("too large"));
 }
 
@@ -117,6 +133,22 @@ TEST(PosixPlatformTest, AtomicWriteReplacesTheWholeFileOrLeavesItAsItWas) {
   const std::string large(200000, 'x');
   ASSERT_TRUE(os->writeFileAtomically(path, large, nullptr, &error, nullptr)) << error;
   EXPECT_EQ(TempDir::readFile(path), large);
+
+  // A write in pieces goes into place whole; one never committed leaves the file as it
+  // was and nothing beside it.
+  for (const bool commit : {true, false}) {
+    ASSERT_TRUE(TempDir::writeFile(path, "old"));
+    std::unique_ptr<AtomicWrite> file = os->startAtomicWrite(path, nullptr, &error);
+    ASSERT_TRUE(file) << error;
+    EXPECT_TRUE(file->write("new ") && file->write(large));
+    EXPECT_EQ(TempDir::readFile(path), "old");
+    if (commit) {
+      EXPECT_TRUE(file->commit(&error, nullptr)) << error;
+    }
+    file.reset();
+    EXPECT_EQ(TempDir::readFile(path), commit ? "new " + large : "old");
+    EXPECT_THAT(TempDir::list(dir.path), ElementsAre("prefs.plist"));
+  }
 
   // A write that fails partway (files may not grow past 1 KB in this child) leaves the
   // file as it was and nothing beside it.

@@ -453,7 +453,7 @@ class BinaryReader {
 
 }  // namespace
 
-bool ReadBinary(std::string bytes, Document* document, Error* error) {
+bool ReadBinary(text::Bytes bytes, Document* document, Error* error) {
   if (bytes.size() > kMaxInputBytes) {
     return Fail(error, ErrorCode::kTooLarge, 0, "input above the size ceiling");
   }

@@ -4,20 +4,21 @@
 #ifndef BRTCONFIG_PLIST_CODEC_H_
 #define BRTCONFIG_PLIST_CODEC_H_
 
-#include <functional>
 #include <string>
 #include <string_view>
 
 #include "plist/document.h"
 #include "plist/error.h"
 #include "plist/format.h"
+#include "plist/plist.h"
 #include "plist/value.h"
+#include "text/bytes.h"
 
 namespace plist {
 
 // As Read (plist/plist.h), each for its own format.
-bool ReadXml(std::string bytes, Document* document, Error* error);
-bool ReadBinary(std::string bytes, Document* document, Error* error);
+bool ReadXml(text::Bytes bytes, Document* document, Error* error);
+bool ReadBinary(text::Bytes bytes, Document* document, Error* error);
 
 // Whether a copy of `node`, a node of `document`, fits the copy budget: a floor, or a
 // multiple of the bytes the document was read from.
@@ -29,15 +30,9 @@ bool Read(std::string_view bytes, Value* value, Error* error, Format* format = n
 bool ReadXml(std::string_view bytes, Value* value, Error* error);
 bool ReadBinary(std::string_view bytes, Value* value, Error* error);
 
-// Receives a serialised property list a piece at a time, in order; answers false when it
-// cannot take a piece, which stops the writer.
-using ByteSink = std::function<bool(std::string_view bytes)>;
-
-// As Write (plist/plist.h), handing the bytes to `sink` as they are made; fails also when
-// the sink refused a piece (kOutput), which may then have received part of the output.
+// As Write (plist/plist.h) to a sink, each for its own format.
 bool WriteXml(const Document& document, const ByteSink& sink, Error* error);
 bool WriteBinary(const Document& document, const ByteSink& sink, Error* error);
-bool Write(const Document& document, Format format, const ByteSink& sink, Error* error);
 
 }  // namespace plist
 

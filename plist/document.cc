@@ -60,7 +60,17 @@ Value Node::toValue() const {
   return Value();
 }
 
-Document::Document() : input(new std::string()), nextBlock(kFirstBlock), top(&kEmptyString) {}
+Document::Document() : nextBlock(kFirstBlock), top(&kEmptyString) {}
+bool Document::takeSpareRoom() {
+  if (spareTaken) return false;
+  spareTaken = true;
+  if (input.spareSize() == 0) return false;
+  free = input.spare();
+  freeBytes = input.spareSize();
+  nextBlock = std::max(nextBlock, freeBytes);
+  return true;
+}
+
 Document::~Document() = default;
 Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;

@@ -18,6 +18,7 @@
 
 #include "plist/bits.h"
 #include "plist/value.h"
+#include "text/bytes.h"
 
 namespace plist {
 
@@ -95,7 +96,7 @@ class Document {
   // The top value; an empty string until one is set.
   const Node& root() const { return *top; }
   // How many bytes the document was read from (none when made from a value).
-  size_t inputSize() const { return input->size(); }
+  size_t inputSize() const { return input.size(); }
   // How many nodes the document has made, shared ones counted once.
   size_t nodeCount() const { return nodes; }
 
@@ -106,8 +107,14 @@ class Document {
  private:
   friend class DocumentBuilder;  // plist/document_builder.h, private to the library.
 
-  // Held apart so that the text nodes point into stay where they are when the document moves.
-  std::unique_ptr<std::string> input;
+  // Makes the input's spare room the block memory is taken from, once: true when it had
+  // any. Blocks made after it are as large.
+  bool takeSpareRoom();
+
+  // Its memory never moves, so text nodes that point into it stay put when the document
+  // moves; the first nodes lie in its spare room.
+  text::Bytes input;
+  bool spareTaken = false;
   // Memory in blocks, never moved; each new block twice as large as the last, so that a
   // document takes a few blocks whatever its size.
   std::vector<std::unique_ptr<char[]>> blocks;

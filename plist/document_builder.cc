@@ -21,6 +21,7 @@ Document Document::fromValue(const Value& value) {
 }
 
 void* DocumentBuilder::allocateBlock(size_t n, size_t alignment) {
+  if (doc.takeSpareRoom()) return allocate(n, alignment);
   // A request larger than the next block gets a block of its own, leaving the current
   // block's free memory for later requests.
   if (n + alignment > doc.nextBlock) {

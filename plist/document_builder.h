@@ -19,7 +19,7 @@ class DocumentBuilder {
 
   // The bytes being read: the document keeps them, and text nodes may point into them.
   // An XML reader may decode text in place, which only ever shortens it.
-  std::string& bytes() { return *doc.input; }
+  text::Bytes& bytes() { return doc.input; }
   void setRoot(const Node* node) { doc.top = node; }
 
   // Node makers. Text passed to string() and data() must live as long as the document: in

@@ -64,7 +64,7 @@ bool FitsCopy(const Document& document, const Node& node) {
   return ChargeCopy(node, &budget);
 }
 
-bool Read(std::string bytes, Document* document, Error* error, Format* format) {
+bool Read(text::Bytes bytes, Document* document, Error* error, Format* format) {
   // Each reader refuses input above the size ceiling.
   const bool binary = std::string_view(bytes).substr(0, kBinaryMagic.size()) == kBinaryMagic;
   if (format) *format = binary ? Format::kBinary : Format::kXml;
@@ -72,21 +72,23 @@ bool Read(std::string bytes, Document* document, Error* error, Format* format) {
                 : ReadXml(std::move(bytes), document, error);
 }
 
+bool Read(std::string_view bytes, Document* document, Error* error, Format* format) {
+  return Read(text::Bytes::CopyOf(bytes), document, error, format);
+}
+
 bool Read(std::string_view bytes, Value* value, Error* error, Format* format) {
   Document document;
-  return Read(std::string(bytes), &document, error, format) &&
-         CopyOut(document, value, error);
+  return Read(bytes, &document, error, format) && CopyOut(document, value, error);
 }
 
 bool ReadXml(std::string_view bytes, Value* value, Error* error) {
   Document document;
-  return ReadXml(std::string(bytes), &document, error) &&
-         CopyOut(document, value, error);
+  return ReadXml(text::Bytes::CopyOf(bytes), &document, error) && CopyOut(document, value, error);
 }
 
 bool ReadBinary(std::string_view bytes, Value* value, Error* error) {
   Document document;
-  return ReadBinary(std::string(bytes), &document, error) &&
+  return ReadBinary(text::Bytes::CopyOf(bytes), &document, error) &&
          CopyOut(document, value, error);
 }
 

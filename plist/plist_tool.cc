@@ -10,12 +10,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "plist/codec.h"
 #include "plist/plist.h"
+#include "text/bytes.h"
 
 namespace {
 
@@ -24,24 +25,33 @@ constexpr int kUnreadable = 1;
 constexpr int kUnwritable = 2;
 constexpr int kUsage = 3;
 
-// Reads all of `fd` straight into `*out`, sized up front for a regular file.
-bool ReadAll(int fd, std::string* out) {
+// Reads all of `fd` straight into memory that is not cleared first, sized up front for a
+// regular file, with the spare room its document takes.
+bool ReadAll(int fd, text::Bytes* out) {
   struct stat st;
-  size_t room = 1 << 16;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) room = static_cast<size_t>(st.st_size) + 1;
-  size_t size = 0;
+  size_t expected = 1 << 16;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) expected = static_cast<size_t>(st.st_size) + 1;
+  text::Bytes bytes = text::Bytes::Allocate(expected * (1 + plist::kSparePerInputByte));
   for (;;) {
-    if (size == out->size()) out->resize(size + room);
-    room = out->size();
-    const ssize_t n = read(fd, &(*out)[size], out->size() - size);
+    if (bytes.size() == bytes.capacity()) {
+      text::Bytes larger = text::Bytes::Allocate(2 * bytes.size() + 1);
+      if (larger.capacity() == 0) {
+        errno = ENOMEM;
+        return false;
+      }
+      std::memcpy(larger.data(), bytes.data(), bytes.size());
+      larger.resize(bytes.size());
+      bytes = std::move(larger);
+    }
+    const ssize_t n = read(fd, bytes.data() + bytes.size(), bytes.capacity() - bytes.size());
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    size += static_cast<size_t>(n);
+    bytes.resize(bytes.size() + static_cast<size_t>(n));
   }
-  out->resize(size);
+  *out = std::move(bytes);
   return true;
 }
 
@@ -55,7 +65,7 @@ int Run(const std::vector<std::string>& args) {
                  "       plist_tool check < in\n");
     return kUsage;
   }
-  std::string input;
+  text::Bytes input;
   if (!ReadAll(STDIN_FILENO, &input)) {
     std::perror("plist_tool: stdin");
     return kUsage;

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstring>
 #include <set>
 #include <string>
 
 #include "plist/codec.h"
 #include "plist/plist.h"
+#include "text/bytes.h"
 
 namespace plist {
 namespace {
@@ -99,6 +101,16 @@ TEST(SamplesTest, EachFileMeetsItsExpectation) {
         << sample.path;
     if (sample.expect == Expect::kRewriteIdentical) {
       EXPECT_TRUE(Write(value, format, &rewritten, &error) && rewritten == bytes) << sample.path;
+    }
+    // A document's nodes go into the spare room after its bytes: it reads the same
+    // whether they fit there, outgrow it or find none.
+    for (const size_t spare : {size_t{0}, size_t{40}, 3 * bytes.size()}) {
+      text::Bytes input = text::Bytes::Allocate(bytes.size() + spare);
+      std::memcpy(input.data(), bytes.data(), bytes.size());
+      input.resize(bytes.size());
+      Document document;
+      EXPECT_TRUE(Read(std::move(input), &document, &error) && document.root().toValue() == value)
+          << sample.path << " with " << spare << " bytes to spare";
     }
   }
 }

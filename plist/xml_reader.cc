@@ -784,7 +784,7 @@ bool Parser::parseDocument(size_t start, const Node** root) {
 
 }  // namespace
 
-bool ReadXml(std::string bytes, Document* document, Error* error) {
+bool ReadXml(text::Bytes bytes, Document* document, Error* error) {
   Error ignored;
   if (error == nullptr) error = &ignored;
   if (bytes.size() > kMaxInputBytes) {
@@ -798,7 +798,7 @@ bool ReadXml(std::string bytes, Document* document, Error* error) {
   Document read;
   DocumentBuilder build(&read);
   // The text is the input whole, or what it was converted to, whole.
-  build.bytes() = text.data() == bytes.data() ? std::move(bytes) : std::move(converted);
+  build.bytes() = text.data() == bytes.data() ? std::move(bytes) : text::Bytes::CopyOf(converted);
   text = build.bytes();
   const Node* root = nullptr;
   if (!Parser(&read, text, error).parse(start, &root)) return false;

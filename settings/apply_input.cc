@@ -146,11 +146,11 @@ void TakePlistValue(const plist::Node& value, bool isValueMember, EntryBuilder* 
   }
 }
 
-bool ParsePlist(std::string bytes, std::vector<ApplyEntry>* entries,
+bool ParsePlist(std::string_view bytes, std::vector<ApplyEntry>* entries,
                 std::vector<InvalidApplyEntry>* invalid, ApplyInputError* error) {
   plist::Document document;
   plist::Error plistError;
-  if (!plist::Read(std::move(bytes), &document, &plistError)) {
+  if (!plist::Read(bytes, &document, &plistError)) {
     error->message = "not a valid property list: " + plistError.detail;
     error->offset = plistError.offset;
     return false;
@@ -432,7 +432,7 @@ ApplyInputFormat DetectFormat(std::string_view bytes) {
 
 }  // namespace
 
-bool ParseApplyInput(std::string bytes, std::vector<ApplyEntry>* entries,
+bool ParseApplyInput(std::string_view bytes, std::vector<ApplyEntry>* entries,
                      ApplyInputError* error, ApplyInputFormat* format) {
   ApplyInputError scratch;
   ApplyInputError& fault = error ? *error : scratch;
@@ -448,7 +448,7 @@ bool ParseApplyInput(std::string bytes, std::vector<ApplyEntry>* entries,
   std::vector<InvalidApplyEntry> invalid;
   const bool ok = detected == ApplyInputFormat::kJson
                       ? ParseJson(bytes, FirstSignificantByte(bytes), &found, &invalid, &fault)
-                      : ParsePlist(std::move(bytes), &found, &invalid, &fault);
+                      : ParsePlist(bytes, &found, &invalid, &fault);
   if (!ok) return false;
   *entries = std::move(found);
   fault.invalidEntries = std::move(invalid);

@@ -73,7 +73,7 @@ constexpr size_t kMaxApplyMembers = 1024;
 // the valid ones, so that a caller can check those too and report every fault at once;
 // after a fault of the whole input it is left unchanged. `*format` (when not null) receives the
 // format the input was read as, also on failure.
-bool ParseApplyInput(std::string bytes, std::vector<ApplyEntry>* entries,
+bool ParseApplyInput(std::string_view bytes, std::vector<ApplyEntry>* entries,
                      ApplyInputError* error, ApplyInputFormat* format = nullptr);
 
 }  // namespace brtconfig

@@ -1,12 +1,14 @@
 // The store for one preference file: the instance half of PListFileSettings.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "platform/platform.h"
 #include "plist/plist.h"
 #include "settings/plist_file_settings.h"
+#include "text/bytes.h"
 #include "text/number_text.h"
 
 namespace brtconfig {
@@ -87,8 +89,10 @@ bool PListFileSettings::open() { return read(false); }
 bool PListFileSettings::read(bool mustExist) {
   document.reset();
   error = StoreError();
-  std::string bytes, failure;
-  switch (platform->readFile(settingsFile, plist::kMaxInputBytes, &bytes, &failure)) {
+  text::Bytes bytes;
+  std::string failure;
+  switch (platform->readFile(settingsFile, plist::kMaxInputBytes, plist::kSparePerInputByte, &bytes,
+                             &failure)) {
     case ReadStatus::kNotFound:
       if (mustExist) return fail(StoreError::Kind::kAbsent, settingsFile + ": no such file");
       document = plist::Document::fromValue(plist::Dictionary());
@@ -182,18 +186,24 @@ bool PListFileSettings::save() {
   if (!document) return fail(StoreError::Kind::kUnwritable, settingsFile + " was not read");
   if (held) platform->removeStaleTemporaryFiles(settingsFile);
 
-  std::string bytes;
-  plist::Error written;
-  if (!plist::Write(*document, global ? plist::Format::kXml : plist::Format::kBinary, &bytes,
-                    &written)) {
-    return fail(StoreError::Kind::kUnwritable,
-                settingsFile + " cannot be written as a property list: " + written.detail);
-  }
   // On the global side the file goes to root, before it takes the old one's place.
   const Ownership rootOwned{"root", "wheel", 0644};
   std::string failure, ownershipFailure;
-  if (!platform->writeFileAtomically(settingsFile, bytes, global ? &rootOwned : nullptr, &failure,
-                                     &ownershipFailure)) {
+  const std::unique_ptr<AtomicWrite> file =
+      platform->startAtomicWrite(settingsFile, global ? &rootOwned : nullptr, &failure);
+  if (!file) return fail(StoreError::Kind::kUnwritable, failure);
+  // The text goes straight to the file as it is made; a document the writer refuses
+  // leaves the old file as it was, the temporary file going with `file`.
+  const plist::ByteSink toFile = [&file](std::string_view bytes) { return file->write(bytes); };
+  plist::Error written;
+  if (!plist::Write(*document, global ? plist::Format::kXml : plist::Format::kBinary, toFile,
+                    &written) &&
+      written.code != plist::ErrorCode::kOutput) {
+    return fail(StoreError::Kind::kUnwritable,
+                settingsFile + " cannot be written as a property list: " + written.detail);
+  }
+  // A write the file refused fails the commit, which says why.
+  if (!file->commit(&failure, &ownershipFailure)) {
     return fail(StoreError::Kind::kUnwritable, failure);
   }
   // A file that could not be given to root still holds the new settings.

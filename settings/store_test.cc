@@ -279,17 +279,18 @@ TEST_F(StoreTest, FailedSaveKeepsOriginalBytesAndLeavesNoTemporaryFile) {
   }
   EXPECT_THAT(fake.attributeCalls, IsEmpty());
 
-  // A child whose files may not grow past 1 KB: the write fails midway.
+  // A child whose files may not grow past 1 KB: the write fails midway, and the file's
+  // refusal is the cause given, not the writer's.
   const pid_t pid = fork();
   if (pid == 0) {
     signal(SIGXFSZ, SIG_IGN);
     const struct rlimit limit = {1024, 1024};
     setrlimit(RLIMIT_FSIZE, &limit);
     PListFileSettings store(path());
-    _exit(store.open() && store.updateValueForKey(Value(std::string(65536, 'a')), "CleverURL") &&
-                  store.save()
-              ? 0
-              : 1);
+    const bool saved = store.open() &&
+                       store.updateValueForKey(Value(std::string(65536, 'a')), "CleverURL") &&
+                       store.save();
+    _exit(!saved && store.error.reason.rfind("cannot write " + dir.path + "/.", 0) == 0 ? 1 : 0);
   }
   int status = -1;
   while (waitpid(pid, &status, 0) < 0) {
@@ -320,13 +321,10 @@ TEST_F(StoreTest, FailedOwnershipChangeIsLoggedButSaveSucceeds) {
 // done: whatever is then done by path lands on the victim.
 class LinkSwappingPlatform : public FakePlatform {
  public:
-  bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                           const Ownership* ownership, std::string* error,
-                           std::string* ownershipError) override {
-    const bool written =
-        Default()->writeFileAtomically(path, bytes, ownership, error, ownershipError);
+  LinkSwappingPlatform() { giveOwnership = true; }
+  bool committed(const std::string&) override {
     unlink(link.c_str());
-    return symlink(victim.c_str(), link.c_str()) == 0 && written;
+    return symlink(victim.c_str(), link.c_str()) == 0;
   }
   std::string link, victim;
 };

@@ -1,5 +1,7 @@
 #include "testing/fake_platform.h"
 
+#include <utility>
+
 namespace brtconfig {
 
 std::optional<UserAccount> FakePlatform::lookUpUser(const std::string& userName) {
@@ -24,33 +26,60 @@ Presence FakePlatform::presence(const std::string& path) {
   return Default()->presence(path);
 }
 
-ReadStatus FakePlatform::readFile(const std::string& path, size_t maxBytes, std::string* bytes,
-                                  std::string* error) {
+ReadStatus FakePlatform::readFile(const std::string& path, size_t maxBytes, size_t sparePerByte,
+                                  text::Bytes* bytes, std::string* error) {
   filesAsked.push_back(path);
-  return Default()->readFile(path, maxBytes, bytes, error);
+  return Default()->readFile(path, maxBytes, sparePerByte, bytes, error);
 }
 
-ReadStatus FakePlatform::readStandardInput(size_t maxBytes, std::string* bytes,
+ReadStatus FakePlatform::readStandardInput(size_t maxBytes, text::Bytes* bytes,
                                            std::string* error) {
   if (standardInput.size() > maxBytes) {
     if (error) *error = "standard input is too large";
     return ReadStatus::kError;
   }
-  *bytes = standardInput;
+  *bytes = text::Bytes::CopyOf(standardInput);
   return ReadStatus::kOk;
 }
 
-bool FakePlatform::writeFileAtomically(const std::string& path, std::string_view bytes,
-                                       const Ownership* ownership, std::string* error,
-                                       std::string* ownershipError) {
-  if (!Default()->writeFileAtomically(path, bytes, nullptr, error, nullptr)) return false;
-  if (ownership) {
-    attributeCalls.push_back({path, ownership->owner, ownership->group, ownership->mode});
-    if (failSetAttributes && ownershipError) {
-      *ownershipError = "cannot change the owner of " + path + ": Operation not permitted";
-    }
+namespace {
+
+class FakeAtomicWrite : public AtomicWrite {
+ public:
+  FakeAtomicWrite(FakePlatform* platform, std::string written, const Ownership* asked,
+                  std::unique_ptr<AtomicWrite> file)
+      : fake(*platform), path(std::move(written)), real(std::move(file)) {
+    if (asked) ownership = *asked;
   }
-  return true;
+  bool write(std::string_view bytes) override { return real->write(bytes); }
+  bool commit(std::string* error, std::string* ownershipError) override {
+    if (!real->commit(error, ownershipError)) return false;
+    if (ownership) {
+      fake.attributeCalls.push_back({path, ownership->owner, ownership->group, ownership->mode});
+      if (fake.failSetAttributes && ownershipError) {
+        *ownershipError = "cannot change the owner of " + path + ": Operation not permitted";
+      }
+    }
+    return fake.committed(path);
+  }
+
+ private:
+  FakePlatform& fake;
+  std::string path;
+  std::optional<Ownership> ownership;
+  std::unique_ptr<AtomicWrite> real;
+};
+
+}  // namespace
+
+std::unique_ptr<AtomicWrite> FakePlatform::startAtomicWrite(const std::string& path,
+                                                            const Ownership* ownership,
+                                                            std::string* error) {
+  std::unique_ptr<AtomicWrite> real =
+      Default()->startAtomicWrite(path, giveOwnership ? ownership : nullptr, error);
+  if (!real) return nullptr;
+  return std::make_unique<FakeAtomicWrite>(this, path, giveOwnership ? nullptr : ownership,
+                                           std::move(real));
 }
 
 LockStatus FakePlatform::lockFile(const std::string& path, unsigned waitMillis,

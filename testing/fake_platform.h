@@ -5,6 +5,7 @@
 #define BRTCONFIG_TESTING_FAKE_PLATFORM_H_
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ class FakePlatform : public Platform {
   bool prefsDaemon = false;
   // Giving a written file its owner, group and mode then fails.
   bool failSetAttributes = false;
+  // Owner, group and mode asked of a write are then given for real (tests as root).
+  bool giveOwnership = false;
   bool failRunProgram = false;                  // runProgram then fails to start the program.
   std::map<std::string, UserAccount> accounts;  // The password database, by name.
   bool failBecomeUser = false;                  // becomeUser then fails.
@@ -29,7 +32,7 @@ class FakePlatform : public Platform {
   std::string sudo;           // What sudoUser answers.
 
   // What was asked. Owner, group and mode asked of a write are recorded as an attribute
-  // call, and never set: tests need not run as root.
+  // call, and not set unless giveOwnership: tests need not run as root.
   struct AttributeCall {
     std::string path, owner, group;
     unsigned mode;
@@ -57,12 +60,18 @@ class FakePlatform : public Platform {
   // as the database's first name for a uid need not be the account's).
   bool becomeUser(const UserAccount& account, std::string* error) override;
   Presence presence(const std::string& path) override;
-  ReadStatus readFile(const std::string& path, size_t maxBytes, std::string* bytes,
-                      std::string* error) override;
-  ReadStatus readStandardInput(size_t maxBytes, std::string* bytes, std::string* error) override;
-  bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                           const Ownership* ownership, std::string* error,
-                           std::string* ownershipError) override;
+  ReadStatus readFile(const std::string& path, size_t maxBytes, size_t sparePerByte,
+                      text::Bytes* bytes, std::string* error) override;
+  ReadStatus readStandardInput(size_t maxBytes, text::Bytes* bytes, std::string* error) override;
+  // Writes the file for real, without the ownership, which it records at the commit.
+  std::unique_ptr<AtomicWrite> startAtomicWrite(const std::string& path, const Ownership* ownership,
+                                                std::string* error) override;
+  // Called once a write is in place; a test that acts then overrides it. False makes
+  // the commit fail.
+  virtual bool committed(const std::string& path) {
+    static_cast<void>(path);
+    return true;
+  }
   LockStatus lockFile(const std::string& path, unsigned waitMillis,
                       std::unique_ptr<FileLock>* lock) override;
   void removeStaleTemporaryFiles(const std::string& path) override;

@@ -7,6 +7,7 @@
 #include "plist/plist.h"
 #include "settings/apply_input.h"
 #include "settings/plist_file_settings.h"
+#include "text/bytes.h"
 #include "text/unicode_class.h"
 #include "text/utf.h"
 
@@ -17,10 +18,11 @@ namespace {
 std::optional<std::vector<Change>> ReadChanges(const std::string& file, const Run& run) {
   const bool standardInput = file == "-";
   const std::string shownName = standardInput ? "standard input" : ShownText(file, run);
-  std::string bytes, error;
+  text::Bytes bytes;
+  std::string error;
   const ReadStatus status =
       standardInput ? run.platform->readStandardInput(plist::kMaxInputBytes, &bytes, &error)
-                    : run.platform->readFile(file, plist::kMaxInputBytes, &bytes, &error);
+                    : run.platform->readFile(file, plist::kMaxInputBytes, 0, &bytes, &error);
   if (status != ReadStatus::kOk) {
     if (status == ReadStatus::kNotFound) error = "no such file";
     fprintf(stderr, "Unable to apply %s: %s\n", shownName.c_str(), ShownText(error, run).c_str());
@@ -29,7 +31,7 @@ std::optional<std::vector<Change>> ReadChanges(const std::string& file, const Ru
 
   std::vector<ApplyEntry> entries;
   ApplyInputError fault;
-  bool ok = ParseApplyInput(std::move(bytes), &entries, &fault);
+  bool ok = ParseApplyInput(bytes, &entries, &fault);
   if (!fault.message.empty()) {
     if (fault.offset) {
       fprintf(stderr, "Unable to apply %s: %s at byte %zu\n", shownName.c_str(),

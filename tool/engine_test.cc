@@ -25,15 +25,14 @@ namespace {
 // A fake that also records every file written, in order, and can refuse some writes.
 class WriteRecordingPlatform : public FakePlatform {
  public:
-  bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                           const Ownership* ownership, std::string* error,
-                           std::string* ownershipError) override {
+  std::unique_ptr<AtomicWrite> startAtomicWrite(const std::string& path, const Ownership* ownership,
+                                                std::string* error) override {
     writes.push_back(path);
     if (failingWrites.count(path) != 0) {
       *error = "refused by the test";
-      return false;
+      return nullptr;
     }
-    return FakePlatform::writeFileAtomically(path, bytes, ownership, error, ownershipError);
+    return FakePlatform::startAtomicWrite(path, ownership, error);
   }
 
   LockStatus lockFile(const std::string& path, unsigned waitMillis,

@@ -5,6 +5,7 @@
 #include "plist/plist.h"
 #include "settings/plist_file_settings.h"
 #include "settings/preference_files.h"
+#include "text/bytes.h"
 
 namespace brtconfig {
 
@@ -19,10 +20,11 @@ ManagedPreferences::ManagedPreferences(const Run& run) {
   for (const char* name : kTeacherFileNames) {
     for (const std::string& folder : folders) {
       // A file that is missing or cannot be read forces nothing.
-      std::string bytes, unread;
+      text::Bytes bytes;
+      std::string unread;
       plist::Document settings;
-      if (run.platform->readFile(JoinPath(folder, name), plist::kMaxInputBytes, &bytes,
-                                 &unread) == ReadStatus::kOk &&
+      if (run.platform->readFile(JoinPath(folder, name), plist::kMaxInputBytes,
+                                 plist::kSparePerInputByte, &bytes, &unread) == ReadStatus::kOk &&
           plist::Read(std::move(bytes), &settings, nullptr) && settings.root().isDictionary() &&
           settings.root().size() != 0 && SettingsFitCopy(settings)) {
         files.push_back({name, std::move(settings)});

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<brtconfig::ApplyEntry> entries;
   brtconfig::ApplyInputError error;
   brtconfig::ApplyInputFormat format = brtconfig::ApplyInputFormat::kJson;
-  const bool ok = brtconfig::ParseApplyInput(std::string(bytes), &entries, &error, &format);
+  const bool ok = brtconfig::ParseApplyInput(bytes, &entries, &error, &format);
   // Valid entries come back also beside invalid ones, never after a fault of the whole.
   Require(entries.size() <= brtconfig::kMaxApplyMembers, "more entries than members");
   for (const brtconfig::ApplyEntry& entry : entries) {
