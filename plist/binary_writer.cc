@@ -151,6 +151,21 @@ char32_t DecodeValidUtf8(std::string_view utf8, size_t* pos) {
   return cp;
 }
 
+// Up to eight bytes of `p`, which has `n` of them, as one word: every byte is in it,
+// some twice when `n` is not eight. Short text is hashed and compared this way rather
+// than byte by byte or by a call.
+uint64_t ShortWord(const char* p, size_t n) {
+  if (n >= 4) {
+    uint32_t first, last;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + n - 4, 4);
+    return uint64_t{first} << 32 | last;
+  }
+  if (n == 0) return 0;
+  return uint64_t{static_cast<uint8_t>(p[0])} << 16 |
+         uint64_t{static_cast<uint8_t>(p[n / 2])} << 8 | static_cast<uint8_t>(p[n - 1]);
+}
+
 // The hash by which equal strings and data are found, which also ORs every byte into
 // `*bytesSeen`: a string is read once to learn both whether it is ASCII and where it
 // goes in the table. Tails are read as overlapping or assembled words, not byte by byte.
@@ -169,14 +184,8 @@ uint64_t HashText(std::string_view text, uint64_t seed, uint64_t* bytesSeen) {
       h ^= h >> 32;
     }
     std::memcpy(&word, p + n - 8, 8);
-  } else if (n >= 4) {
-    uint32_t first, last;
-    std::memcpy(&first, p, 4);
-    std::memcpy(&last, p + n - 4, 4);
-    word = uint64_t{first} << 32 | last;
-  } else if (n > 0) {
-    word = uint64_t{static_cast<uint8_t>(p[0])} << 16 |
-           uint64_t{static_cast<uint8_t>(p[n / 2])} << 8 | static_cast<uint8_t>(p[n - 1]);
+  } else {
+    word = ShortWord(p, n);
   }
   *bytesSeen = seen | word;
   h = (h ^ word) * kMultiplier;
@@ -185,12 +194,12 @@ uint64_t HashText(std::string_view text, uint64_t seed, uint64_t* bytesSeen) {
   return h ^ (h >> 29);
 }
 
-// Whether `a` and `b` hold the same bytes; short ones, most keys and strings, are
-// compared a word at a time here rather than by a call.
+// Whether `a` and `b` hold the same bytes.
 bool SameBytes(std::string_view a, std::string_view b) {
   const size_t n = a.size();
   if (n != b.size()) return false;
-  if (n < 8 || n > 16) return a == b;
+  if (n > 16) return a == b;
+  if (n < 8) return ShortWord(a.data(), n) == ShortWord(b.data(), n);
   uint64_t x[2], y[2];
   std::memcpy(&x[0], a.data(), 8);
   std::memcpy(&x[1], a.data() + n - 8, 8);
@@ -498,28 +507,34 @@ class BinaryWriter {
     out->advanceTo(p);
   }
 
-  // A string that is not ASCII, as its `units` UTF-16 code units, most of which are
-  // usually ASCII characters: those take two stores each, with room asked for a piece at a
-  // time rather than for each character.
+  // A string that is not ASCII, as its `units` UTF-16 code units. Most of its characters
+  // are usually ASCII, taken eight at a time where they run on; room is asked for a
+  // piece at a time rather than for each character.
   static void putUtf16(std::string_view s, uint64_t units, OutputBuffer* out) {
     out->advanceTo(PutHeader(0x6, units, out->room(kMaxHeaderSize)));
     const auto* u = reinterpret_cast<const unsigned char*>(s.data());
-    for (size_t pos = 0; pos < s.size();) {
+    const size_t n = s.size();
+    for (size_t pos = 0; pos < n;) {
       char* p = out->room(OutputBuffer::kMaxRoom);
-      // A surrogate pair's second unit is stored as a whole word ending ten bytes on.
-      char* const end = p + OutputBuffer::kMaxRoom - 10;
-      for (; pos < s.size() && p <= end; p += 2) {
-        if (u[pos] < 0x80) {
-          p[0] = 0;
-          p[1] = static_cast<char>(u[pos++]);
+      // Eight ASCII characters take 16 bytes, the most stored at once.
+      char* const end = p + OutputBuffer::kMaxRoom - 16;
+      while (pos < n && p <= end) {
+        uint64_t word;
+        if (pos + 8 <= n && (std::memcpy(&word, u + pos, 8), (word & 0x8080808080808080u) == 0)) {
+          for (size_t i = 0; i < 8; ++i) {
+            p[2 * i] = 0;
+            p[2 * i + 1] = static_cast<char>(u[pos + i]);
+          }
+          p += 16;
+          pos += 8;
           continue;
         }
         const char32_t cp = DecodeValidUtf8(s, &pos);
         if (cp < 0x10000) {
-          PutBigEndian(cp, 2, p);
+          p = PutBigEndian(cp, 2, p);
         } else {
           p = PutBigEndian(0xD800 + ((cp - 0x10000) >> 10), 2, p);
-          PutBigEndian(0xDC00 + (cp & 0x3FF), 2, p);
+          p = PutBigEndian(0xDC00 + (cp & 0x3FF), 2, p);
         }
       }
       out->advanceTo(p);
