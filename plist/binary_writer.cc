@@ -393,21 +393,18 @@ class BinaryWriter {
     uint32_t form = 0;
     uint64_t size;
     uint64_t hash;
-    if (value.isString()) {
-      const std::string_view s = value.string();
+    if (value.isString() || value.kind() == Kind::kData) {
+      // A string and data of the same bytes differ: each kind has a seed of its own.
+      const std::string_view text = value.string();
       uint64_t seen;
-      hash = HashText(s, seed ^ kStringSeed, &seen);
-      size = HeaderSize(s.size()) + s.size();
-      if (seen & 0x8080808080808080u) {
-        const uint64_t units = Utf16Units(s);
+      hash = HashText(text, seed ^ (value.isString() ? kStringSeed : kDataSeed), &seen);
+      size = HeaderSize(text.size()) + text.size();
+      if (value.isString() && (seen & 0x8080808080808080u) != 0) {
+        const uint64_t units = Utf16Units(text);
         if (units == 0) return fail("string is not valid UTF-8");
         form = static_cast<uint32_t>(units);
         size = HeaderSize(units) + 2 * units;
       }
-    } else if (value.kind() == Kind::kData) {
-      uint64_t seen;
-      hash = HashText(value.data(), seed ^ kDataSeed, &seen);
-      size = HeaderSize(value.data().size()) + value.data().size();
     } else {
       uint8_t marker;
       if (!FixedMarker(value, &marker)) return fail("float32 real out of float32 range");
@@ -546,7 +543,7 @@ class BinaryWriter {
   std::vector<Object> objects;     // By object number.
   // By node number, 1 + the object a scalar node is written as; 0 until it is numbered.
   std::vector<uint32_t> objectOf;
-  std::vector<Slot> slots;         // Open-addressing table of the scalar objects, by value.
+  std::vector<Slot> slots;  // Open-addressing table of the scalar objects, by value.
   uint64_t bytes = 0;              // Of all objects but the references.
   uint64_t refs = 0;
   unsigned refSize = 1;
