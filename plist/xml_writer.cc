@@ -173,15 +173,19 @@ bool Writer::appendDictionary(const Node& dictionary, size_t depth) {
   indent(depth);
   put("<dict>\n");
   const size_t n = dictionary.size();
-  // Keys go out sorted. Dictionaries read from XML arrive sorted, and a change appends
-  // its keys to one: so the longest run of keys in order stays as it is, and only the
-  // others are sorted and merged into it. Keys are unique, so the order is total.
-  size_t runStart = 0, runEnd = n > 0 ? 1 : 0;
-  for (size_t start = 0, i = 1; i < n; ++i) {
-    if (!KeyLess(dictionary.keyAt(i - 1), dictionary.keyAt(i))) start = i;
-    if (i + 1 - start > runEnd - runStart) {
-      runStart = start;
-      runEnd = i + 1;
+  // Keys go out sorted. A reader marks the dictionaries whose keys it found in order, as
+  // XML files hold them, and a change keeps the mark when it appends a key in order.
+  // Others have the longest run of keys in order kept as it is, and only the remaining
+  // keys sorted and merged into it. Keys are unique, so the order is total.
+  size_t runStart = 0, runEnd = n;
+  if (!dictionary.keysAscending()) {
+    runEnd = 1;
+    for (size_t start = 0, i = 1; i < n; ++i) {
+      if (!KeyLess(dictionary.keyAt(i - 1), dictionary.keyAt(i))) start = i;
+      if (i + 1 - start > runEnd - runStart) {
+        runStart = start;
+        runEnd = i + 1;
+      }
     }
   }
   const bool sorted = runEnd - runStart == n;
