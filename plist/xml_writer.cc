@@ -40,6 +40,9 @@ constexpr std::string_view kTabs =
     "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
     "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 
+// The most tabs that open() copies as one block.
+constexpr size_t kTabBlock = 16;
+
 // Whether some byte of `word` is '&', '<' or '>'. '<' and '>' differ only in bit 1, so
 // setting that bit turns both into '>'; a zero byte of the XOR marks a match.
 bool HasEscapable(uint64_t word) {
@@ -51,15 +54,38 @@ bool HasEscapable(uint64_t word) {
 bool IsEscapable(char c) { return c == '&' || c == '<' || c == '>'; }
 
 // The offset of the first '&', '<' or '>' in `text` from `from` on, or its size; ORs every
-// byte looked at into `*bits`, eight bytes at a time where there is nothing to escape.
+// byte looked at into `*bits`. Eight bytes are tested at a time, the last fewer than eight
+// together too, so that bytes are looked at one by one only where one is to be escaped.
 size_t FindEscapable(std::string_view text, size_t from, uint64_t* bits) {
   const char* p = text.data();
   const size_t n = text.size();
   size_t i = from;
-  for (uint64_t word; i + 8 <= n; i += 8) {
+  uint64_t word;
+  for (; i + 8 <= n; i += 8) {
     std::memcpy(&word, p + i, 8);
     if (HasEscapable(word)) break;
     *bits |= word;
+  }
+  if (i + 8 > n) {
+    // The rest as one word: the last eight bytes where there are as many from `from`
+    // (some of them looked at already), else the rest's bytes, some twice, padded with
+    // zeros.
+    word = 0;
+    if (n - from >= 8) {
+      std::memcpy(&word, p + n - 8, 8);
+    } else if (n - i >= 4) {
+      uint32_t first, last;
+      std::memcpy(&first, p + i, 4);
+      std::memcpy(&last, p + n - 4, 4);
+      word = uint64_t{first} << 32 | last;
+    } else if (n > i) {
+      word = uint64_t{static_cast<uint8_t>(p[i])} << 16 |
+             uint64_t{static_cast<uint8_t>(p[i + (n - i) / 2])} << 8 | static_cast<uint8_t>(p[n - 1]);
+    }
+    if (!HasEscapable(word)) {
+      *bits |= word;
+      return n;
+    }
   }
   for (; i < n; ++i) {
     *bits |= static_cast<unsigned char>(p[i]);
@@ -102,6 +128,21 @@ class Writer {
     for (; depth > kTabs.size(); depth -= kTabs.size()) put(kTabs);
     put(kTabs.data(), depth);
   }
+  // Puts `depth` tabs and then `tag` with one request for room, as most lines begin: the
+  // tabs are copied as a block of fixed size, of which `depth` are kept.
+  template <size_t N>
+  void open(size_t depth, const char (&tag)[N]) {
+    static_assert(kTabBlock + N - 1 <= OutputBuffer::kMaxRoom, "a tag fits the room");
+    if (depth > kTabBlock) {
+      indent(depth);
+      put(tag, N - 1);
+      return;
+    }
+    char* p = out->room(kTabBlock + N - 1);
+    std::memcpy(p, kTabs.data(), kTabBlock);
+    std::memcpy(p + depth, tag, N - 1);
+    out->advanceTo(p + depth + N - 1);
+  }
   bool appendText(std::string_view text);
   void appendReal(double value);
   void appendData(std::string_view data, size_t depth);
@@ -114,15 +155,14 @@ class Writer {
 
 bool Writer::appendText(std::string_view text) {
   uint64_t bits = 0;
-  size_t run = 0;
-  for (size_t i = FindEscapable(text, 0, &bits); i < text.size();
-       i = FindEscapable(text, run, &bits)) {
+  for (size_t run = 0;;) {
+    const size_t i = FindEscapable(text, run, &bits);
     put(text.data() + run, i - run);
+    if (i == text.size()) break;
     const char c = text[i];
     put(c == '&' ? std::string_view("&amp;") : c == '<' ? "&lt;" : "&gt;");
     run = i + 1;
   }
-  put(text.data() + run, text.size() - run);
   // Every byte has been looked at; only text with a byte above 0x7F needs validating. The
   // caller drops the buffer on failure, so what was appended meanwhile does not matter.
   if ((bits & kHighBits) != 0 && !text::IsValidUtf8(text)) {
@@ -154,8 +194,7 @@ void Writer::appendReal(double value) {
 }
 
 void Writer::appendData(std::string_view data, size_t depth) {
-  indent(depth);
-  put("<data>\n");
+  open(depth, "<data>\n");
   const size_t tabs = std::min(depth, kMaxBase64Tabs);
   const size_t lineBytes = (kBase64LineChars - 8 * tabs) / 4 * 3;
   for (size_t offset = 0; offset < data.size(); offset += lineBytes) {
@@ -165,13 +204,11 @@ void Writer::appendData(std::string_view data, size_t depth) {
     put(scratch);
     put('\n');
   }
-  indent(depth);
-  put("</data>\n");
+  open(depth, "</data>\n");
 }
 
 bool Writer::appendDictionary(const Node& dictionary, size_t depth) {
-  indent(depth);
-  put("<dict>\n");
+  open(depth, "<dict>\n");
   const size_t n = dictionary.size();
   // Keys go out sorted. A reader marks the dictionaries whose keys it found in order, as
   // XML files hold them, and a change keeps the mark when it appends a key in order.
@@ -206,14 +243,12 @@ bool Writer::appendDictionary(const Node& dictionary, size_t depth) {
   }
   for (size_t k = 0; k < n; ++k) {
     const size_t i = sorted ? k : order[k].index;
-    indent(depth + 1);
-    put("<key>");
+    open(depth + 1, "<key>");
     if (!appendText(dictionary.keyAt(i))) return false;
     put("</key>\n");
     if (!write(dictionary.valueAt(i), depth + 1)) return false;
   }
-  indent(depth);
-  put("</dict>\n");
+  open(depth, "</dict>\n");
   return true;
 }
 
@@ -224,8 +259,7 @@ bool Writer::write(const Node& value, size_t depth) {
   char number[24];
   switch (value.kind()) {
     case Kind::kString:
-      indent(depth);
-      put("<string>");
+      open(depth, "<string>");
       if (!appendText(value.string())) return false;
       put("</string>\n");
       return true;
@@ -234,25 +268,25 @@ bool Writer::write(const Node& value, size_t depth) {
       const auto result = integer.isUnsigned
                               ? std::to_chars(number, number + sizeof number, integer.bits)
                               : std::to_chars(number, number + sizeof number, integer.asSigned());
-      indent(depth);
-      put("<integer>");
+      open(depth, "<integer>");
       put(number, static_cast<size_t>(result.ptr - number));
       put("</integer>\n");
       return true;
     }
     case Kind::kReal:
-      indent(depth);
-      put("<real>");
+      open(depth, "<real>");
       appendReal(value.real().value);
       put("</real>\n");
       return true;
     case Kind::kBoolean:
-      indent(depth);
-      put(value.boolean() ? "<true/>\n" : "<false/>\n");
+      if (value.boolean()) {
+        open(depth, "<true/>\n");
+      } else {
+        open(depth, "<false/>\n");
+      }
       return true;
     case Kind::kDate:
-      indent(depth);
-      put("<date>");
+      open(depth, "<date>");
       scratch.clear();
       if (!FormatDate(value.date().seconds, &scratch))
         return fail("a date is not finite or too far out");
@@ -265,39 +299,32 @@ bool Writer::write(const Node& value, size_t depth) {
     case Kind::kArray:
       // A reader refuses what nests deeper than this, so it is not written either.
       if (depth >= kMaxDepth) return fail("nested too deeply");
-      indent(depth);
       if (value.size() == 0) {
-        put("<array/>\n");
+        open(depth, "<array/>\n");
         return true;
       }
-      put("<array>\n");
+      open(depth, "<array>\n");
       for (size_t i = 0; i < value.size(); ++i) {
         if (!write(value.item(i), depth + 1)) return false;
       }
-      indent(depth);
-      put("</array>\n");
+      open(depth, "</array>\n");
       return true;
     case Kind::kDictionary:
       if (depth >= kMaxDepth) return fail("nested too deeply");
       if (value.size() == 0) {
-        indent(depth);
-        put("<dict/>\n");
+        open(depth, "<dict/>\n");
         return true;
       }
       return appendDictionary(value, depth);
     case Kind::kUid: {
       if (depth >= kMaxDepth) return fail("nested too deeply");
       const auto result = std::to_chars(number, number + sizeof number, value.uid().value);
-      indent(depth);
-      put("<dict>\n");
-      indent(depth + 1);
-      put("<key>CF$UID</key>\n");
-      indent(depth + 1);
-      put("<integer>");
+      open(depth, "<dict>\n");
+      open(depth + 1, "<key>CF$UID</key>\n");
+      open(depth + 1, "<integer>");
       put(number, static_cast<size_t>(result.ptr - number));
       put("</integer>\n");
-      indent(depth);
-      put("</dict>\n");
+      open(depth, "</dict>\n");
       return true;
     }
   }
