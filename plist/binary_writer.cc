@@ -24,7 +24,6 @@
 #include "plist/plist.h"
 #include "plist/hash.h"
 #include "plist/output_buffer.h"
-#include "text/utf.h"
 
 namespace plist {
 namespace {
@@ -35,15 +34,6 @@ unsigned IntWidthLog2(uint64_t value) {
   if (value <= 0xFFFF) return 1;
   if (value <= 0xFFFFFFFF) return 2;
   return 3;
-}
-
-// The smallest byte count (1, 2, 4 or 8) for which every value below `limit` fits, as the
-// trailer's offset and reference widths are chosen.
-unsigned FieldWidth(uint64_t limit) {
-  if (limit < (uint64_t{1} << 8)) return 1;
-  if (limit < (uint64_t{1} << 16)) return 2;
-  if (limit < (uint64_t{1} << 32)) return 4;
-  return 8;
 }
 
 // The most bytes a marker with its count takes, and room for PutBigEndian's whole word.
@@ -129,41 +119,12 @@ uint64_t Utf16Units(std::string_view utf8) {
 
 // The code point at `*pos` of text already known to be valid UTF-8; advances past it.
 char32_t DecodeValidUtf8(std::string_view utf8, size_t* pos) {
-  const auto byte = [&](size_t i) { return static_cast<char32_t>(utf8[*pos + i]) & 0xFF; };
-  const char32_t lead = byte(0);
-  if (lead < 0x80) {
-    *pos += 1;
-    return lead;
-  }
-  if (lead < 0xE0) {
-    const char32_t cp = (lead & 0x1F) << 6 | (byte(1) & 0x3F);
-    *pos += 2;
-    return cp;
-  }
-  if (lead < 0xF0) {
-    const char32_t cp = (lead & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
-    *pos += 3;
-    return cp;
-  }
-  const char32_t cp =
-      (lead & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
-  *pos += 4;
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data()) + *pos;
+  const size_t length = p[0] < 0x80 ? 1 : p[0] < 0xE0 ? 2 : p[0] < 0xF0 ? 3 : 4;
+  char32_t cp = p[0] & (0x7F >> (length == 1 ? 0 : length));  // The lead's value bits.
+  for (size_t i = 1; i < length; ++i) cp = cp << 6 | (p[i] & 0x3F);
+  *pos += length;
   return cp;
-}
-
-// Up to eight bytes of `p`, which has `n` of them, as one word: every byte is in it,
-// some twice when `n` is not eight. Short text is hashed and compared this way rather
-// than byte by byte or by a call.
-uint64_t ShortWord(const char* p, size_t n) {
-  if (n >= 4) {
-    uint32_t first, last;
-    std::memcpy(&first, p, 4);
-    std::memcpy(&last, p + n - 4, 4);
-    return uint64_t{first} << 32 | last;
-  }
-  if (n == 0) return 0;
-  return uint64_t{static_cast<uint8_t>(p[0])} << 16 |
-         uint64_t{static_cast<uint8_t>(p[n / 2])} << 8 | static_cast<uint8_t>(p[n - 1]);
 }
 
 // The hash by which equal strings and data are found, which also ORs every byte into
@@ -208,53 +169,36 @@ bool SameBytes(std::string_view a, std::string_view b) {
   return ((x[0] ^ y[0]) | (x[1] ^ y[1])) == 0;
 }
 
-// The marker of a number, boolean, date or UID: its kind and the width of what follows,
-// from which the rest of its encoding follows. False for a real flagged float32 that no
-// float32 holds.
-bool FixedMarker(const Node& value, uint8_t* marker) {
+// The marker of a number, boolean, date or UID, which settles the rest of its encoding:
+// the kind, and the width of what follows. 0 for a real flagged float32 that no float32
+// holds.
+uint8_t FixedMarker(const Node& value) {
+  uint32_t narrow;
   switch (value.kind()) {
     case Kind::kInteger: {
-      const Integer i = value.integer();
       // Above INT64_MAX only the 16-byte form holds it; negative numbers take the signed
       // 8-byte form, and the shorter forms are unsigned.
-      if (i.isUnsigned && i.asSigned() < 0) {
-        *marker = 0x14;
-      } else {
-        *marker = static_cast<uint8_t>(0x10 | (i.asSigned() < 0 ? 3 : IntWidthLog2(i.bits)));
-      }
-      return true;
+      const Integer i = value.integer();
+      if (i.isUnsigned && i.asSigned() < 0) return 0x14;
+      return static_cast<uint8_t>(0x10 | (i.asSigned() < 0 ? 3 : IntWidthLog2(i.bits)));
     }
-    case Kind::kReal: {
-      uint32_t narrow;
-      if (!value.real().isFloat32) {
-        *marker = 0x23;
-        return true;
-      }
-      *marker = 0x22;
-      return NarrowToFloat(value.real().value, &narrow);
-    }
+    case Kind::kReal:
+      if (!value.real().isFloat32) return 0x23;
+      return NarrowToFloat(value.real().value, &narrow) ? 0x22 : 0;
     case Kind::kBoolean:
-      *marker = value.boolean() ? 0x09 : 0x08;
-      return true;
+      return value.boolean() ? 0x09 : 0x08;
     case Kind::kDate:
-      *marker = 0x33;
-      return true;
+      return 0x33;
     default:  // A UID.
-      *marker = static_cast<uint8_t>(0x80 | ((1u << IntWidthLog2(value.uid().value)) - 1));
-      return true;
+      return static_cast<uint8_t>(0x80 | ((1u << IntWidthLog2(value.uid().value)) - 1));
   }
 }
 
-// Bytes taken by a scalar with `marker`, the marker included.
-size_t FixedSize(uint8_t marker) {
-  switch (marker >> 4) {
-    case 0x0:
-      return 1;
-    case 0x8:
-      return 2 + (marker & 0x0F);
-    default:
-      return 1 + (size_t{1} << (marker & 0x0F));
-  }
+// The bytes after `marker`: one more than a UID's low nibble, else two to the power of
+// the low nibble (0x14's sixteen are eight zeros, then the number).
+size_t PayloadSize(uint8_t marker) {
+  if (marker < 0x10) return 0;
+  return (marker >> 4) == 0x8 ? 1 + (marker & 0x0F) : size_t{1} << (marker & 0x0F);
 }
 
 // The bits a number, date or UID is written from; a boolean's marker says it all.
@@ -281,15 +225,11 @@ constexpr size_t kMaxFixedSize = 17;
 char* PutFixed(const Node& value, uint8_t marker, char* p) {
   *p++ = static_cast<char>(marker);
   uint64_t payload = Payload(value);
-  if (marker == 0x22) {
-    uint32_t narrow = 0;
-    NarrowToFloat(value.real().value, &narrow);
-    payload = narrow;
-  } else if (marker == 0x14) {
-    p = PutBigEndian(0, 8, p);
-  }
-  const size_t width = FixedSize(marker) - 1;
-  return width == 0 ? p : PutBigEndian(payload, static_cast<unsigned>(std::min<size_t>(width, 8)), p);
+  uint32_t narrow = 0;
+  if (marker == 0x22 && NarrowToFloat(value.real().value, &narrow)) payload = narrow;
+  if (marker == 0x14) p = PutBigEndian(0, 8, p);
+  const auto width = static_cast<unsigned>(std::min<size_t>(PayloadSize(marker), 8));
+  return width == 0 ? p : PutBigEndian(payload, width, p);
 }
 
 class BinaryWriter {
@@ -308,9 +248,11 @@ class BinaryWriter {
     const Node& root = document.root();
     if (!(IsContainer(root) ? number(root, 0) : numberScalar(root))) return false;
     std::vector<Slot>().swap(slots);  // Not needed to write; their memory goes first.
-    refSize = FieldWidth(objects.size());
+    // The trailer's widths: the fewest bytes that hold the object count and the table's
+    // offset, as readers check them (and so every reference and offset).
+    refSize = 1u << IntWidthLog2(objects.size());
     const uint64_t tableOffset = kBinaryHeader.size() + bytes + refs * refSize;
-    const unsigned offsetSize = FieldWidth(tableOffset);
+    const unsigned offsetSize = 1u << IntWidthLog2(tableOffset);
     if (tableOffset + objects.size() * offsetSize + kBinaryTrailerSize > kMaxInputBytes) {
       return fail("the document is too large written out");
     }
@@ -406,10 +348,10 @@ class BinaryWriter {
         size = HeaderSize(units) + 2 * units;
       }
     } else {
-      uint8_t marker;
-      if (!FixedMarker(value, &marker)) return fail("float32 real out of float32 range");
+      const uint8_t marker = FixedMarker(value);
+      if (marker == 0) return fail("float32 real out of float32 range");
       form = marker;
-      size = FixedSize(marker);
+      size = 1 + PayloadSize(marker);
       hash = (Payload(value) ^ seed) * 0xFF51AFD7ED558CCDu;
       hash = (hash ^ (hash >> 32) ^ marker) * 0xC4CEB9FE1A85EC53u;
       hash ^= hash >> 29;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "plist/base64.h"
+#include "plist/bits.h"
 #include "plist/codec.h"
 #include "plist/plist.h"
 #include "plist/date.h"
@@ -68,19 +69,11 @@ size_t FindEscapable(std::string_view text, size_t from, uint64_t* bits) {
   }
   if (i + 8 > n) {
     // The rest as one word: the last eight bytes where there are as many from `from`
-    // (some of them looked at already), else the rest's bytes, some twice, padded with
-    // zeros.
-    word = 0;
+    // (some of them looked at already), else the rest's bytes.
     if (n - from >= 8) {
       std::memcpy(&word, p + n - 8, 8);
-    } else if (n - i >= 4) {
-      uint32_t first, last;
-      std::memcpy(&first, p + i, 4);
-      std::memcpy(&last, p + n - 4, 4);
-      word = uint64_t{first} << 32 | last;
-    } else if (n > i) {
-      word = uint64_t{static_cast<uint8_t>(p[i])} << 16 |
-             uint64_t{static_cast<uint8_t>(p[i + (n - i) / 2])} << 8 | static_cast<uint8_t>(p[n - 1]);
+    } else {
+      word = ShortWord(p + i, n - i);
     }
     if (!HasEscapable(word)) {
       *bits |= word;
