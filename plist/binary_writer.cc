@@ -73,46 +73,33 @@ bool NarrowToFloat(double d, uint32_t* bits) {
   return true;
 }
 
-// The UTF-16 code units of `utf8`, or 0 when it is not well-formed UTF-8 (overlong, a
-// surrogate, beyond U+10FFFF or cut short): validated and counted in one pass, runs of
-// ASCII a word at a time.
+// The UTF-16 code units of `utf8`, or 0 when it is not well-formed UTF-8: validated and
+// counted in one pass, runs of ASCII a word at a time.
 uint64_t Utf16Units(std::string_view utf8) {
   const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
   const size_t n = utf8.size();
   uint64_t units = 0;
-  for (size_t i = 0; i < n;) {
+  for (size_t i = 0; i < n; ++units) {
     uint64_t word;
     if (i + 8 <= n && (std::memcpy(&word, p + i, 8), (word & 0x8080808080808080u) == 0)) {
       i += 8;
-      units += 8;
+      units += 7;
       continue;
     }
+    // The sequence's length, and the range of its second byte that keeps out overlong
+    // forms, surrogates and code points beyond U+10FFFF.
     const unsigned lead = p[i];
-    if (lead < 0x80) {
-      ++i;
-      ++units;
-      continue;
-    }
-    // The length of the sequence, and the range of its second byte.
-    size_t length = 2;
-    unsigned low = 0x80, high = 0xBF;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // Overlong below.
-      if (lead == 0xED) high = 0x9F;  // Surrogates above.
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;   // Overlong below.
-      if (lead == 0xF4) high = 0x8F;  // Beyond U+10FFFF above.
-    } else if (lead < 0xC2 || lead > 0xDF) {
-      return 0;
-    }
-    if (n - i < length || p[i + 1] < low || p[i + 1] > high) return 0;
+    const size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
+                        : lead < 0xF5 ? 4 : 0;
+    const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (length == 0 || n - i < length) return 0;
+    if (length > 1 && (p[i + 1] < low || p[i + 1] > high)) return 0;
     for (size_t k = 2; k < length; ++k) {
       if ((p[i + k] & 0xC0) != 0x80) return 0;
     }
     i += length;
-    units += length == 4 ? 2 : 1;
+    units += length == 4;  // A surrogate pair.
   }
   return units;
 }

@@ -116,7 +116,6 @@ class Writer {
   bool fail(const char* why) { return Fail(error, ErrorCode::kUnwritable, 0, why); }
   void put(const char* bytes, size_t n) { out->put(bytes, n); }
   void put(std::string_view s) { out->put(s); }
-  void put(char c) { out->put(c); }
   void indent(size_t depth) {
     for (; depth > kTabs.size(); depth -= kTabs.size()) put(kTabs);
     put(kTabs.data(), depth);
@@ -194,8 +193,8 @@ void Writer::appendData(std::string_view data, size_t depth) {
     indent(tabs);
     scratch.clear();
     Base64Encode(reinterpret_cast<const uint8_t*>(data.data()) + offset, std::min(lineBytes, data.size() - offset), &scratch);
+    scratch += '\n';
     put(scratch);
-    put('\n');
   }
   open(depth, "</data>\n");
 }
