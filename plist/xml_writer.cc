@@ -36,13 +36,8 @@ constexpr size_t kMaxBase64Tabs = 8;
 
 constexpr uint64_t kOnes = 0x0101010101010101u;
 constexpr uint64_t kHighBits = 0x8080808080808080u;
-// Tabs for indentation, appended in one piece rather than one at a time.
-constexpr std::string_view kTabs =
-    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
-    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
-
-// The most tabs that open() copies as one block.
-constexpr size_t kTabBlock = 16;
+// Tabs for indentation, copied as one block (Writer::open).
+constexpr std::string_view kTabs = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 
 // Whether some byte of `word` is '&', '<' or '>'. '<' and '>' differ only in bit 1, so
 // setting that bit turns both into '>'; a zero byte of the XOR marks a match.
@@ -116,22 +111,14 @@ class Writer {
   bool fail(const char* why) { return Fail(error, ErrorCode::kUnwritable, 0, why); }
   void put(const char* bytes, size_t n) { out->put(bytes, n); }
   void put(std::string_view s) { out->put(s); }
-  void indent(size_t depth) {
-    for (; depth > kTabs.size(); depth -= kTabs.size()) put(kTabs);
-    put(kTabs.data(), depth);
-  }
   // Puts `depth` tabs and then `tag` with one request for room, as most lines begin: the
   // tabs are copied as a block of fixed size, of which `depth` are kept.
   template <size_t N>
   void open(size_t depth, const char (&tag)[N]) {
-    static_assert(kTabBlock + N - 1 <= OutputBuffer::kMaxRoom, "a tag fits the room");
-    if (depth > kTabBlock) {
-      indent(depth);
-      put(tag, N - 1);
-      return;
-    }
-    char* p = out->room(kTabBlock + N - 1);
-    std::memcpy(p, kTabs.data(), kTabBlock);
+    static_assert(kTabs.size() + N - 1 <= OutputBuffer::kMaxRoom, "a tag fits the room");
+    for (; depth > kTabs.size(); depth -= kTabs.size()) put(kTabs);
+    char* p = out->room(kTabs.size() + N - 1);
+    std::memcpy(p, kTabs.data(), kTabs.size());
     std::memcpy(p + depth, tag, N - 1);
     out->advanceTo(p + depth + N - 1);
   }
@@ -190,7 +177,7 @@ void Writer::appendData(std::string_view data, size_t depth) {
   const size_t tabs = std::min(depth, kMaxBase64Tabs);
   const size_t lineBytes = (kBase64LineChars - 8 * tabs) / 4 * 3;
   for (size_t offset = 0; offset < data.size(); offset += lineBytes) {
-    indent(tabs);
+    open(tabs, "");
     scratch.clear();
     Base64Encode(reinterpret_cast<const uint8_t*>(data.data()) + offset, std::min(lineBytes, data.size() - offset), &scratch);
     scratch += '\n';
