@@ -258,11 +258,8 @@ bool Writer::write(const Node& value, size_t depth) {
       put("</real>\n");
       return true;
     case Kind::kBoolean:
-      if (value.boolean()) {
-        open(depth, "<true/>\n");
-      } else {
-        open(depth, "<false/>\n");
-      }
+      open(depth, "");
+      put(value.boolean() ? "<true/>\n" : "<false/>\n");
       return true;
     case Kind::kDate:
       open(depth, "<date>");
