@@ -258,8 +258,11 @@ bool Writer::write(const Node& value, size_t depth) {
       put("</real>\n");
       return true;
     case Kind::kBoolean:
-      open(depth, "");
-      put(value.boolean() ? "<true/>\n" : "<false/>\n");
+      if (value.boolean()) {
+        open(depth, "<true/>\n");
+      } else {
+        open(depth, "<false/>\n");
+      }
       return true;
     case Kind::kDate:
       open(depth, "<date>");
