@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -224,10 +225,11 @@ class BinaryWriter {
     // Room for every node at half load, so the table never grows while scalars go in.
     size_t slotCount = 64;
     while (slotCount < 2 * document.nodeCount()) slotCount *= 2;
-    slots.assign(slotCount, Slot{0, 0});
+    slots.reset(new Slot[slotCount]());  // Zeroed as one block.
+    slotMask = slotCount - 1;
     const Node& root = document.root();
     if (!(IsContainer(root) ? number(root, 0) : numberScalar(root))) return false;
-    std::vector<Slot>().swap(slots);  // Not needed to write; their memory goes first.
+    slots.reset();  // Not needed to write; their memory goes first.
     // The trailer's widths: the fewest bytes that hold the object count and the table's
     // offset, as readers check them (and so every reference and offset).
     refSize = 1u << IntWidthLog2(objects.size());
@@ -337,9 +339,8 @@ class BinaryWriter {
       hash ^= hash >> 29;
     }
     const auto h = static_cast<uint32_t>(hash);
-    const size_t mask = slots.size() - 1;
-    size_t s = h & mask;
-    for (; slots[s].entry != 0; s = (s + 1) & mask) {
+    size_t s = h & slotMask;
+    for (; slots[s].entry != 0; s = (s + 1) & slotMask) {
       if (slots[s].hash == h && sameScalar(objects[slots[s].entry - 1], value, form)) {
         known = slots[s].entry;
         return true;
@@ -465,7 +466,8 @@ class BinaryWriter {
   std::vector<Object> objects;     // By object number.
   // By node number, 1 + the object a scalar node is written as; 0 until it is numbered.
   std::vector<uint32_t> objectOf;
-  std::vector<Slot> slots;  // Open-addressing table of the scalar objects, by value.
+  std::unique_ptr<Slot[]> slots;  // Open-addressing table of the scalar objects, by value.
+  size_t slotMask = 0;
   uint64_t bytes = 0;              // Of all objects but the references.
   uint64_t refs = 0;
   unsigned refSize = 1;
