@@ -22,9 +22,9 @@
 
 #include "plist/binary_format.h"
 #include "plist/codec.h"
-#include "plist/plist.h"
 #include "plist/hash.h"
 #include "plist/output_buffer.h"
+#include "plist/plist.h"
 
 namespace plist {
 namespace {
@@ -90,8 +90,12 @@ uint64_t Utf16Units(std::string_view utf8) {
     // The sequence's length, and the range of its second byte that keeps out overlong
     // forms, surrogates and code points beyond U+10FFFF.
     const unsigned lead = p[i];
-    const size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
-                        : lead < 0xF5 ? 4 : 0;
+    const size_t length = lead < 0x80   ? 1
+                          : lead < 0xC2 ? 0
+                          : lead < 0xE0 ? 2
+                          : lead < 0xF0 ? 3
+                          : lead < 0xF5 ? 4
+                                        : 0;
     const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
     const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
     if (length == 0 || n - i < length) return 0;
@@ -388,7 +392,8 @@ class BinaryWriter {
         out->put(value.data());
         break;
       default:
-        out->advanceTo(PutFixed(value, static_cast<uint8_t>(object.form), out->room(kMaxFixedSize)));
+        out->advanceTo(
+            PutFixed(value, static_cast<uint8_t>(object.form), out->room(kMaxFixedSize)));
         break;
     }
   }
@@ -463,12 +468,12 @@ class BinaryWriter {
 
   Error* error;
   uint64_t seed;
-  std::vector<Object> objects;     // By object number.
+  std::vector<Object> objects;  // By object number.
   // By node number, 1 + the object a scalar node is written as; 0 until it is numbered.
   std::vector<uint32_t> objectOf;
   std::unique_ptr<Slot[]> slots;  // Open-addressing table of the scalar objects, by value.
   size_t slotMask = 0;
-  uint64_t bytes = 0;              // Of all objects but the references.
+  uint64_t bytes = 0;  // Of all objects but the references.
   uint64_t refs = 0;
   unsigned refSize = 1;
 };

@@ -15,10 +15,10 @@
 #include "plist/base64.h"
 #include "plist/bits.h"
 #include "plist/codec.h"
-#include "plist/plist.h"
 #include "plist/date.h"
 #include "plist/key_order.h"
 #include "plist/output_buffer.h"
+#include "plist/plist.h"
 #include "text/utf.h"
 
 namespace plist {

@@ -200,7 +200,8 @@ TEST(XmlWriterTest, KeysReadInOrderAreTrustedUntilAChangeBreaksTheOrder) {
   }
   // A binary file keeps any order, which the XML writer sorts.
   std::string binary;
-  ASSERT_TRUE(Write(Dict({{"d", Value(true)}, {"b", Value(true)}}), Format::kBinary, &binary, nullptr));
+  const Value unsorted = Dict({{"d", Value(true)}, {"b", Value(true)}});
+  ASSERT_TRUE(Write(unsorted, Format::kBinary, &binary, nullptr));
   Document document;
   ASSERT_TRUE(Read(binary, &document, nullptr));
   EXPECT_FALSE(document.root().keysAscending());
