@@ -414,7 +414,7 @@ class BinaryReader {
       if (!readKey(&refs, &entries[i].key)) return false;
     }
     std::vector<uint32_t> firstOfKey;
-    FindRepeatedKeys(
+    const bool ascending = FindRepeatedKeys(
         count, [entries](size_t i) { return entries[i].key->string(); }, &firstOfKey);
     // Values of dropped keys are still read, so that a file is refused whatever it holds.
     size_t kept = 0;
@@ -425,7 +425,7 @@ class BinaryReader {
       entries[kept].key = entries[i].key;
       entries[kept++].value = value;
     }
-    *out = doc.dictionary(entries, kept);
+    *out = doc.dictionary(entries, kept, ascending);
     return true;
   }
 

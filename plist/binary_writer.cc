@@ -4,27 +4,27 @@
 // equal scalars are always written once and dictionaries keep the document's order, so
 // the output depends only on the value.
 //
-// Two walks over the document, in the same order. The first numbers the objects, finds
-// equal scalars (a node that several containers share, as a binary file read shares its
-// objects, is looked up by value once and known by its number after) and adds up the
-// sizes; the second, once the object count and so the reference width are known, writes
-// each object as it comes, encoding scalars from their nodes. Nothing of the file is held
-// in memory but its offset table.
+// Two passes. The first walks the document, lists the objects in the order they are
+// written and decides each one's form and size: equal scalars are found by value once (a
+// node that several containers share, as a binary file read shares its objects, is known
+// by its number after). The second, once the object count and so the reference width
+// are known, goes down that list and only writes. Nothing of the file is held in memory
+// but the list.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <string>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "plist/binary_format.h"
 #include "plist/codec.h"
-#include "plist/plist.h"
 #include "plist/hash.h"
 #include "plist/output_buffer.h"
-#include "text/utf.h"
+#include "plist/plist.h"
 
 namespace plist {
 namespace {
@@ -35,15 +35,6 @@ unsigned IntWidthLog2(uint64_t value) {
   if (value <= 0xFFFF) return 1;
   if (value <= 0xFFFFFFFF) return 2;
   return 3;
-}
-
-// The smallest byte count (1, 2, 4 or 8) for which every value below `limit` fits, as the
-// trailer's offset and reference widths are chosen.
-unsigned FieldWidth(uint64_t limit) {
-  if (limit < (uint64_t{1} << 8)) return 1;
-  if (limit < (uint64_t{1} << 16)) return 2;
-  if (limit < (uint64_t{1} << 32)) return 4;
-  return 8;
 }
 
 // The most bytes a marker with its count takes, and room for PutBigEndian's whole word.
@@ -83,108 +74,147 @@ bool NarrowToFloat(double d, uint32_t* bits) {
   return true;
 }
 
-// The UTF-16 code units of valid UTF-8 text: one for each sequence, two for the four-byte
-// ones, which lie beyond the basic plane.
-// How many bytes of `word` have their high bit set, given no other bit is.
-uint64_t CountHighBits(uint64_t word) { return ((word >> 7) * 0x0101010101010101u) >> 56; }
-
-// Counted eight bytes at a time: each continuation byte (10xxxxxx) takes one off the
-// byte count, each lead byte of four (11110xxx) adds one.
-uint64_t Utf16Length(std::string_view utf8) {
-  constexpr uint64_t kHigh = 0x8080808080808080u;
-  uint64_t units = utf8.size();
-  size_t i = 0;
-  for (uint64_t w; i + 8 <= utf8.size(); i += 8) {
-    std::memcpy(&w, utf8.data() + i, sizeof w);
-    const uint64_t continuation = w & ~(w << 1) & kHigh;
-    const uint64_t fourByteLead = w & (w << 1) & (w << 2) & (w << 3) & kHigh;
-    units += CountHighBits(fourByteLead) - CountHighBits(continuation);
-  }
-  for (; i < utf8.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(utf8[i]);
-    units += static_cast<uint64_t>(byte >= 0xF0) - static_cast<uint64_t>((byte & 0xC0) == 0x80);
+// The UTF-16 code units of `utf8`, or 0 when it is not well-formed UTF-8: validated and
+// counted in one pass, runs of ASCII a word at a time.
+uint64_t Utf16Units(std::string_view utf8) {
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const size_t n = utf8.size();
+  uint64_t units = 0;
+  for (size_t i = 0; i < n; ++units) {
+    uint64_t word;
+    if (i + 8 <= n && (std::memcpy(&word, p + i, 8), (word & 0x8080808080808080u) == 0)) {
+      i += 8;
+      units += 7;
+      continue;
+    }
+    // The sequence's length, and the range of its second byte that keeps out overlong
+    // forms, surrogates and code points beyond U+10FFFF.
+    const unsigned lead = p[i];
+    const size_t length = lead < 0x80   ? 1
+                          : lead < 0xC2 ? 0
+                          : lead < 0xE0 ? 2
+                          : lead < 0xF0 ? 3
+                          : lead < 0xF5 ? 4
+                                        : 0;
+    const unsigned low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (length == 0 || n - i < length) return 0;
+    if (length > 1 && (p[i + 1] < low || p[i + 1] > high)) return 0;
+    for (size_t k = 2; k < length; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return 0;
+    }
+    i += length;
+    units += length == 4;  // A surrogate pair.
   }
   return units;
 }
 
 // The code point at `*pos` of text already known to be valid UTF-8; advances past it.
 char32_t DecodeValidUtf8(std::string_view utf8, size_t* pos) {
-  const auto byte = [&](size_t i) { return static_cast<char32_t>(utf8[*pos + i]) & 0xFF; };
-  const char32_t lead = byte(0);
-  if (lead < 0x80) {
-    *pos += 1;
-    return lead;
-  }
-  if (lead < 0xE0) {
-    const char32_t cp = (lead & 0x1F) << 6 | (byte(1) & 0x3F);
-    *pos += 2;
-    return cp;
-  }
-  if (lead < 0xF0) {
-    const char32_t cp = (lead & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
-    *pos += 3;
-    return cp;
-  }
-  const char32_t cp =
-      (lead & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
-  *pos += 4;
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data()) + *pos;
+  const size_t length = p[0] < 0x80 ? 1 : p[0] < 0xE0 ? 2 : p[0] < 0xF0 ? 3 : 4;
+  char32_t cp = p[0] & (0x7F >> (length == 1 ? 0 : length));  // The lead's value bits.
+  for (size_t i = 1; i < length; ++i) cp = cp << 6 | (p[i] & 0x3F);
+  *pos += length;
   return cp;
+}
+
+// The hash by which equal strings and data are found, which also ORs every byte into
+// `*bytesSeen`: a string is read once to learn both whether it is ASCII and where it
+// goes in the table. Tails are read as overlapping or assembled words, not byte by byte.
+uint64_t HashText(std::string_view text, uint64_t seed, uint64_t* bytesSeen) {
+  constexpr uint64_t kMultiplier = 0xFF51AFD7ED558CCDu;
+  const char* p = text.data();
+  const size_t n = text.size();
+  uint64_t h = seed ^ (n * 0x9E3779B97F4A7C15u);
+  uint64_t seen = 0;
+  uint64_t word = 0;
+  if (n >= 8) {
+    for (size_t i = 0; i + 8 < n; i += 8) {
+      std::memcpy(&word, p + i, 8);
+      seen |= word;
+      h = (h ^ word) * kMultiplier;
+      h ^= h >> 32;
+    }
+    std::memcpy(&word, p + n - 8, 8);
+  } else {
+    word = ShortWord(p, n);
+  }
+  *bytesSeen = seen | word;
+  h = (h ^ word) * kMultiplier;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53u;
+  return h ^ (h >> 29);
+}
+
+// Whether `a` and `b` hold the same bytes: short ones, as most keys are, compared as
+// words rather than by a call.
+bool SameBytes(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  return a.size() < 8 ? ShortWord(a.data(), a.size()) == ShortWord(b.data(), b.size()) : a == b;
+}
+
+// The marker of a number, boolean, date or UID, which settles the rest of its encoding:
+// the kind, and the width of what follows. 0 for a real flagged float32 that no float32
+// holds.
+uint8_t FixedMarker(const Node& value) {
+  uint32_t narrow;
+  switch (value.kind()) {
+    case Kind::kInteger: {
+      // Above INT64_MAX only the 16-byte form holds it; negative numbers take the signed
+      // 8-byte form, and the shorter forms are unsigned.
+      const Integer i = value.integer();
+      if (i.isUnsigned && i.asSigned() < 0) return 0x14;
+      return static_cast<uint8_t>(0x10 | (i.asSigned() < 0 ? 3 : IntWidthLog2(i.bits)));
+    }
+    case Kind::kReal:
+      if (!value.real().isFloat32) return 0x23;
+      return NarrowToFloat(value.real().value, &narrow) ? 0x22 : 0;
+    case Kind::kBoolean:
+      return value.boolean() ? 0x09 : 0x08;
+    case Kind::kDate:
+      return 0x33;
+    default:  // A UID.
+      return static_cast<uint8_t>(0x80 | ((1u << IntWidthLog2(value.uid().value)) - 1));
+  }
+}
+
+// The bytes after `marker`: one more than a UID's low nibble, else two to the power of
+// the low nibble (0x14's sixteen are eight zeros, then the number).
+size_t PayloadSize(uint8_t marker) {
+  if (marker < 0x10) return 0;
+  return (marker >> 4) == 0x8 ? 1 + (marker & 0x0F) : size_t{1} << (marker & 0x0F);
+}
+
+// The bits a number, date or UID is written from; a boolean's marker says it all.
+uint64_t Payload(const Node& value) {
+  switch (value.kind()) {
+    case Kind::kInteger:
+      return value.integer().bits;
+    case Kind::kReal:
+      return DoubleBits(value.real().value);
+    case Kind::kDate:
+      return DoubleBits(value.date().seconds);
+    case Kind::kUid:
+      return value.uid().value;
+    default:
+      return 0;
+  }
 }
 
 // The longest encoding of a number, boolean, date or UID: a 16-byte integer's, whose last
 // eight bytes PutBigEndian stores as one word.
 constexpr size_t kMaxFixedSize = 17;
 
-// Encodes a number, boolean, date or UID at `p` and answers its length: 0 for other
-// kinds, and for a real flagged float32 that no float32 holds.
-size_t EncodeFixed(const Node& value, char* p) {
-  char* const begin = p;
-  switch (value.kind()) {
-    case Kind::kInteger: {
-      const Integer i = value.integer();
-      if (i.isUnsigned && i.asSigned() < 0) {
-        // Above INT64_MAX: only the 16-byte form holds it.
-        *p++ = '\x14';
-        p = PutBigEndian(0, 8, p);
-        p = PutBigEndian(i.bits, 8, p);
-      } else {
-        // Negative numbers take the signed 8-byte form; the shorter forms are unsigned.
-        const unsigned log2 = i.asSigned() < 0 ? 3 : IntWidthLog2(i.bits);
-        *p++ = static_cast<char>(0x10 | log2);
-        p = PutBigEndian(i.bits, 1u << log2, p);
-      }
-      break;
-    }
-    case Kind::kReal: {
-      const Real r = value.real();
-      uint32_t narrow;
-      if (r.isFloat32) {
-        if (!NarrowToFloat(r.value, &narrow)) return 0;
-        *p++ = '\x22';
-        p = PutBigEndian(narrow, 4, p);
-      } else {
-        *p++ = '\x23';
-        p = PutBigEndian(DoubleBits(r.value), 8, p);
-      }
-      break;
-    }
-    case Kind::kBoolean:
-      *p++ = value.boolean() ? '\x09' : '\x08';
-      break;
-    case Kind::kDate:
-      *p++ = '\x33';
-      p = PutBigEndian(DoubleBits(value.date().seconds), 8, p);
-      break;
-    case Kind::kUid: {
-      const unsigned log2 = IntWidthLog2(value.uid().value);
-      *p++ = static_cast<char>(0x80 | ((1u << log2) - 1));
-      p = PutBigEndian(value.uid().value, 1u << log2, p);
-      break;
-    }
-    default:
-      return 0;
-  }
-  return static_cast<size_t>(p - begin);
+// Encodes the scalar whose marker FixedMarker chose at `p`; answers the end.
+char* PutFixed(const Node& value, uint8_t marker, char* p) {
+  *p++ = static_cast<char>(marker);
+  uint64_t payload = Payload(value);
+  uint32_t narrow = 0;
+  if (marker == 0x22 && NarrowToFloat(value.real().value, &narrow)) payload = narrow;
+  if (marker == 0x14) p = PutBigEndian(0, 8, p);
+  const auto width = static_cast<unsigned>(std::min<size_t>(PayloadSize(marker), 8));
+  return width == 0 ? p : PutBigEndian(payload, width, p);
 }
 
 class BinaryWriter {
@@ -194,33 +224,34 @@ class BinaryWriter {
   explicit BinaryWriter(Error* sink) : error(sink), seed(SeedFrom(this)) {}
 
   bool write(const Document& document, OutputBuffer* out) {
-    objectOf.assign(document.nodeCount(), kNone);
+    objectOf.assign(document.nodeCount(), 0);
+    objects.reserve(document.nodeCount());
     // Room for every node at half load, so the table never grows while scalars go in.
     size_t slotCount = 64;
     while (slotCount < 2 * document.nodeCount()) slotCount *= 2;
-    slots.assign(slotCount, Slot{0, 0});
-    if (!number(document.root(), 0)) return false;
-    std::vector<Slot>().swap(slots);  // Not needed to write; their memory goes first.
-    std::vector<const Node*>().swap(scalarNodes);
-    refSize = FieldWidth(objects);
+    slots.reset(new Slot[slotCount]());  // Zeroed as one block.
+    slotMask = slotCount - 1;
+    const Node& root = document.root();
+    if (!(IsContainer(root) ? number(root, 0) : numberScalar(root))) return false;
+    slots.reset();  // Not needed to write; their memory goes first.
+    // The trailer's widths: the fewest bytes that hold the object count and the table's
+    // offset, as readers check them (and so every reference and offset).
+    refSize = 1u << IntWidthLog2(objects.size());
     const uint64_t tableOffset = kBinaryHeader.size() + bytes + refs * refSize;
-    const unsigned offsetSize = FieldWidth(tableOffset);
-    if (tableOffset + objects * offsetSize + kBinaryTrailerSize > kMaxInputBytes) {
+    const unsigned offsetSize = 1u << IntWidthLog2(tableOffset);
+    if (tableOffset + objects.size() * offsetSize + kBinaryTrailerSize > kMaxInputBytes) {
       return fail("the document is too large written out");
     }
-    offsets.reserve(objects);
     out->put(kBinaryHeader);
-    next = 0;
-    nextContainer = 0;
-    if (!emit(document.root(), out)) return false;
-    for (const uint32_t offset : offsets) {
-      out->advanceTo(PutBigEndian(offset, offsetSize, out->room(8)));
+    for (size_t k = 0; k < objects.size(); ++k) put(k, out);
+    for (const Object& object : objects) {
+      out->advanceTo(PutBigEndian(object.offset, offsetSize, out->room(8)));
     }
     char trailer[kBinaryTrailerSize] = {};  // Unused bytes and sort version stay zero.
     char* p = trailer + 6;
     *p++ = static_cast<char>(offsetSize);
     *p++ = static_cast<char>(refSize);
-    p = PutBigEndian(objects, 8, p);
+    p = PutBigEndian(objects.size(), 8, p);
     p = PutBigEndian(0, 8, p);  // The top object is always written first.
     PutBigEndian(tableOffset, 8, p);
     out->put(trailer, sizeof trailer);
@@ -228,219 +259,223 @@ class BinaryWriter {
   }
 
  private:
-  static constexpr uint32_t kNone = UINT32_MAX;
+  static constexpr size_t kMaxObjects = UINT32_MAX - 1;
   static constexpr uint64_t kStringSeed = 0x5354524E47u;
   static constexpr uint64_t kDataSeed = 0x44415441u;
 
+  // An object of the file, in the order written. `form` is what the first walk decided:
+  // for a container, how many objects its contents take; for a string, its UTF-16 code
+  // units, or 0 when it is written as ASCII; for a number, boolean, date or UID, its
+  // marker. The file offset is filled as it is written.
+  struct Object {
+    const Node* node;
+    uint32_t form;
+    uint32_t offset;
+  };
   struct Slot {
     uint32_t hash;
-    uint32_t entry;  // Scalar object index + 1; 0 marks a free slot.
-  };
-  // What the first walk learnt of a container at one place: how many objects and how
-  // many containers its contents take, itself not counted.
-  struct Extent {
-    uint32_t objects;
-    uint32_t containers;
+    uint32_t entry;  // Object number + 1; 0 marks a free slot.
   };
 
   bool fail(const char* detail) { return Fail(error, ErrorCode::kUnwritable, 0, detail); }
 
   static bool IsContainer(const Node& node) { return node.isArray() || node.isDictionary(); }
 
-  // Calls `visit` on a container's contents in file order (a dictionary's keys, then its
-  // values) while it answers true; answers whether it always did.
-  template <typename Visit>
-  static bool ForContents(const Node& container, const Visit& visit) {
-    const size_t n = container.size();
-    if (container.isArray()) {
-      for (size_t i = 0; i < n; ++i) {
-        if (!visit(container.item(i))) return false;
-      }
-      return true;
-    }
-    for (size_t i = 0; i < n; ++i) {
-      if (!visit(*container.entry(i).key)) return false;
-    }
-    for (size_t i = 0; i < n; ++i) {
-      if (!visit(container.valueAt(i))) return false;
-    }
-    return true;
-  }
-
-  // The first walk: numbers the objects under `value`, found at `depth`, in file order
-  // (a container, its keys, then each value's objects in turn) and adds up their sizes.
-  // Containers are written at each place they stand, as the platform does.
+  // The first walk: numbers the container `value`, found at `depth`, and the objects
+  // under it in file order (the container, its keys, then each value's objects in turn),
+  // and adds up their sizes. Containers are written at each place they stand, as the
+  // platform does.
   bool number(const Node& value, size_t depth) {
-    if (!IsContainer(value)) return numberScalar(value);
     if (depth >= kMaxDepth) return fail("nesting too deep");
+    if (objects.size() >= kMaxObjects) return fail("too many objects");
+    const size_t self = objects.size();
+    objects.push_back(Object{&value, 0, 0});
     const size_t n = value.size();
-    if (objects >= kNone - 1) return fail("too many objects");
-    const uint64_t first = objects++;
-    const size_t extent = extents.size();
-    extents.push_back(Extent{0, 0});
     bytes += HeaderSize(n);
-    refs += value.isDictionary() ? 2 * n : n;
-    if (!ForContents(value, [this, depth](const Node& child) { return number(child, depth + 1); })) {
-      return false;
+    const auto child = [this, depth](const Node& node) {
+      return IsContainer(node) ? number(node, depth + 1) : numberScalar(node);
+    };
+    if (value.isArray()) {
+      refs += n;
+      for (size_t i = 0; i < n; ++i) {
+        if (!child(value.item(i))) return false;
+      }
+    } else {
+      refs += 2 * n;
+      for (size_t i = 0; i < n; ++i) {
+        if (!numberScalar(*value.entry(i).key)) return false;
+      }
+      for (size_t i = 0; i < n; ++i) {
+        if (!child(value.valueAt(i))) return false;
+      }
     }
-    extents[extent] = Extent{static_cast<uint32_t>(objects - first - 1),
-                             static_cast<uint32_t>(extents.size() - extent - 1)};
+    objects[self].form = static_cast<uint32_t>(objects.size() - self - 1);
     return true;
   }
 
   // Numbers a scalar the first time its node is met, unless an equal one has a number.
+  // A node met again, as a binary file's shared objects are, is known by its number.
   bool numberScalar(const Node& value) {
     uint32_t& known = objectOf[value.id()];
-    if (known != kNone) return true;
-    // Its size, and the hash of its value: strings and data from their bytes, each with
-    // a seed of its own, other scalars from their encoding.
-    uint64_t size = 0;
+    if (known != 0) return true;
+    uint32_t form = 0;
+    uint64_t size;
     uint64_t hash;
-    uint64_t units = 0;
-    if (value.isString()) {
-      const std::string_view s = value.string();
-      const bool ascii = text::IsAscii(s);
-      if (!ascii && !text::IsValidUtf8(s)) return fail("string is not valid UTF-8");
-      units = ascii ? 0 : Utf16Length(s);
-      size = ascii ? HeaderSize(s.size()) + s.size() : HeaderSize(units) + 2 * units;
-      hash = Hash(s, seed ^ kStringSeed);
-    } else if (value.kind() == Kind::kData) {
-      size = HeaderSize(value.data().size()) + value.data().size();
-      hash = Hash(value.data(), seed ^ kDataSeed);
+    if (value.isString() || value.kind() == Kind::kData) {
+      // A string and data of the same bytes differ: each kind has a seed of its own.
+      const std::string_view text = value.string();
+      uint64_t seen;
+      hash = HashText(text, seed ^ (value.isString() ? kStringSeed : kDataSeed), &seen);
+      size = HeaderSize(text.size()) + text.size();
+      if (value.isString() && (seen & 0x8080808080808080u) != 0) {
+        const uint64_t units = Utf16Units(text);
+        if (units == 0) return fail("string is not valid UTF-8");
+        form = static_cast<uint32_t>(units);
+        size = HeaderSize(units) + 2 * units;
+      }
     } else {
-      char encoded[kMaxFixedSize];
-      size = EncodeFixed(value, encoded);
-      if (size == 0) return fail("float32 real out of float32 range");
-      hash = Hash(std::string_view(encoded, size), seed);
+      const uint8_t marker = FixedMarker(value);
+      if (marker == 0) return fail("float32 real out of float32 range");
+      form = marker;
+      size = 1 + PayloadSize(marker);
+      hash = (Payload(value) ^ seed) * 0xFF51AFD7ED558CCDu;
+      hash = (hash ^ (hash >> 32) ^ marker) * 0xC4CEB9FE1A85EC53u;
+      hash ^= hash >> 29;
     }
     const auto h = static_cast<uint32_t>(hash);
-    const size_t mask = slots.size() - 1;
-    size_t s = h & mask;
-    for (; slots[s].entry != 0; s = (s + 1) & mask) {
-      if (slots[s].hash == h && SameScalar(*scalarNodes[slots[s].entry - 1], value)) {
-        known = objectOf[scalarNodes[slots[s].entry - 1]->id()];
+    size_t s = h & slotMask;
+    for (; slots[s].entry != 0; s = (s + 1) & slotMask) {
+      if (slots[s].hash == h && sameScalar(objects[slots[s].entry - 1], value, form)) {
+        known = slots[s].entry;
         return true;
       }
     }
-    if (objects >= kNone - 1) return fail("too many objects");
-    known = static_cast<uint32_t>(objects++);
-    scalarNodes.push_back(&value);
-    utf16Units.push_back(static_cast<uint32_t>(units));
-    slots[s] = Slot{h, static_cast<uint32_t>(scalarNodes.size())};
+    if (objects.size() >= kMaxObjects) return fail("too many objects");
+    objects.push_back(Object{&value, form, 0});
+    known = static_cast<uint32_t>(objects.size());
+    slots[s] = Slot{h, known};
     bytes += size;
     return true;
   }
 
-  // Whether two scalars are written the same: the same kind and bytes, or encoding.
-  static bool SameScalar(const Node& a, const Node& b) {
-    if (a.kind() != b.kind()) return false;
-    if (a.isString() || a.kind() == Kind::kData) return a.string() == b.string();
-    char x[kMaxFixedSize], y[kMaxFixedSize];
-    const size_t n = EncodeFixed(a, x);
-    return n == EncodeFixed(b, y) && std::memcmp(x, y, n) == 0;
+  // Whether scalar `b`, of `form`, is written as `a` is: of the same kind and bytes, or
+  // of the same marker and bit pattern, which settle the encoding.
+  static bool sameScalar(const Object& a, const Node& b, uint32_t form) {
+    const Node& node = *a.node;
+    if (node.kind() != b.kind()) return false;
+    if (b.isString() || b.kind() == Kind::kData) return SameBytes(node.string(), b.string());
+    return a.form == form && Payload(node) == Payload(b);
   }
 
-  // The second walk, in the order of the first: writes each object as its number comes.
-  // A scalar is written where it is first met, a container recursed into.
-  bool emit(const Node& value, OutputBuffer* out) {
-    if (!IsContainer(value)) {
-      if (objectOf[value.id()] == next) putScalar(value, out);
-      return true;
+  // The second walk, in the order of the first: writes object `k`, each once, as the
+  // first decided.
+  void put(size_t k, OutputBuffer* out) {
+    Object& object = objects[k];
+    // The file was checked to fit a reader's ceiling, so offsets fit 32 bits.
+    object.offset = static_cast<uint32_t>(out->total());
+    const Node& value = *object.node;
+    switch (value.kind()) {
+      case Kind::kArray:
+      case Kind::kDictionary:
+        putContainer(k, out);
+        break;
+      case Kind::kString:
+        if (object.form == 0) {
+          out->advanceTo(PutHeader(0x5, value.string().size(), out->room(kMaxHeaderSize)));
+          out->put(value.string());
+        } else {
+          putUtf16(value.string(), object.form, out);
+        }
+        break;
+      case Kind::kData:
+        out->advanceTo(PutHeader(0x4, value.data().size(), out->room(kMaxHeaderSize)));
+        out->put(value.data());
+        break;
+      default:
+        out->advanceTo(
+            PutFixed(value, static_cast<uint8_t>(object.form), out->room(kMaxFixedSize)));
+        break;
     }
-    emitContainer(value, out);
-    return true;
   }
 
-  void emitContainer(const Node& value, OutputBuffer* out) {
-    ++nextContainer;
-    start(out);
-    out->advanceTo(PutHeader(value.isDictionary() ? 0xD : 0xA, value.size(),
-                             out->room(kMaxHeaderSize)));
-    // The references. A scalar new here takes the next number, a container the next
-    // number and then as many as its contents take.
-    uint64_t cursor = next;
-    size_t container = nextContainer;
-    ForContents(value, [&](const Node& child) {
-      uint64_t index = objectOf[child.id()];
+  // A container's references. A scalar new here has the next number, a container the
+  // next number and then as many as its contents take.
+  void putContainer(size_t k, OutputBuffer* out) {
+    const Node& value = *objects[k].node;
+    const size_t n = value.size();
+    out->advanceTo(PutHeader(value.isDictionary() ? 0xD : 0xA, n, out->room(kMaxHeaderSize)));
+    size_t cursor = k + 1;
+    // Room is asked for a few references at a time, each stored as a whole word.
+    char* p = out->room(OutputBuffer::kMaxRoom);
+    const char* end = p + OutputBuffer::kMaxRoom - 8;
+    const auto ref = [&](const Node& child) {
+      size_t index = cursor;
       if (IsContainer(child)) {
-        index = cursor;
-        cursor += 1 + extents[container].objects;
-        container += 1 + extents[container].containers;
-      } else if (index == cursor) {
-        ++cursor;
-      }
-      out->advanceTo(PutBigEndian(index, refSize, out->room(8)));
-      return true;
-    });
-    ForContents(value, [this, out](const Node& child) {
-      if (IsContainer(child)) {
-        emitContainer(child, out);
-      } else if (objectOf[child.id()] == next) {
-        putScalar(child, out);
-      }
-      return true;
-    });
-  }
-
-  // Writes a scalar, the object numbered `next`.
-  void putScalar(const Node& value, OutputBuffer* out) {
-    start(out);
-    const uint32_t units = utf16Units[nextScalar++];
-    if (value.isString()) {
-      const std::string_view s = value.string();
-      char* header = out->room(kMaxHeaderSize);
-      if (units == 0) {
-        out->advanceTo(PutHeader(0x5, s.size(), header));
-        out->put(s);
+        cursor += 1 + objects[cursor].form;
       } else {
-        out->advanceTo(PutHeader(0x6, units, header));
-        for (size_t pos = 0; pos < s.size();) {
-          const char32_t cp = DecodeValidUtf8(s, &pos);
-          char* p = out->room(10);
-          if (cp < 0x10000) {
-            p = PutBigEndian(cp, 2, p);
-          } else {
-            p = PutBigEndian(0xD800 + ((cp - 0x10000) >> 10), 2, p);
-            p = PutBigEndian(0xDC00 + (cp & 0x3FF), 2, p);
+        index = objectOf[child.id()] - 1;
+        if (index == cursor) ++cursor;
+      }
+      if (p > end) {
+        out->advanceTo(p);
+        p = out->room(OutputBuffer::kMaxRoom);
+        end = p + OutputBuffer::kMaxRoom - 8;
+      }
+      p = PutBigEndian(index, refSize, p);
+    };
+    if (value.isArray()) {
+      for (size_t i = 0; i < n; ++i) ref(value.item(i));
+    } else {
+      for (size_t i = 0; i < n; ++i) ref(*value.entry(i).key);
+      for (size_t i = 0; i < n; ++i) ref(value.valueAt(i));
+    }
+    out->advanceTo(p);
+  }
+
+  // A string that is not ASCII, as its `units` UTF-16 code units. Most of its characters
+  // are usually ASCII, taken eight at a time where they run on; room is asked for a
+  // piece at a time rather than for each character.
+  static void putUtf16(std::string_view s, uint64_t units, OutputBuffer* out) {
+    out->advanceTo(PutHeader(0x6, units, out->room(kMaxHeaderSize)));
+    const auto* u = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    for (size_t pos = 0; pos < n;) {
+      char* p = out->room(OutputBuffer::kMaxRoom);
+      // Eight ASCII characters take 16 bytes, the most stored at once.
+      char* const end = p + OutputBuffer::kMaxRoom - 16;
+      while (pos < n && p <= end) {
+        uint64_t word;
+        if (pos + 8 <= n && (std::memcpy(&word, u + pos, 8), (word & 0x8080808080808080u) == 0)) {
+          for (size_t i = 0; i < 8; ++i) {
+            p[2 * i] = 0;
+            p[2 * i + 1] = static_cast<char>(u[pos + i]);
           }
-          out->advanceTo(p);
+          p += 16;
+          pos += 8;
+          continue;
+        }
+        const char32_t cp = DecodeValidUtf8(s, &pos);
+        if (cp < 0x10000) {
+          p = PutBigEndian(cp, 2, p);
+        } else {
+          p = PutBigEndian(0xD800 + ((cp - 0x10000) >> 10), 2, p);
+          p = PutBigEndian(0xDC00 + (cp & 0x3FF), 2, p);
         }
       }
-    } else if (value.kind() == Kind::kData) {
-      out->advanceTo(PutHeader(0x4, value.data().size(), out->room(kMaxHeaderSize)));
-      out->put(value.data());
-    } else {
-      char* p = out->room(kMaxFixedSize);
-      out->advanceTo(p + EncodeFixed(value, p));
+      out->advanceTo(p);
     }
-  }
-
-  // Records where the object numbered `next` starts, and moves on to the next number.
-  // The file was checked to fit a reader's ceiling, so offsets fit 32 bits.
-  void start(const OutputBuffer* out) {
-    offsets.push_back(static_cast<uint32_t>(out->total()));
-    ++next;
   }
 
   Error* error;
   uint64_t seed;
-  // The first walk's findings.
-  std::vector<uint32_t> objectOf;  // By node number, the object a scalar node is written as.
-  std::vector<const Node*> scalarNodes;  // By scalar object, in order, the node first met.
-  // By scalar object: a string's UTF-16 code units, 0 for ASCII (written as such) and
-  // for other scalars.
-  std::vector<uint32_t> utf16Units;
-  std::vector<Slot> slots;  // Open-addressing table of the scalar objects, by value.
-  std::vector<Extent> extents;  // By container object, in order.
-  uint64_t objects = 0;
+  std::vector<Object> objects;  // By object number.
+  // By node number, 1 + the object a scalar node is written as; 0 until it is numbered.
+  std::vector<uint32_t> objectOf;
+  std::unique_ptr<Slot[]> slots;  // Open-addressing table of the scalar objects, by value.
+  size_t slotMask = 0;
   uint64_t bytes = 0;  // Of all objects but the references.
   uint64_t refs = 0;
-  // The second walk's.
   unsigned refSize = 1;
-  uint64_t next = 0;  // The number of the next object to write.
-  size_t nextContainer = 0;
-  size_t nextScalar = 0;
-  std::vector<uint32_t> offsets;
 };
 
 }  // namespace

@@ -93,6 +93,10 @@ TEST(BinaryWriterTest, EncodesScalarsInTheirShortestForm) {
       {Value(std::string(15, 'x')), "\x5F\x10\x0F" + std::string(15, 'x')},
       {Value("\xC3\xA9"), "\x61\x00\xE9"s},
       {Value("a\xF0\x9F\x98\x80"), "\x63\x00\x61\xD8\x3D\xDE\x00"s},
+      // The edges of well-formed UTF-8, and ASCII runs taken a word at a time around them.
+      {Value("\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF"), "\x64\xD7\xFF\xE0\x00\xDB\xFF\xDF\xFF"s},
+      {Value("abcdefghij\xC2\x80"),
+       "\x6B"s + std::string("\0a\0b\0c\0d\0e\0f\0g\0h\0i\0j\0\x80", 22)},
       {Value(Uid{0xFF}), "\x80\xFF"s},
       {Value(Uid{0x100}), "\x81\x01\x00"s},
       {Value(Uid{0x10000}), "\x83\x00\x01\x00\x00"s},
@@ -190,13 +194,17 @@ TEST(BinaryWriterTest, RefusesWhatTheFormatCannotCarry) {
   Dictionary badKey;
   badKey.append("\xFF", Value(true));
   const Value cases[] = {
-      Value("\xC0\x80"),         // Overlong NUL.
-      Value("\xED\xA0\x80"),     // An encoded surrogate.
-      Value("abc\xE2\x82"),      // Cut short.
-      Value(badKey),             // Keys too.
-      deep,                      // One level beyond the limit.
-      Value(Real{0.1, true}),    // Not a float32 value.
-      Value(Real{1e300, true}),  // Beyond float32 range.
+      Value("\xC0\x80"),          // Overlong NUL.
+      Value("\xED\xA0\x80"),      // An encoded surrogate.
+      Value("abc\xE2\x82"),       // Cut short.
+      Value("\xE0\x9F\xBF"),      // Overlong, three bytes.
+      Value("\xF0\x8F\xBF\xBF"),  // Overlong, four bytes.
+      Value("\xF4\x90\x80\x80"),  // Beyond U+10FFFF.
+      Value("abcdefgh\x80"),      // A stray continuation byte after a word of ASCII.
+      Value(badKey),              // Keys too.
+      deep,                       // One level beyond the limit.
+      Value(Real{0.1, true}),     // Not a float32 value.
+      Value(Real{1e300, true}),   // Beyond float32 range.
   };
   for (const Value& value : cases) {
     std::string out = "untouched";

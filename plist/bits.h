@@ -63,6 +63,21 @@ inline char* PutBigEndian(uint64_t value, unsigned width, char* p) {
   return p + width;
 }
 
+// The `n` (0 to 7) bytes at `p` as one word, some of them twice, for a test or compare of
+// every byte at once where fewer than eight are left: rather than byte by byte, or by a
+// load past the end.
+inline uint64_t ShortWord(const char* p, size_t n) {
+  if (n >= 4) {
+    uint32_t first, last;
+    std::memcpy(&first, p, 4);
+    std::memcpy(&last, p + n - 4, 4);
+    return uint64_t{first} << 32 | last;
+  }
+  if (n == 0) return 0;
+  return uint64_t{static_cast<uint8_t>(p[0])} << 16 |
+         uint64_t{static_cast<uint8_t>(p[n / 2])} << 8 | static_cast<uint8_t>(p[n - 1]);
+}
+
 // Eight bytes at a time: the bytes of `word` equal to `c` marked by their high bit, and
 // no other bit (an exact test, so that the first mark is the first match on any machine).
 inline uint64_t BytesEqual(uint64_t word, char c) {

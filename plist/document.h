@@ -49,6 +49,9 @@ class Node {
 
   // The elements of an array, or the entries of a dictionary, in order.
   size_t size() const { return size_; }
+  // Whether a dictionary's keys are known to ascend in the order in which the XML writer
+  // lists them (and so to be distinct); false when they do not or were not checked.
+  bool keysAscending() const { return ascendingKeys; }
   const Node& item(size_t i) const { return *items[i]; }
   std::string_view keyAt(size_t i) const { return entries[i].key->string(); }
   const Node& valueAt(size_t i) const { return *entries[i].value; }
@@ -71,6 +74,7 @@ class Node {
   Kind kind_ = Kind::kString;
   bool unsignedInteger = false;  // An integer above INT64_MAX.
   bool float32 = false;          // A real that a binary file held in four bytes.
+  bool ascendingKeys = false;    // See keysAscending().
   uint32_t id_ = 0;
   size_t size_ = 0;  // Bytes of text, elements or entries.
   union {

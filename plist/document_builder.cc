@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "plist/key_order.h"
+
 namespace plist {
 namespace {
 
@@ -91,10 +93,11 @@ const Node* DocumentBuilder::array(const Node* const* items, size_t n) {
   return node;
 }
 
-const Node* DocumentBuilder::dictionary(Member* entries, size_t n) {
+const Node* DocumentBuilder::dictionary(Member* entries, size_t n, bool keysAscending) {
   Node* node = make(Kind::kDictionary);
   node->entries = entries;
   node->size_ = n;
+  node->ascendingKeys = keysAscending;
   return node;
 }
 
@@ -128,7 +131,7 @@ const Node* DocumentBuilder::copy(const Value& value) {
       for (size_t i = 0; i < dictionary.size(); ++i) {
         entries[i] = Member{copyString(dictionary.keyAt(i)), copy(dictionary.valueAt(i))};
       }
-      return this->dictionary(entries, dictionary.size());
+      return this->dictionary(entries, dictionary.size(), false);
     }
     case Kind::kUid:
       return uid(value.uid());
@@ -151,6 +154,9 @@ void Document::set(std::string_view key, const Value& value) {
   Member* list = build.entryList(n + 1);
   if (n > 0) std::memcpy(list, dictionary->entries, n * sizeof(Member));
   list[n] = Member{build.copyString(key), copy};
+  // The keys still ascend if the new one comes after the last.
+  dictionary->ascendingKeys =
+      dictionary->ascendingKeys && (n == 0 || KeyLess(list[n - 1].key->string(), key));
   dictionary->entries = list;
   dictionary->size_ = n + 1;
 }

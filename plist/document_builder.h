@@ -32,11 +32,12 @@ class DocumentBuilder {
   const Node* date(Date value);
   const Node* uid(Uid value);
   // Lists for containers, filled by the caller and then handed to array() or
-  // dictionary(), which keep them.
+  // dictionary(), which keep them. A reader that found a dictionary's keys ascending
+  // says so (Node::keysAscending).
   const Node** itemList(size_t n);
   Member* entryList(size_t n);
   const Node* array(const Node* const* items, size_t n);
-  const Node* dictionary(Member* entries, size_t n);
+  const Node* dictionary(Member* entries, size_t n, bool keysAscending);
   // Room for `n` bytes of decoded text.
   char* allocateText(size_t n);
   // A string node holding a copy of `text`.

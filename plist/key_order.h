@@ -41,11 +41,15 @@ constexpr size_t kFewKeysToScan = 16;
 // Finds the keys, among `n`, equal to an earlier one: leaves `*firstOf` empty when no key
 // repeats, else sizes it to `n` with firstOf[i] the position of the first key equal to key
 // i (i itself for a first occurrence). `key(i)` returns the i-th key as a
-// std::string_view. Keys in ascending order, as written XML files hold them, are known
-// distinct after one pass; others are grouped by their hashes.
+// std::string_view. Keys in ascending order (KeyLess), as written XML files hold them,
+// are known distinct after one pass, and the answer is then true, which a reader records
+// on the dictionary for the XML writer; others are grouped by their hashes.
 template <typename KeyAt>
-void FindRepeatedKeys(size_t n, const KeyAt& key, std::vector<uint32_t>* firstOf) {
+bool FindRepeatedKeys(size_t n, const KeyAt& key, std::vector<uint32_t>* firstOf) {
   firstOf->clear();
+  bool ascending = true;
+  for (size_t i = 1; ascending && i < n; ++i) ascending = KeyLess(key(i - 1), key(i));
+  if (ascending) return true;
   // Key i is equal to key `first`, the first such.
   auto mark = [n, firstOf](size_t i, size_t first) {
     if (firstOf->empty()) {
@@ -62,11 +66,8 @@ void FindRepeatedKeys(size_t n, const KeyAt& key, std::vector<uint32_t>* firstOf
         }
       }
     }
-    return;
+    return false;
   }
-  bool ascending = true;
-  for (size_t i = 1; ascending && i < n; ++i) ascending = KeyLess(key(i - 1), key(i));
-  if (ascending) return;
   // Equal keys have equal hashes: sorting the positions by hash brings them side by
   // side, and only keys whose hashes agree are compared. A radix sort reads and writes
   // memory in order and keeps positions with equal hashes ascending; it is faster than
@@ -99,6 +100,7 @@ void FindRepeatedKeys(size_t n, const KeyAt& key, std::vector<uint32_t>* firstOf
       }
     }
   }
+  return false;
 }
 
 }  // namespace plist

@@ -33,6 +33,8 @@ std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<st
 TEST(KeyOrderTest, FindRepeatedKeysPointsEachRepeatAtTheFirstEqualKey) {
   const std::vector<std::string> cases[] = {
       {},
+      {"a", "b", "c"},
+      {"a", "a"},
       {"b", "a", "b", "c", "a", "b"},
       Numbered("key", 300, ""),  // Ascending: known distinct after one pass.
       Shuffled(Numbered("key", 300, "")),
@@ -50,9 +52,12 @@ TEST(KeyOrderTest, FindRepeatedKeysPointsEachRepeatAtTheFirstEqualKey) {
       expected.push_back(seen.first->second);
     }
     if (!repeats) expected.clear();
+    bool ascending = true;
+    for (size_t i = 1; i < keys.size(); ++i) ascending &= KeyLess(keys[i - 1], keys[i]);
     std::vector<uint32_t> firstOf;
-    FindRepeatedKeys(
-        keys.size(), [&keys](size_t i) { return std::string_view(keys[i]); }, &firstOf);
+    EXPECT_EQ(FindRepeatedKeys(
+                  keys.size(), [&keys](size_t i) { return std::string_view(keys[i]); }, &firstOf),
+              ascending);
     EXPECT_EQ(firstOf, expected) << keys.size() << " keys";
   }
 }

@@ -51,10 +51,6 @@ class OutputBuffer {
   // Whether the output has grown past what a reader accepts: a writer stops there rather
   // than make a file that could not be read back.
   bool full() const { return total() > kMaxInputBytes; }
-  void put(char c) {
-    *room(1) = c;
-    ++used;
-  }
 
   // Hands the rest to the sink. False, with `*error` (when not null) set to kOutput,
   // when the sink refused any piece; pieces after a refusal are dropped.

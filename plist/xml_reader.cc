@@ -729,7 +729,7 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
   // A repeated key keeps its first position and takes the last value, as the platform's
   // XML reader does.
   std::vector<uint32_t> firstOf;
-  FindRepeatedKeys(
+  const bool ascending = FindRepeatedKeys(
       n, [list](size_t i) { return list[i].key->string(); }, &firstOf);
   if (!firstOf.empty()) {
     for (size_t i = 0; i < n; ++i) list[firstOf[i]].value = list[i].value;
@@ -747,7 +747,7 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
       return true;
     }
   }
-  *node = out.dictionary(list, n);
+  *node = out.dictionary(list, n, ascending);
   return true;
 }
 

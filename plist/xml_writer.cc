@@ -13,11 +13,12 @@
 #include <vector>
 
 #include "plist/base64.h"
+#include "plist/bits.h"
 #include "plist/codec.h"
-#include "plist/plist.h"
 #include "plist/date.h"
 #include "plist/key_order.h"
 #include "plist/output_buffer.h"
+#include "plist/plist.h"
 #include "text/utf.h"
 
 namespace plist {
@@ -35,10 +36,8 @@ constexpr size_t kMaxBase64Tabs = 8;
 
 constexpr uint64_t kOnes = 0x0101010101010101u;
 constexpr uint64_t kHighBits = 0x8080808080808080u;
-// Tabs for indentation, appended in one piece rather than one at a time.
-constexpr std::string_view kTabs =
-    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
-    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+// Tabs for indentation, copied as one block (Writer::open).
+constexpr std::string_view kTabs = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 
 // Whether some byte of `word` is '&', '<' or '>'. '<' and '>' differ only in bit 1, so
 // setting that bit turns both into '>'; a zero byte of the XOR marks a match.
@@ -51,15 +50,30 @@ bool HasEscapable(uint64_t word) {
 bool IsEscapable(char c) { return c == '&' || c == '<' || c == '>'; }
 
 // The offset of the first '&', '<' or '>' in `text` from `from` on, or its size; ORs every
-// byte looked at into `*bits`, eight bytes at a time where there is nothing to escape.
+// byte looked at into `*bits`. Eight bytes are tested at a time, the last fewer than eight
+// together too, so that bytes are looked at one by one only where one is to be escaped.
 size_t FindEscapable(std::string_view text, size_t from, uint64_t* bits) {
   const char* p = text.data();
   const size_t n = text.size();
   size_t i = from;
-  for (uint64_t word; i + 8 <= n; i += 8) {
+  uint64_t word;
+  for (; i + 8 <= n; i += 8) {
     std::memcpy(&word, p + i, 8);
     if (HasEscapable(word)) break;
     *bits |= word;
+  }
+  if (i + 8 > n) {
+    // The rest as one word: the last eight bytes where there are as many from `from`
+    // (some of them looked at already), else the rest's bytes.
+    if (n - from >= 8) {
+      std::memcpy(&word, p + n - 8, 8);
+    } else {
+      word = ShortWord(p + i, n - i);
+    }
+    if (!HasEscapable(word)) {
+      *bits |= word;
+      return n;
+    }
   }
   for (; i < n; ++i) {
     *bits |= static_cast<unsigned char>(p[i]);
@@ -97,10 +111,16 @@ class Writer {
   bool fail(const char* why) { return Fail(error, ErrorCode::kUnwritable, 0, why); }
   void put(const char* bytes, size_t n) { out->put(bytes, n); }
   void put(std::string_view s) { out->put(s); }
-  void put(char c) { out->put(c); }
-  void indent(size_t depth) {
+  // Puts `depth` tabs and then `tag` with one request for room, as most lines begin: the
+  // tabs are copied as a block of fixed size, of which `depth` are kept.
+  template <size_t N>
+  void open(size_t depth, const char (&tag)[N]) {
+    static_assert(kTabs.size() + N - 1 <= OutputBuffer::kMaxRoom, "a tag fits the room");
     for (; depth > kTabs.size(); depth -= kTabs.size()) put(kTabs);
-    put(kTabs.data(), depth);
+    char* p = out->room(kTabs.size() + N - 1);
+    std::memcpy(p, kTabs.data(), kTabs.size());
+    std::memcpy(p + depth, tag, N - 1);
+    out->advanceTo(p + depth + N - 1);
   }
   bool appendText(std::string_view text);
   void appendReal(double value);
@@ -114,15 +134,14 @@ class Writer {
 
 bool Writer::appendText(std::string_view text) {
   uint64_t bits = 0;
-  size_t run = 0;
-  for (size_t i = FindEscapable(text, 0, &bits); i < text.size();
-       i = FindEscapable(text, run, &bits)) {
+  for (size_t run = 0;;) {
+    const size_t i = FindEscapable(text, run, &bits);
     put(text.data() + run, i - run);
+    if (i == text.size()) break;
     const char c = text[i];
     put(c == '&' ? std::string_view("&amp;") : c == '<' ? "&lt;" : "&gt;");
     run = i + 1;
   }
-  put(text.data() + run, text.size() - run);
   // Every byte has been looked at; only text with a byte above 0x7F needs validating. The
   // caller drops the buffer on failure, so what was appended meanwhile does not matter.
   if ((bits & kHighBits) != 0 && !text::IsValidUtf8(text)) {
@@ -154,34 +173,35 @@ void Writer::appendReal(double value) {
 }
 
 void Writer::appendData(std::string_view data, size_t depth) {
-  indent(depth);
-  put("<data>\n");
+  open(depth, "<data>\n");
   const size_t tabs = std::min(depth, kMaxBase64Tabs);
   const size_t lineBytes = (kBase64LineChars - 8 * tabs) / 4 * 3;
   for (size_t offset = 0; offset < data.size(); offset += lineBytes) {
-    indent(tabs);
+    open(tabs, "");
     scratch.clear();
     Base64Encode(reinterpret_cast<const uint8_t*>(data.data()) + offset, std::min(lineBytes, data.size() - offset), &scratch);
+    scratch += '\n';
     put(scratch);
-    put('\n');
   }
-  indent(depth);
-  put("</data>\n");
+  open(depth, "</data>\n");
 }
 
 bool Writer::appendDictionary(const Node& dictionary, size_t depth) {
-  indent(depth);
-  put("<dict>\n");
+  open(depth, "<dict>\n");
   const size_t n = dictionary.size();
-  // Keys go out sorted. Dictionaries read from XML arrive sorted, and a change appends
-  // its keys to one: so the longest run of keys in order stays as it is, and only the
-  // others are sorted and merged into it. Keys are unique, so the order is total.
-  size_t runStart = 0, runEnd = n > 0 ? 1 : 0;
-  for (size_t start = 0, i = 1; i < n; ++i) {
-    if (!KeyLess(dictionary.keyAt(i - 1), dictionary.keyAt(i))) start = i;
-    if (i + 1 - start > runEnd - runStart) {
-      runStart = start;
-      runEnd = i + 1;
+  // Keys go out sorted. A reader marks the dictionaries whose keys it found in order, as
+  // XML files hold them, and a change keeps the mark when it appends a key in order.
+  // Others have the longest run of keys in order kept as it is, and only the remaining
+  // keys sorted and merged into it. Keys are unique, so the order is total.
+  size_t runStart = 0, runEnd = n;
+  if (!dictionary.keysAscending()) {
+    runEnd = 1;
+    for (size_t start = 0, i = 1; i < n; ++i) {
+      if (!KeyLess(dictionary.keyAt(i - 1), dictionary.keyAt(i))) start = i;
+      if (i + 1 - start > runEnd - runStart) {
+        runStart = start;
+        runEnd = i + 1;
+      }
     }
   }
   const bool sorted = runEnd - runStart == n;
@@ -202,14 +222,12 @@ bool Writer::appendDictionary(const Node& dictionary, size_t depth) {
   }
   for (size_t k = 0; k < n; ++k) {
     const size_t i = sorted ? k : order[k].index;
-    indent(depth + 1);
-    put("<key>");
+    open(depth + 1, "<key>");
     if (!appendText(dictionary.keyAt(i))) return false;
     put("</key>\n");
     if (!write(dictionary.valueAt(i), depth + 1)) return false;
   }
-  indent(depth);
-  put("</dict>\n");
+  open(depth, "</dict>\n");
   return true;
 }
 
@@ -220,8 +238,7 @@ bool Writer::write(const Node& value, size_t depth) {
   char number[24];
   switch (value.kind()) {
     case Kind::kString:
-      indent(depth);
-      put("<string>");
+      open(depth, "<string>");
       if (!appendText(value.string())) return false;
       put("</string>\n");
       return true;
@@ -230,25 +247,25 @@ bool Writer::write(const Node& value, size_t depth) {
       const auto result = integer.isUnsigned
                               ? std::to_chars(number, number + sizeof number, integer.bits)
                               : std::to_chars(number, number + sizeof number, integer.asSigned());
-      indent(depth);
-      put("<integer>");
+      open(depth, "<integer>");
       put(number, static_cast<size_t>(result.ptr - number));
       put("</integer>\n");
       return true;
     }
     case Kind::kReal:
-      indent(depth);
-      put("<real>");
+      open(depth, "<real>");
       appendReal(value.real().value);
       put("</real>\n");
       return true;
     case Kind::kBoolean:
-      indent(depth);
-      put(value.boolean() ? "<true/>\n" : "<false/>\n");
+      if (value.boolean()) {
+        open(depth, "<true/>\n");
+      } else {
+        open(depth, "<false/>\n");
+      }
       return true;
     case Kind::kDate:
-      indent(depth);
-      put("<date>");
+      open(depth, "<date>");
       scratch.clear();
       if (!FormatDate(value.date().seconds, &scratch))
         return fail("a date is not finite or too far out");
@@ -261,39 +278,32 @@ bool Writer::write(const Node& value, size_t depth) {
     case Kind::kArray:
       // A reader refuses what nests deeper than this, so it is not written either.
       if (depth >= kMaxDepth) return fail("nested too deeply");
-      indent(depth);
       if (value.size() == 0) {
-        put("<array/>\n");
+        open(depth, "<array/>\n");
         return true;
       }
-      put("<array>\n");
+      open(depth, "<array>\n");
       for (size_t i = 0; i < value.size(); ++i) {
         if (!write(value.item(i), depth + 1)) return false;
       }
-      indent(depth);
-      put("</array>\n");
+      open(depth, "</array>\n");
       return true;
     case Kind::kDictionary:
       if (depth >= kMaxDepth) return fail("nested too deeply");
       if (value.size() == 0) {
-        indent(depth);
-        put("<dict/>\n");
+        open(depth, "<dict/>\n");
         return true;
       }
       return appendDictionary(value, depth);
     case Kind::kUid: {
       if (depth >= kMaxDepth) return fail("nested too deeply");
       const auto result = std::to_chars(number, number + sizeof number, value.uid().value);
-      indent(depth);
-      put("<dict>\n");
-      indent(depth + 1);
-      put("<key>CF$UID</key>\n");
-      indent(depth + 1);
-      put("<integer>");
+      open(depth, "<dict>\n");
+      open(depth + 1, "<key>CF$UID</key>\n");
+      open(depth + 1, "<integer>");
       put(number, static_cast<size_t>(result.ptr - number));
       put("</integer>\n");
-      indent(depth);
-      put("</dict>\n");
+      open(depth, "</dict>\n");
       return true;
     }
   }

@@ -171,6 +171,45 @@ TEST(XmlWriterTest, SortsLargeAndNestedDictionariesLikeSortedOnes) {
   EXPECT_EQ(Written(build(around, around)), expected);
 }
 
+// The first letters of the keys of a written dictionary, in the order written.
+std::string KeyLetters(const std::string& xml) {
+  std::string letters;
+  for (size_t at = 0; (at = xml.find("<key>", at)) != std::string::npos; at += 5) {
+    letters += xml[at + 5];
+  }
+  return letters;
+}
+
+TEST(XmlWriterTest, KeysReadInOrderAreTrustedUntilAChangeBreaksTheOrder) {
+  const std::string xml =
+      kProlog + "<dict>\n\t<key>b</key>\n\t<true/>\n\t<key>d</key>\n\t<true/>\n</dict>\n</plist>\n";
+  const struct {
+    const char* key;
+    bool ascending;
+    const char* written;
+  } changes[] = {{"e", true, "bde"}, {"c", false, "bcd"}, {"a", false, "abd"}, {"d", true, "bd"}};
+  for (const auto& change : changes) {
+    Document document;
+    ASSERT_TRUE(Read(xml, &document, nullptr));
+    EXPECT_TRUE(document.root().keysAscending());
+    document.set(change.key, Value(false));
+    EXPECT_EQ(document.root().keysAscending(), change.ascending) << change.key;
+    std::string out;
+    ASSERT_TRUE(Write(document, Format::kXml, &out, nullptr));
+    EXPECT_EQ(KeyLetters(out), change.written) << change.key;
+  }
+  // A binary file keeps any order, which the XML writer sorts.
+  std::string binary;
+  const Value unsorted = Dict({{"d", Value(true)}, {"b", Value(true)}});
+  ASSERT_TRUE(Write(unsorted, Format::kBinary, &binary, nullptr));
+  Document document;
+  ASSERT_TRUE(Read(binary, &document, nullptr));
+  EXPECT_FALSE(document.root().keysAscending());
+  std::string out;
+  ASSERT_TRUE(Write(document, Format::kXml, &out, nullptr));
+  EXPECT_EQ(KeyLetters(out), "bd");
+}
+
 TEST(XmlWriterTest, RecordsOfOneShapeAreEachSortedByTheirOwnKeys) {
   // Consecutive records at one depth share, or nearly share, their keys and order.
   const std::vector<std::vector<std::string>> shapes = {
