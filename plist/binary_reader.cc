@@ -1,12 +1,16 @@
-// Reader for binary property lists ("bplist00"). The file is untrusted: every byte is
-// taken through a ByteCursor that stops at the end of its area (the trailer, the offset
-// table, an object), every field is range-checked before use, counts are checked against
-// the bytes that could hold them before anything is allocated, and the tree is built
-// into a local value that reaches the caller only when the whole file has been read.
+// Reader for binary property lists ("bplist00"). The file is untrusted: headers are
+// taken through a ByteCursor that stops at the end of its area (the trailer, an object),
+// every field is range-checked before use, counts are checked against the bytes that
+// could hold them before anything is allocated, and the tree is built into a local value
+// that reaches the caller only when the whole file has been read.
+//
+// Objects and the offset table lie before the 32-byte trailer, so eight bytes can be
+// loaded from any place in them: references, offsets and text are read a word at a time.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +19,7 @@
 #include "plist/codec.h"
 #include "plist/plist.h"
 #include "plist/document_builder.h"
+#include "plist/hash.h"
 #include "plist/key_order.h"
 #include "text/utf.h"
 
@@ -49,6 +54,32 @@ double WidenFloat(uint32_t bits) {
   return f;
 }
 
+// The eight bytes at `p` as a big-endian number: a number of fewer bytes at `p` is this
+// shifted right.
+uint64_t LoadWord(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  word = __builtin_bswap64(word);
+#endif
+  return word;
+}
+
+// Whether the `n` bytes at `p` are all below 0x80; eight bytes can be loaded from each.
+bool IsAsciiAt(const uint8_t* p, uint64_t n) {
+  uint64_t bits = 0;
+  uint64_t word;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::memcpy(&word, p, sizeof word);
+    bits |= word;
+  }
+  if (n > 0) {
+    std::memcpy(&word, p, sizeof word);
+    bits |= word & FirstBytes(n);
+  }
+  return (bits & 0x8080808080808080u) == 0;
+}
+
 class BinaryReader {
  public:
   BinaryReader(Document* document, Error* sink)
@@ -59,12 +90,11 @@ class BinaryReader {
 
   bool read() {
     if (!readTrailer() || !readOffsetTable()) return false;
-    valueBudget = maxValues();
+    valuesLeft = maxValues();
     payloadBudget = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size);
     made.assign(numObjects, Made());
-    const Node* root = nullptr;
-    if (!readObject(topObject, 0, &root)) return false;
-    doc.setRoot(root);
+    if (!makeObject(topObject, 0)) return false;
+    doc.setRoot(made[topObject].node);
     return true;
   }
 
@@ -128,19 +158,17 @@ class BinaryReader {
       return fail(ErrorCode::kTooManyValues, trailer + 8, "more objects than the file can use");
     }
     numObjects = count;
+    refShift = 64 - 8 * static_cast<unsigned>(refSize);
     return true;
   }
 
   // Objects may overlap and need not be referenced, but every offset must point into the
-  // object area, whether or not it is used.
+  // object area, whether or not it is used. The trailer checks left room for the table.
   bool readOffsetTable() {
-    offsets.resize(numObjects);
-    ByteCursor table(data, tableOffset, size - kBinaryTrailerSize);
-    for (uint64_t i = 0; i < numObjects; ++i) {
-      uint64_t offset = 0;
-      if (!table.readNumber(offsetSize, &offset)) {
-        return fail(ErrorCode::kBadTrailer, table.position(), "offset table cut short");
-      }
+    offsets.reset(new uint32_t[numObjects]);
+    const uint8_t* entry = data + tableOffset;
+    for (uint64_t i = 0; i < numObjects; ++i, entry += offsetSize) {
+      const uint64_t offset = LoadWord(entry) >> (64 - 8 * offsetSize);
       if (offset < kHeaderSize || offset >= tableOffset) {
         return fail(ErrorCode::kBadOffset, tableOffset + i * offsetSize,
                     "object offset outside the object area");
@@ -154,10 +182,10 @@ class BinaryReader {
   ByteCursor objectAt(uint64_t offset) const { return ByteCursor(data, offset, tableOffset); }
 
   bool countValues(uint64_t n, uint64_t offset) {
-    if (n > valueBudget - values) {
+    if (n > valuesLeft) {
       return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
     }
-    values += n;
+    valuesLeft -= n;
     return true;
   }
 
@@ -193,13 +221,12 @@ class BinaryReader {
     return true;
   }
 
-  // Reads a reference from `*refs` (known to hold it: its count was checked).
-  bool readRef(ByteCursor* refs, uint64_t* index) {
-    const uint64_t pos = refs->position();
-    if (!refs->readNumber(refSize, index)) {
-      return fail(ErrorCode::kTruncated, pos, "reference cut short");
+  // Reads the reference at `p`, inside a container whose count was checked.
+  bool readRef(const uint8_t* p, uint64_t* index) {
+    *index = LoadWord(p) >> refShift;
+    if (*index >= numObjects) {
+      return fail(ErrorCode::kBadOffset, static_cast<uint64_t>(p - data), "reference out of range");
     }
-    if (*index >= numObjects) return fail(ErrorCode::kBadOffset, pos, "reference out of range");
     return true;
   }
 
@@ -213,9 +240,8 @@ class BinaryReader {
     if (!readCount(&object, offset, marker, utf16 ? 2 : 1, &count, &p)) return false;
     const uint64_t start = static_cast<uint64_t>(p - data);
     if (!utf16) {
-      const std::string_view text(reinterpret_cast<const char*>(p), count);
-      if (!text::IsAscii(text)) return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
-      *out = doc.string(text);
+      if (!IsAsciiAt(p, count)) return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
+      *out = doc.string(std::string_view(reinterpret_cast<const char*>(p), count));
       return true;
     }
     // Three UTF-8 bytes at most per UTF-16 unit.
@@ -225,6 +251,13 @@ class BinaryReader {
     char* const begin = &utf8[0];
     char* q = begin;
     for (uint64_t i = 0; i < count; ++i) {
+      // Runs of ASCII, four units to a word.
+      for (uint64_t four = 0; i + 4 <= count && ((four = LoadWord(p + 2 * i)) &
+                                                 0xFF80FF80FF80FF80u) == 0;
+           i += 4) {
+        for (int shift = 48; shift >= 0; shift -= 16) *q++ = static_cast<char>(four >> shift);
+      }
+      if (i == count) break;
       auto unit = static_cast<char32_t>(ReadBigEndian(p + 2 * i, 2));
       if (unit < 0x80) {
         *q++ = static_cast<char>(unit);
@@ -320,113 +353,188 @@ class BinaryReader {
     return fail(ErrorCode::kBadMarker, offset, "unsupported object marker");
   }
 
-  // The node of object `index`, reached at `depth`: made on the first reference, shared
-  // by later ones, which count its values again.
-  bool readObject(uint64_t index, size_t depth, const Node** out) {
+  // Takes object `index` into a container at `depth`: makes it on the first reference,
+  // while a later one checks that its containers still fit below and counts its values
+  // again. Its node is then made[index].node. The common case, a scalar or a shared
+  // object, takes no call.
+  bool take(uint64_t index, size_t depth) {
+    const Made& known = made[index];
+    if (known.node == nullptr) return makeObject(index, depth);
+    if (known.height > kMaxDepth - depth || known.values > valuesLeft) {
+      return failShared(index, depth);
+    }
+    valuesLeft -= known.values;
+    return true;
+  }
+
+  bool failShared(uint64_t index, size_t depth) {
     const uint64_t offset = offsets[index] & ~kOnPath;
-    Made& known = made[index];
-    if (known.node) {
-      if (depth + known.height > kMaxDepth) {
-        return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
-      }
-      if (!countValues(known.values, offset)) return false;
-      *out = known.node;
-      return true;
+    if (made[index].height > kMaxDepth - depth) {
+      return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
     }
+    return countValues(made[index].values, offset);
+  }
+
+  // Scalars, the most objects, are made apart from containers, so that their call does
+  // not save what the recursion needs: makeContainer is kept out of line for that.
+  bool makeObject(uint64_t index, size_t depth) {
+    const uint64_t offset = offsets[index] & ~kOnPath;
     const uint8_t type = data[offset] >> 4;
-    const uint64_t before = values;
-    uint32_t height = 0;
-    if (type != 0xA && type != 0xD) {
-      if (!countValues(1, offset) || !readScalar(offset, out)) return false;
-    } else {
-      if (offsets[index] & kOnPath) {
-        return fail(ErrorCode::kCycle, offset, "container contains itself");
-      }
-      if (depth >= kMaxDepth) return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
-      offsets[index] |= kOnPath;
-      const bool ok = type == 0xA ? readArray(offset, depth + 1, out, &height)
-                                  : readDictionary(offset, depth + 1, out, &height);
-      offsets[index] &= ~kOnPath;
-      if (!ok) return false;
+    if (type == 0xA || type == 0xD) return makeContainer(index, depth);
+    if (!countValues(1, offset) || !readScalar(offset, &made[index].node)) return false;
+    made[index].values = 1;
+    return true;
+  }
+
+  [[gnu::noinline]] bool makeContainer(uint64_t index, size_t depth) {
+    const uint64_t offset = offsets[index] & ~kOnPath;
+    if (offsets[index] & kOnPath) {
+      return fail(ErrorCode::kCycle, offset, "container contains itself");
     }
+    if (depth >= kMaxDepth) return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
+    const uint64_t before = valuesLeft;
+    const Node* node = nullptr;
+    uint32_t height = 0;
+    offsets[index] |= kOnPath;
+    const bool ok = data[offset] >> 4 == 0xA ? readArray(offset, depth + 1, &node, &height)
+                                              : readDictionary(offset, depth + 1, &node, &height);
+    offsets[index] &= ~kOnPath;
+    if (!ok) return false;
     // The value budget fits 32 bits, and so does every count within it.
-    made[index] = Made{*out, static_cast<uint32_t>(values - before), height};
+    made[index] = Made{node, static_cast<uint32_t>(before - valuesLeft), height};
     return true;
   }
 
   // Reads the count of the container at `offset` and checks that its references fit:
-  // `*refs` then covers them (`perElement` references per element).
-  bool readContainer(uint64_t offset, uint64_t perElement, uint64_t* count, ByteCursor* refs) {
+  // `*refs` then points at them (`perElement` references per element).
+  bool readContainer(uint64_t offset, uint64_t perElement, uint64_t* count,
+                     const uint8_t** refs) {
     ByteCursor object = objectAt(offset);
     uint8_t marker = 0;
     object.readByte(&marker);
-    const uint8_t* start = nullptr;
-    if (!readCount(&object, offset, marker, perElement * refSize, count, &start)) return false;
-    const auto first = static_cast<uint64_t>(start - data);
-    *refs = ByteCursor(data, first, first + *count * perElement * refSize);
+    if (!readCount(&object, offset, marker, perElement * refSize, count, refs)) return false;
     // Every element counts at least once: checking the budget first keeps a container of
     // many references to one object from taking memory for a list it will never fill.
-    if (*count > (valueBudget - values) / perElement) {
+    if (*count > valuesLeft / perElement) {
       return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
     }
     return countValues(1, offset);
   }
 
-  // Reads the child that `*refs` refers to next, at `depth`, raising `*height` to hold it.
-  bool readChild(ByteCursor* refs, size_t depth, const Node** out, uint32_t* height) {
-    uint64_t child = 0;
-    if (!readRef(refs, &child) || !readObject(child, depth, out)) return false;
-    *height = std::max(*height, made[child].height + 1);
-    return true;
-  }
-
   bool readArray(uint64_t offset, size_t depth, const Node** out, uint32_t* height) {
     uint64_t count = 0;
-    ByteCursor refs = objectAt(offset);
+    const uint8_t* refs = nullptr;
     if (!readContainer(offset, 1, &count, &refs)) return false;
-    *height = 1;
     const Node** items = doc.itemList(count);
-    for (uint64_t i = 0; i < count; ++i) {
-      if (!readChild(&refs, depth, &items[i], height)) return false;
+    for (uint64_t i = 0; i < count; ++i, refs += refSize) {
+      uint64_t child = 0;
+      if (!readRef(refs, &child) || !take(child, depth)) return false;
+      items[i] = made[child].node;
+      *height = std::max(*height, made[child].height);
     }
+    ++*height;
     *out = doc.array(items, count);
     return true;
   }
 
-  bool readKey(ByteCursor* refs, const Node** key) {
+  bool readKey(const uint8_t* ref, const Node** key) {
     uint64_t index = 0;
-    if (!readRef(refs, &index)) return false;
-    const uint64_t offset = offsets[index] & ~kOnPath;
-    const uint8_t type = data[offset] >> 4;
-    if (type != 0x5 && type != 0x6) return fail(ErrorCode::kBadKey, offset, "key not a string");
-    return readObject(index, 0, key);
+    if (!readRef(ref, &index)) return false;
+    const Node* known = made[index].node;
+    const uint8_t type = data[offsets[index] & ~kOnPath] >> 4;
+    if (known ? !known->isString() : type != 0x5 && type != 0x6) {
+      return fail(ErrorCode::kBadKey, offsets[index] & ~kOnPath, "key not a string");
+    }
+    if (!take(index, 0)) return false;
+    *key = made[index].node;
+    return true;
   }
 
   // Keys are read first, in order; a key equal to an earlier one is dropped with its
   // value, since the platform's binary reader keeps the first.
   bool readDictionary(uint64_t offset, size_t depth, const Node** out, uint32_t* height) {
     uint64_t count = 0;
-    ByteCursor refs = objectAt(offset);
+    const uint8_t* refs = nullptr;
     if (!readContainer(offset, 2, &count, &refs)) return false;
-    *height = 1;
     Member* entries = doc.entryList(count);
     for (uint64_t i = 0; i < count; ++i) {
-      if (!readKey(&refs, &entries[i].key)) return false;
+      if (!readKey(refs + i * refSize, &entries[i].key)) return false;
     }
-    std::vector<uint32_t> firstOfKey;
-    FindRepeatedKeys(
-        count, [entries](size_t i) { return entries[i].key->string(); }, &firstOfKey);
+    bool ascending = true;
+    for (uint64_t i = 1; ascending && i < count; ++i) {
+      ascending = KeyLess(entries[i - 1].key->string(), entries[i].key->string());
+    }
+    const bool dropped = !ascending && dropRepeatedKeys(refs, entries, count);
     // Values of dropped keys are still read, so that a file is refused whatever it holds.
     size_t kept = 0;
-    for (uint64_t i = 0; i < count; ++i) {
-      const Node* value = nullptr;
-      if (!readChild(&refs, depth, &value, height)) return false;
-      if (!firstOfKey.empty() && firstOfKey[i] != i) continue;
-      entries[kept].key = entries[i].key;
-      entries[kept++].value = value;
+    refs += count * refSize;
+    for (uint64_t i = 0; i < count; ++i, refs += refSize) {
+      uint64_t child = 0;
+      if (!readRef(refs, &child) || !take(child, depth)) return false;
+      *height = std::max(*height, made[child].height);
+      if (!dropped) {
+        entries[i].value = made[child].node;
+      } else if (entries[i].key != nullptr) {
+        entries[kept++] = Member{entries[i].key, made[child].node};
+      }
     }
+    if (!dropped) kept = count;
+    ++*height;
     *out = doc.dictionary(entries, kept);
     return true;
+  }
+
+  // Clears the key of each entry whose key is equal to an earlier one's. Every object
+  // used as a key is tied, once, to the first such object with the same text, found by
+  // hash; a dictionary's repeats are then those whose first object it has met already.
+  bool dropRepeatedKeys(const uint8_t* refs, Member* entries, uint64_t count) {
+    if (marks.empty()) marks.resize(numObjects);
+    reserveKeys(std::min(interned + count, numObjects));
+    ++dictionaries;
+    bool dropped = false;
+    for (uint64_t i = 0; i < count; ++i, refs += refSize) {
+      const auto index = static_cast<uint32_t>(LoadWord(refs) >> refShift);
+      uint32_t& first = marks[index].first;
+      if (first == 0) first = internKey(index) + 1;
+      uint32_t& seenIn = marks[first - 1].seenIn;
+      if (seenIn == dictionaries) {
+        entries[i].key = nullptr;
+        dropped = true;
+      }
+      seenIn = dictionaries;
+    }
+    return dropped;
+  }
+
+  // The first object used as a key whose text is that of object `index`. The table has
+  // room for one more.
+  uint32_t internKey(uint32_t index) {
+    const std::string_view text = made[index].node->string();
+    const size_t mask = keys.size() - 1;
+    size_t slot = Hash(text, seed) & mask;
+    for (; keys[slot] != 0; slot = (slot + 1) & mask) {
+      const uint32_t other = keys[slot] - 1;
+      if (made[other].node->string() == text) return other;
+    }
+    keys[slot] = index + 1;
+    ++interned;
+    return index;
+  }
+
+  // Sizes the table of keys for `n` at most half full.
+  void reserveKeys(uint64_t n) {
+    if (2 * n <= keys.size()) return;
+    size_t slots = 64;
+    while (slots < 2 * n) slots *= 2;
+    std::vector<uint32_t> old(slots);
+    old.swap(keys);
+    seed = SeedFrom(keys.data());
+    for (const uint32_t entry : old) {
+      if (entry == 0) continue;
+      size_t slot = Hash(made[entry - 1].node->string(), seed) & (slots - 1);
+      while (keys[slot] != 0) slot = (slot + 1) & (slots - 1);
+      keys[slot] = entry;
+    }
   }
 
   DocumentBuilder doc;
@@ -435,6 +543,7 @@ class BinaryReader {
   Error* error;
   uint64_t offsetSize = 0;
   uint64_t refSize = 0;
+  unsigned refShift = 0;  // To read a reference from a word.
   uint64_t numObjects = 0;
   uint64_t topObject = 0;
   uint64_t tableOffset = 0;
@@ -442,12 +551,22 @@ class BinaryReader {
   // the containers on the path from the top to the object being read.
   static_assert(kMaxInputBytes <= uint64_t{1} << 31, "offsets and the path mark share 32 bits");
   static constexpr uint32_t kOnPath = uint32_t{1} << 31;
-  std::vector<uint32_t> offsets;
+  std::unique_ptr<uint32_t[]> offsets;
   std::vector<Made> made;  // By object index.
+  // For each object used as a key: one more than the index of the first object with its
+  // text, and the last dictionary to use that text.
+  struct KeyMark {
+    uint32_t first = 0;
+    uint32_t seenIn = 0;
+  };
+  std::vector<KeyMark> marks;  // By object index.
+  std::vector<uint32_t> keys;  // One more than the index of each first key; 0 when free.
+  uint64_t interned = 0;
+  uint64_t seed = 0;
+  uint32_t dictionaries = 0;
   std::string utf8;  // Scratch for decoding UTF-16 strings.
-  uint64_t valueBudget = 0;
+  uint64_t valuesLeft = 0;
   uint64_t payloadBudget = 0;
-  uint64_t values = 0;
   uint64_t payload = 0;
 };
 
