@@ -1,18 +1,20 @@
-// Reader for binary property lists ("bplist00"). The file is untrusted: headers are
-// taken through a ByteCursor that stops at the end of its area (the trailer, an object),
-// every field is range-checked before use, counts are checked against the bytes that
-// could hold them before anything is allocated, and the tree is built into a local value
-// that reaches the caller only when the whole file has been read.
+// Reader for binary property lists ("bplist00"). The file is untrusted: every field is
+// range-checked before use, counts are checked against the bytes that could hold them
+// before anything is allocated, and the tree is built into a local value that reaches
+// the caller only when the whole file has been read.
 //
 // Objects and the offset table lie before the 32-byte trailer, so eight bytes can be
-// loaded from any place in them: references, offsets and text are read a word at a time.
+// loaded from any place in them: numbers, references and text are read a word at a time.
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "plist/binary_format.h"
@@ -80,6 +82,16 @@ bool IsAsciiAt(const uint8_t* p, uint64_t n) {
   return (bits & 0x8080808080808080u) == 0;
 }
 
+// A table of `n` zeroed elements. calloc takes a large table straight from the system,
+// whose pages are zero already, where a vector would clear them again.
+template <typename T>
+std::unique_ptr<T[], void (*)(void*)> ZeroedTable(size_t n) {
+  static_assert(std::is_trivial<T>::value, "calloc constructs nothing");
+  void* table = std::calloc(n, sizeof(T));
+  if (table == nullptr) throw std::bad_alloc();
+  return {static_cast<T*>(table), std::free};
+}
+
 class BinaryReader {
  public:
   BinaryReader(Document* document, Error* sink)
@@ -91,8 +103,8 @@ class BinaryReader {
   bool read() {
     if (!readTrailer() || !readOffsetTable()) return false;
     valuesLeft = maxValues();
-    payloadBudget = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size);
-    made.assign(numObjects, Made());
+    payloadLeft = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size);
+    made = ZeroedTable<Made>(numObjects);
     if (!makeObject(topObject, 0)) return false;
     doc.setRoot(made[topObject].node);
     return true;
@@ -102,9 +114,9 @@ class BinaryReader {
   // What an object became: its node, how many values it expands to, and how many levels
   // of containers it holds (itself included), to check a later reference from deeper down.
   struct Made {
-    const Node* node = nullptr;
-    uint32_t values = 0;
-    uint32_t height = 0;
+    const Node* node;
+    uint32_t values;
+    uint32_t height;
   };
 
   uint64_t maxValues() const {
@@ -163,7 +175,7 @@ class BinaryReader {
   }
 
   // Objects may overlap and need not be referenced, but every offset must point into the
-  // object area, whether or not it is used. The trailer checks left room for the table.
+  // object area, whether or not it is used.
   bool readOffsetTable() {
     offsets.reset(new uint32_t[numObjects]);
     const uint8_t* entry = data + tableOffset;
@@ -178,9 +190,6 @@ class BinaryReader {
     return true;
   }
 
-  // A cursor over the object at `offset`, which may take bytes up to the offset table.
-  ByteCursor objectAt(uint64_t offset) const { return ByteCursor(data, offset, tableOffset); }
-
   bool countValues(uint64_t n, uint64_t offset) {
     if (n > valuesLeft) {
       return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
@@ -189,35 +198,32 @@ class BinaryReader {
     return true;
   }
 
-  bool countPayload(uint64_t n, uint64_t offset) {
-    if (n > payloadBudget - payload) {
-      return fail(ErrorCode::kTooManyValues, offset, "shared strings or data expand too far");
+  // Reads the count that follows the marker of the object at `offset` and takes `count`
+  // elements of `unit` bytes before the offset table; `*start` receives the first.
+  bool readCount(uint64_t offset, uint64_t unit, uint64_t* count, const uint8_t** start) {
+    uint64_t at = offset + 1;
+    *count = data[offset] & 0x0F;
+    if (*count == 0x0F) {
+      if (at == tableOffset) return fail(ErrorCode::kTruncated, at, "count marker missing");
+      if ((data[at] & 0xF0) != 0x10 || (data[at] & 0x0F) > 3) {
+        return fail(ErrorCode::kBadMarker, at, "count is not a 1 to 8 byte integer");
+      }
+      const unsigned width = 1u << (data[at] & 0x0F);
+      if (width > tableOffset - at - 1) return fail(ErrorCode::kTruncated, at, "count cut short");
+      *count = LoadWord(data + at + 1) >> (64 - 8 * width);
+      at += 1 + width;
     }
-    payload += n;
+    if (*count > (tableOffset - at) / unit) {
+      return fail(ErrorCode::kBadCount, offset, "count exceeds the object area");
+    }
+    *start = data + at;
     return true;
   }
 
-  // Reads the element count that follows `marker` (just read from `*object`, which starts
-  // at `offset`) and takes `count` elements of `unit` bytes; `*start` receives the first.
-  bool readCount(ByteCursor* object, uint64_t offset, uint8_t marker, uint64_t unit,
-                 uint64_t* count, const uint8_t** start) {
-    *count = marker & 0x0F;
-    if (*count == 0x0F) {
-      uint8_t countMarker = 0;
-      if (!object->readByte(&countMarker)) {
-        return fail(ErrorCode::kTruncated, object->position(), "count marker missing");
-      }
-      if ((countMarker & 0xF0) != 0x10 || (countMarker & 0x0F) > 3) {
-        return fail(ErrorCode::kBadMarker, object->position() - 1,
-                    "count is not a 1 to 8 byte integer");
-      }
-      if (!object->readNumber(uint64_t{1} << (countMarker & 0x0F), count)) {
-        return fail(ErrorCode::kTruncated, object->position() - 1, "count cut short");
-      }
-    }
-    if (!object->take(*count, unit, start)) {
-      return fail(ErrorCode::kBadCount, offset, "count exceeds the object area");
-    }
+  // The `width` (1 to 8) bytes after the marker at `offset`, as a number.
+  bool readNumber(uint64_t offset, uint64_t width, const char* cutShort, uint64_t* bits) {
+    if (width > tableOffset - offset - 1) return fail(ErrorCode::kTruncated, offset, cutShort);
+    *bits = LoadWord(data + offset + 1) >> (64 - 8 * width);
     return true;
   }
 
@@ -231,38 +237,36 @@ class BinaryReader {
   }
 
   bool readString(uint64_t offset, const Node** out) {
-    ByteCursor object = objectAt(offset);
-    uint8_t marker = 0;
-    object.readByte(&marker);
-    const bool utf16 = (marker >> 4) == 0x6;
+    const bool utf16 = (data[offset] >> 4) == 0x6;
     uint64_t count = 0;
     const uint8_t* p = nullptr;
-    if (!readCount(&object, offset, marker, utf16 ? 2 : 1, &count, &p)) return false;
-    const uint64_t start = static_cast<uint64_t>(p - data);
+    if (!readCount(offset, utf16 ? 2 : 1, &count, &p)) return false;
+    const auto start = static_cast<uint64_t>(p - data);
     if (!utf16) {
       if (!IsAsciiAt(p, count)) return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
       *out = doc.string(std::string_view(reinterpret_cast<const char*>(p), count));
       return true;
     }
     // Three UTF-8 bytes at most per UTF-16 unit.
-    if (!countPayload(3 * count, offset)) return false;
+    if (3 * count > payloadLeft) {
+      return fail(ErrorCode::kTooManyValues, offset, "shared strings or data expand too far");
+    }
+    payloadLeft -= 3 * count;
     // Decoded in a reused buffer, so that the copy kept is no larger than its text.
     if (utf8.size() < 3 * count) utf8.resize(3 * count);
     char* const begin = &utf8[0];
     char* q = begin;
     for (uint64_t i = 0; i < count; ++i) {
-      // Runs of ASCII, four units to a word.
-      for (uint64_t four = 0; i + 4 <= count && ((four = LoadWord(p + 2 * i)) &
-                                                 0xFF80FF80FF80FF80u) == 0;
-           i += 4) {
-        for (int shift = 48; shift >= 0; shift -= 16) *q++ = static_cast<char>(four >> shift);
+      // Runs of ASCII go four units to a word.
+      for (uint64_t four; i + 4 <= count && ((four = LoadWord(p + 2 * i)) & 0xFF80FF80FF80FF80u) == 0;
+           i += 4, q += 4) {
+        q[0] = static_cast<char>(four >> 48);
+        q[1] = static_cast<char>(four >> 32);
+        q[2] = static_cast<char>(four >> 16);
+        q[3] = static_cast<char>(four);
       }
       if (i == count) break;
       auto unit = static_cast<char32_t>(ReadBigEndian(p + 2 * i, 2));
-      if (unit < 0x80) {
-        *q++ = static_cast<char>(unit);
-        continue;
-      }
       if (unit >= 0xD800 && unit <= 0xDFFF) {
         const auto next =
             static_cast<char32_t>(i + 1 < count ? ReadBigEndian(p + 2 * i + 2, 2) : 0);
@@ -279,9 +283,7 @@ class BinaryReader {
   }
 
   bool readScalar(uint64_t offset, const Node** out) {
-    ByteCursor object = objectAt(offset);
-    uint8_t marker = 0;
-    object.readByte(&marker);
+    const uint8_t marker = data[offset];
     const uint8_t nibble = marker & 0x0F;
     uint64_t bits = 0;
     switch (marker >> 4) {
@@ -291,49 +293,41 @@ class BinaryReader {
         return true;
       case 0x1: {
         if (nibble > 4) break;
-        const uint64_t width = uint64_t{1} << nibble;
-        if (width <= 8) {
-          if (!object.readNumber(width, &bits)) {
-            return fail(ErrorCode::kTruncated, offset, "integer cut short");
-          }
-          // The 8-byte form is signed, the shorter ones unsigned.
-          *out = doc.integer(width < 8 ? Integer::fromUnsigned(bits)
-                                       : Integer::fromSigned(static_cast<int64_t>(bits)));
+        // The 8-byte form is signed, the shorter ones unsigned.
+        if (nibble < 4) {
+          if (!readNumber(offset, uint64_t{1} << nibble, "integer cut short", &bits)) return false;
+          *out = doc.integer(nibble < 3 ? Integer::fromUnsigned(bits)
+                                        : Integer::fromSigned(static_cast<int64_t>(bits)));
           return true;
         }
         // A signed 128-bit number; only -2^63 ... 2^64-1 fits the model.
-        uint64_t high = 0;
-        if (!object.readNumber(8, &high) || !object.readNumber(8, &bits)) {
+        if (tableOffset - offset - 1 < 16) {
           return fail(ErrorCode::kTruncated, offset, "integer cut short");
         }
-        if (high == 0) {
-          *out = doc.integer(Integer::fromUnsigned(bits));
-        } else if (high == ~uint64_t{0} && (bits >> 63) != 0) {
-          *out = doc.integer(Integer::fromSigned(static_cast<int64_t>(bits)));
-        } else {
+        const uint64_t high = LoadWord(data + offset + 1);
+        bits = LoadWord(data + offset + 9);
+        if (high != 0 && (high != ~uint64_t{0} || (bits >> 63) == 0)) {
           return fail(ErrorCode::kBadInteger, offset, "16-byte integer out of range");
         }
+        *out = doc.integer(high == 0 ? Integer::fromUnsigned(bits)
+                                     : Integer::fromSigned(static_cast<int64_t>(bits)));
         return true;
       }
       case 0x2:
         if (nibble != 2 && nibble != 3) break;
-        if (!object.readNumber(nibble == 2 ? 4 : 8, &bits)) {
-          return fail(ErrorCode::kTruncated, offset, "real cut short");
-        }
+        if (!readNumber(offset, nibble == 2 ? 4 : 8, "real cut short", &bits)) return false;
         *out = doc.real(nibble == 2 ? Real{WidenFloat(static_cast<uint32_t>(bits)), true}
                                     : Real{DoubleFromBits(bits), false});
         return true;
       case 0x3:
         if (nibble != 3) break;
-        if (!object.readNumber(8, &bits)) {
-          return fail(ErrorCode::kTruncated, offset, "date cut short");
-        }
+        if (!readNumber(offset, 8, "date cut short", &bits)) return false;
         *out = doc.date(Date{DoubleFromBits(bits)});
         return true;
       case 0x4: {
         uint64_t count = 0;
         const uint8_t* bytes = nullptr;
-        if (!readCount(&object, offset, marker, 1, &count, &bytes)) return false;
+        if (!readCount(offset, 1, &count, &bytes)) return false;
         *out = doc.data(std::string_view(reinterpret_cast<const char*>(bytes), count));
         return true;
       }
@@ -342,9 +336,7 @@ class BinaryReader {
         return readString(offset, out);
       case 0x8:
         if (nibble > 7) break;
-        if (!object.readNumber(nibble + 1, &bits)) {
-          return fail(ErrorCode::kTruncated, offset, "UID cut short");
-        }
+        if (!readNumber(offset, nibble + 1, "UID cut short", &bits)) return false;
         *out = doc.uid(Uid{bits});
         return true;
       default:
@@ -355,28 +347,19 @@ class BinaryReader {
 
   // Takes object `index` into a container at `depth`: makes it on the first reference,
   // while a later one checks that its containers still fit below and counts its values
-  // again. Its node is then made[index].node. The common case, a scalar or a shared
-  // object, takes no call.
+  // again. Its node is then made[index].node. Inline, and without a call for an object
+  // already made, which most references name.
   bool take(uint64_t index, size_t depth) {
     const Made& known = made[index];
     if (known.node == nullptr) return makeObject(index, depth);
-    if (known.height > kMaxDepth - depth || known.values > valuesLeft) {
-      return failShared(index, depth);
+    if (known.height > kMaxDepth - depth) {
+      return fail(ErrorCode::kTooDeep, offsets[index] & ~kOnPath, "nesting too deep");
     }
-    valuesLeft -= known.values;
-    return true;
+    return countValues(known.values, offsets[index] & ~kOnPath);
   }
 
-  bool failShared(uint64_t index, size_t depth) {
-    const uint64_t offset = offsets[index] & ~kOnPath;
-    if (made[index].height > kMaxDepth - depth) {
-      return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
-    }
-    return countValues(made[index].values, offset);
-  }
-
-  // Scalars, the most objects, are made apart from containers, so that their call does
-  // not save what the recursion needs: makeContainer is kept out of line for that.
+  // Scalars, most of the objects, are made apart from containers, so that their call
+  // does not save what the recursion of containers needs.
   bool makeObject(uint64_t index, size_t depth) {
     const uint64_t offset = offsets[index] & ~kOnPath;
     const uint8_t type = data[offset] >> 4;
@@ -409,10 +392,7 @@ class BinaryReader {
   // `*refs` then points at them (`perElement` references per element).
   bool readContainer(uint64_t offset, uint64_t perElement, uint64_t* count,
                      const uint8_t** refs) {
-    ByteCursor object = objectAt(offset);
-    uint8_t marker = 0;
-    object.readByte(&marker);
-    if (!readCount(&object, offset, marker, perElement * refSize, count, refs)) return false;
+    if (!readCount(offset, perElement * refSize, count, refs)) return false;
     // Every element counts at least once: checking the budget first keeps a container of
     // many references to one object from taking memory for a list it will never fill.
     if (*count > valuesLeft / perElement) {
@@ -441,9 +421,9 @@ class BinaryReader {
     uint64_t index = 0;
     if (!readRef(ref, &index)) return false;
     const Node* known = made[index].node;
-    const uint8_t type = data[offsets[index] & ~kOnPath] >> 4;
-    if (known ? !known->isString() : type != 0x5 && type != 0x6) {
-      return fail(ErrorCode::kBadKey, offsets[index] & ~kOnPath, "key not a string");
+    const uint64_t offset = offsets[index] & ~kOnPath;
+    if (known ? !known->isString() : data[offset] >> 4 != 0x5 && data[offset] >> 4 != 0x6) {
+      return fail(ErrorCode::kBadKey, offset, "key not a string");
     }
     if (!take(index, 0)) return false;
     *key = made[index].node;
@@ -457,14 +437,25 @@ class BinaryReader {
     const uint8_t* refs = nullptr;
     if (!readContainer(offset, 2, &count, &refs)) return false;
     Member* entries = doc.entryList(count);
-    for (uint64_t i = 0; i < count; ++i) {
-      if (!readKey(refs + i * refSize, &entries[i].key)) return false;
-    }
+    if (lastKeys.empty()) lastKeys.resize(kMaxDepth + 1);
+    KeySet& last = lastKeys[depth];
     bool ascending = true;
-    for (uint64_t i = 1; ascending && i < count; ++i) {
-      ascending = KeyLess(entries[i - 1].key->string(), entries[i].key->string());
+    bool dropped = false;
+    if (count != 0 && count == last.count && count <= valuesLeft &&
+        std::memcmp(refs, last.refs, count * refSize) == 0) {
+      valuesLeft -= count;
+      for (uint64_t i = 0; i < count; ++i) entries[i].key = last.entries[i].key;
+      ascending = last.ascending;
+    } else {
+      for (uint64_t i = 0; i < count; ++i) {
+        if (!readKey(refs + i * refSize, &entries[i].key)) return false;
+      }
+      for (uint64_t i = 1; ascending && i < count; ++i) {
+        ascending = KeyLess(entries[i - 1].key->string(), entries[i].key->string());
+      }
+      dropped = !ascending && dropRepeatedKeys(refs, entries, count);
+      last = dropped ? KeySet{} : KeySet{refs, count, entries, ascending};
     }
-    const bool dropped = !ascending && dropRepeatedKeys(refs, entries, count);
     // Values of dropped keys are still read, so that a file is refused whatever it holds.
     size_t kept = 0;
     refs += count * refSize;
@@ -478,24 +469,34 @@ class BinaryReader {
         entries[kept++] = Member{entries[i].key, made[child].node};
       }
     }
-    if (!dropped) kept = count;
     ++*height;
-    *out = doc.dictionary(entries, kept);
+    *out = doc.dictionary(entries, dropped ? kept : count);
     return true;
   }
 
-  // Clears the key of each entry whose key is equal to an earlier one's. Every object
-  // used as a key is tied, once, to the first such object with the same text, found by
-  // hash; a dictionary's repeats are then those whose first object it has met already.
+  // Clears the key of each entry equal to an earlier entry's, and says whether it cleared
+  // any. Each object used as a key is tied once to the first key object with its text,
+  // found by hash; a repeat is then a key whose first object the dictionary has met.
   bool dropRepeatedKeys(const uint8_t* refs, Member* entries, uint64_t count) {
-    if (marks.empty()) marks.resize(numObjects);
-    reserveKeys(std::min(interned + count, numObjects));
+    if (!marks) marks = ZeroedTable<KeyMark>(numObjects);
+    // The table stays at most half full, so that a search ends soon.
+    const uint64_t most = std::min(interned + count, numObjects);
+    if (2 * most > slots) {
+      const size_t old = slots;
+      while (slots < 2 * most) slots = std::max<size_t>(64, 2 * slots);
+      auto table = ZeroedTable<uint32_t>(slots);
+      firstKeys.swap(table);
+      interned = 0;
+      for (size_t i = 0; i < old; ++i) {
+        if (table[i] != 0) firstWithText(table[i] - 1);
+      }
+    }
     ++dictionaries;
     bool dropped = false;
     for (uint64_t i = 0; i < count; ++i, refs += refSize) {
       const auto index = static_cast<uint32_t>(LoadWord(refs) >> refShift);
       uint32_t& first = marks[index].first;
-      if (first == 0) first = internKey(index) + 1;
+      if (first == 0) first = firstWithText(index) + 1;
       uint32_t& seenIn = marks[first - 1].seenIn;
       if (seenIn == dictionaries) {
         entries[i].key = nullptr;
@@ -506,35 +507,18 @@ class BinaryReader {
     return dropped;
   }
 
-  // The first object used as a key whose text is that of object `index`. The table has
-  // room for one more.
-  uint32_t internKey(uint32_t index) {
+  // The first object used as a key with the text of object `index`: found in the table,
+  // or entered there as `index` itself.
+  uint32_t firstWithText(uint32_t index) {
     const std::string_view text = made[index].node->string();
-    const size_t mask = keys.size() - 1;
+    const size_t mask = slots - 1;
     size_t slot = Hash(text, seed) & mask;
-    for (; keys[slot] != 0; slot = (slot + 1) & mask) {
-      const uint32_t other = keys[slot] - 1;
-      if (made[other].node->string() == text) return other;
+    for (; firstKeys[slot] != 0; slot = (slot + 1) & mask) {
+      if (made[firstKeys[slot] - 1].node->string() == text) return firstKeys[slot] - 1;
     }
-    keys[slot] = index + 1;
+    firstKeys[slot] = index + 1;
     ++interned;
     return index;
-  }
-
-  // Sizes the table of keys for `n` at most half full.
-  void reserveKeys(uint64_t n) {
-    if (2 * n <= keys.size()) return;
-    size_t slots = 64;
-    while (slots < 2 * n) slots *= 2;
-    std::vector<uint32_t> old(slots);
-    old.swap(keys);
-    seed = SeedFrom(keys.data());
-    for (const uint32_t entry : old) {
-      if (entry == 0) continue;
-      size_t slot = Hash(made[entry - 1].node->string(), seed) & (slots - 1);
-      while (keys[slot] != 0) slot = (slot + 1) & (slots - 1);
-      keys[slot] = entry;
-    }
   }
 
   DocumentBuilder doc;
@@ -543,7 +527,7 @@ class BinaryReader {
   Error* error;
   uint64_t offsetSize = 0;
   uint64_t refSize = 0;
-  unsigned refShift = 0;  // To read a reference from a word.
+  unsigned refShift = 0;  // Turns a word into a reference.
   uint64_t numObjects = 0;
   uint64_t topObject = 0;
   uint64_t tableOffset = 0;
@@ -552,22 +536,33 @@ class BinaryReader {
   static_assert(kMaxInputBytes <= uint64_t{1} << 31, "offsets and the path mark share 32 bits");
   static constexpr uint32_t kOnPath = uint32_t{1} << 31;
   std::unique_ptr<uint32_t[]> offsets;
-  std::vector<Made> made;  // By object index.
-  // For each object used as a key: one more than the index of the first object with its
-  // text, and the last dictionary to use that text.
+  std::unique_ptr<Made[], void (*)(void*)> made{nullptr, std::free};  // By object index.
+  // By object index, for objects used as keys: one more than the index of the first key
+  // object with the same text, and the last dictionary that held that text.
   struct KeyMark {
-    uint32_t first = 0;
-    uint32_t seenIn = 0;
+    uint32_t first;
+    uint32_t seenIn;
   };
-  std::vector<KeyMark> marks;  // By object index.
-  std::vector<uint32_t> keys;  // One more than the index of each first key; 0 when free.
+  std::unique_ptr<KeyMark[], void (*)(void*)> marks{nullptr, std::free};
+  // A hash table of the first key objects, plus one; 0 is free.
+  std::unique_ptr<uint32_t[], void (*)(void*)> firstKeys{nullptr, std::free};
+  size_t slots = 0;
   uint64_t interned = 0;
-  uint64_t seed = 0;
+  const uint64_t seed = SeedFrom(this);
   uint32_t dictionaries = 0;
+  // The keys of the last dictionary read at each depth. Records of one kind, such as the
+  // elements of a list, name the same key objects in the same order, and the checks of
+  // those keys then hold again.
+  struct KeySet {
+    const uint8_t* refs = nullptr;
+    uint64_t count = 0;
+    const Member* entries = nullptr;
+    bool ascending = false;
+  };
+  std::vector<KeySet> lastKeys;
   std::string utf8;  // Scratch for decoding UTF-16 strings.
   uint64_t valuesLeft = 0;
-  uint64_t payloadBudget = 0;
-  uint64_t payload = 0;
+  uint64_t payloadLeft = 0;
 };
 
 }  // namespace
