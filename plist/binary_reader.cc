@@ -417,16 +417,20 @@ class BinaryReader {
     return true;
   }
 
+  // Reads the key that the reference at `ref` names: a string, made on its first use.
   bool readKey(const uint8_t* ref, const Node** key) {
     uint64_t index = 0;
     if (!readRef(ref, &index)) return false;
-    const Node* known = made[index].node;
+    Made& known = made[index];
     const uint64_t offset = offsets[index] & ~kOnPath;
-    if (known ? !known->isString() : data[offset] >> 4 != 0x5 && data[offset] >> 4 != 0x6) {
+    const uint8_t type = data[offset] >> 4;
+    if (known.node ? !known.node->isString() : type != 0x5 && type != 0x6) {
       return fail(ErrorCode::kBadKey, offset, "key not a string");
     }
-    if (!take(index, 0)) return false;
-    *key = made[index].node;
+    if (!countValues(1, offset)) return false;
+    if (known.node == nullptr && !readString(offset, &known.node)) return false;
+    known.values = 1;
+    *key = known.node;
     return true;
   }
 
