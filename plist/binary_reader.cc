@@ -258,7 +258,8 @@ class BinaryReader {
     char* q = begin;
     for (uint64_t i = 0; i < count; ++i) {
       // Runs of ASCII go four units to a word.
-      for (uint64_t four; i + 4 <= count && ((four = LoadWord(p + 2 * i)) & 0xFF80FF80FF80FF80u) == 0;
+      for (uint64_t four;
+           i + 4 <= count && ((four = LoadWord(p + 2 * i)) & 0xFF80FF80FF80FF80u) == 0;
            i += 4, q += 4) {
         q[0] = static_cast<char>(four >> 48);
         q[1] = static_cast<char>(four >> 32);
@@ -380,7 +381,7 @@ class BinaryReader {
     uint32_t height = 0;
     offsets[index] |= kOnPath;
     const bool ok = data[offset] >> 4 == 0xA ? readArray(offset, depth + 1, &node, &height)
-                                              : readDictionary(offset, depth + 1, &node, &height);
+                                             : readDictionary(offset, depth + 1, &node, &height);
     offsets[index] &= ~kOnPath;
     if (!ok) return false;
     // The value budget fits 32 bits, and so does every count within it.
@@ -390,8 +391,7 @@ class BinaryReader {
 
   // Reads the count of the container at `offset` and checks that its references fit:
   // `*refs` then points at them (`perElement` references per element).
-  bool readContainer(uint64_t offset, uint64_t perElement, uint64_t* count,
-                     const uint8_t** refs) {
+  bool readContainer(uint64_t offset, uint64_t perElement, uint64_t* count, const uint8_t** refs) {
     if (!readCount(offset, perElement * refSize, count, refs)) return false;
     // Every element counts at least once: checking the budget first keeps a container of
     // many references to one object from taking memory for a list it will never fill.
