@@ -1,20 +1,27 @@
-// Reader for binary property lists ("bplist00"). The file is untrusted: every byte is
-// taken through a ByteCursor that stops at the end of its area (the trailer, the offset
-// table, an object), every field is range-checked before use, counts are checked against
-// the bytes that could hold them before anything is allocated, and the tree is built
-// into a local value that reaches the caller only when the whole file has been read.
+// Reader for binary property lists ("bplist00"). The file is untrusted: every field is
+// range-checked before use, counts are checked against the bytes that could hold them
+// before anything is allocated, and the tree is built into a local value that reaches
+// the caller only when the whole file has been read.
+//
+// Objects and the offset table lie before the 32-byte trailer, so eight bytes can be
+// loaded from any place in them: numbers, references and text are read a word at a time.
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "plist/binary_format.h"
 #include "plist/codec.h"
 #include "plist/plist.h"
 #include "plist/document_builder.h"
+#include "plist/hash.h"
 #include "plist/key_order.h"
 #include "text/utf.h"
 
@@ -49,6 +56,42 @@ double WidenFloat(uint32_t bits) {
   return f;
 }
 
+// The eight bytes at `p` as a big-endian number: a number of fewer bytes at `p` is this
+// shifted right.
+uint64_t LoadWord(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  word = __builtin_bswap64(word);
+#endif
+  return word;
+}
+
+// Whether the `n` bytes at `p` are all below 0x80; eight bytes can be loaded from each.
+bool IsAsciiAt(const uint8_t* p, uint64_t n) {
+  uint64_t bits = 0;
+  uint64_t word;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::memcpy(&word, p, sizeof word);
+    bits |= word;
+  }
+  if (n > 0) {
+    std::memcpy(&word, p, sizeof word);
+    bits |= word & FirstBytes(n);
+  }
+  return (bits & 0x8080808080808080u) == 0;
+}
+
+// A table of `n` zeroed elements. calloc takes a large table straight from the system,
+// whose pages are zero already, where a vector would clear them again.
+template <typename T>
+std::unique_ptr<T[], void (*)(void*)> ZeroedTable(size_t n) {
+  static_assert(std::is_trivial<T>::value, "calloc constructs nothing");
+  void* table = std::calloc(n, sizeof(T));
+  if (table == nullptr) throw std::bad_alloc();
+  return {static_cast<T*>(table), std::free};
+}
+
 class BinaryReader {
  public:
   BinaryReader(Document* document, Error* sink)
@@ -59,12 +102,11 @@ class BinaryReader {
 
   bool read() {
     if (!readTrailer() || !readOffsetTable()) return false;
-    valueBudget = maxValues();
-    payloadBudget = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size);
-    made.assign(numObjects, Made());
-    const Node* root = nullptr;
-    if (!readObject(topObject, 0, &root)) return false;
-    doc.setRoot(root);
+    valuesLeft = maxValues();
+    payloadLeft = std::max<uint64_t>(kMinPayloadBudget, kPayloadBytesPerInputByte * size);
+    made = ZeroedTable<Made>(numObjects);
+    if (!makeObject(topObject, 0)) return false;
+    doc.setRoot(made[topObject].node);
     return true;
   }
 
@@ -72,9 +114,9 @@ class BinaryReader {
   // What an object became: its node, how many values it expands to, and how many levels
   // of containers it holds (itself included), to check a later reference from deeper down.
   struct Made {
-    const Node* node = nullptr;
-    uint32_t values = 0;
-    uint32_t height = 0;
+    const Node* node;
+    uint32_t values;
+    uint32_t height;
   };
 
   uint64_t maxValues() const {
@@ -128,19 +170,17 @@ class BinaryReader {
       return fail(ErrorCode::kTooManyValues, trailer + 8, "more objects than the file can use");
     }
     numObjects = count;
+    refShift = 64 - 8 * static_cast<unsigned>(refSize);
     return true;
   }
 
   // Objects may overlap and need not be referenced, but every offset must point into the
   // object area, whether or not it is used.
   bool readOffsetTable() {
-    offsets.resize(numObjects);
-    ByteCursor table(data, tableOffset, size - kBinaryTrailerSize);
-    for (uint64_t i = 0; i < numObjects; ++i) {
-      uint64_t offset = 0;
-      if (!table.readNumber(offsetSize, &offset)) {
-        return fail(ErrorCode::kBadTrailer, table.position(), "offset table cut short");
-      }
+    offsets.reset(new uint32_t[numObjects]);
+    const uint8_t* entry = data + tableOffset;
+    for (uint64_t i = 0; i < numObjects; ++i, entry += offsetSize) {
+      const uint64_t offset = LoadWord(entry) >> (64 - 8 * offsetSize);
       if (offset < kHeaderSize || offset >= tableOffset) {
         return fail(ErrorCode::kBadOffset, tableOffset + i * offsetSize,
                     "object offset outside the object area");
@@ -150,86 +190,84 @@ class BinaryReader {
     return true;
   }
 
-  // A cursor over the object at `offset`, which may take bytes up to the offset table.
-  ByteCursor objectAt(uint64_t offset) const { return ByteCursor(data, offset, tableOffset); }
-
   bool countValues(uint64_t n, uint64_t offset) {
-    if (n > valueBudget - values) {
+    if (n > valuesLeft) {
       return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
     }
-    values += n;
+    valuesLeft -= n;
     return true;
   }
 
-  bool countPayload(uint64_t n, uint64_t offset) {
-    if (n > payloadBudget - payload) {
-      return fail(ErrorCode::kTooManyValues, offset, "shared strings or data expand too far");
-    }
-    payload += n;
-    return true;
-  }
-
-  // Reads the element count that follows `marker` (just read from `*object`, which starts
-  // at `offset`) and takes `count` elements of `unit` bytes; `*start` receives the first.
-  bool readCount(ByteCursor* object, uint64_t offset, uint8_t marker, uint64_t unit,
-                 uint64_t* count, const uint8_t** start) {
-    *count = marker & 0x0F;
+  // Reads the count that follows the marker of the object at `offset` and takes `count`
+  // elements of `unit` bytes before the offset table; `*start` receives the first.
+  bool readCount(uint64_t offset, uint64_t unit, uint64_t* count, const uint8_t** start) {
+    uint64_t at = offset + 1;
+    *count = data[offset] & 0x0F;
     if (*count == 0x0F) {
-      uint8_t countMarker = 0;
-      if (!object->readByte(&countMarker)) {
-        return fail(ErrorCode::kTruncated, object->position(), "count marker missing");
+      if (at == tableOffset) return fail(ErrorCode::kTruncated, at, "count marker missing");
+      if ((data[at] & 0xF0) != 0x10 || (data[at] & 0x0F) > 3) {
+        return fail(ErrorCode::kBadMarker, at, "count is not a 1 to 8 byte integer");
       }
-      if ((countMarker & 0xF0) != 0x10 || (countMarker & 0x0F) > 3) {
-        return fail(ErrorCode::kBadMarker, object->position() - 1,
-                    "count is not a 1 to 8 byte integer");
-      }
-      if (!object->readNumber(uint64_t{1} << (countMarker & 0x0F), count)) {
-        return fail(ErrorCode::kTruncated, object->position() - 1, "count cut short");
-      }
+      const unsigned width = 1u << (data[at] & 0x0F);
+      if (width > tableOffset - at - 1) return fail(ErrorCode::kTruncated, at, "count cut short");
+      *count = LoadWord(data + at + 1) >> (64 - 8 * width);
+      at += 1 + width;
     }
-    if (!object->take(*count, unit, start)) {
+    if (*count > (tableOffset - at) / unit) {
       return fail(ErrorCode::kBadCount, offset, "count exceeds the object area");
     }
+    *start = data + at;
     return true;
   }
 
-  // Reads a reference from `*refs` (known to hold it: its count was checked).
-  bool readRef(ByteCursor* refs, uint64_t* index) {
-    const uint64_t pos = refs->position();
-    if (!refs->readNumber(refSize, index)) {
-      return fail(ErrorCode::kTruncated, pos, "reference cut short");
+  // The `width` (1 to 8) bytes after the marker at `offset`, as a number.
+  bool readNumber(uint64_t offset, uint64_t width, const char* cutShort, uint64_t* bits) {
+    if (width > tableOffset - offset - 1) return fail(ErrorCode::kTruncated, offset, cutShort);
+    *bits = LoadWord(data + offset + 1) >> (64 - 8 * width);
+    return true;
+  }
+
+  // Reads the reference at `p`, inside a container whose count was checked.
+  bool readRef(const uint8_t* p, uint64_t* index) {
+    *index = LoadWord(p) >> refShift;
+    if (*index >= numObjects) {
+      return fail(ErrorCode::kBadOffset, static_cast<uint64_t>(p - data), "reference out of range");
     }
-    if (*index >= numObjects) return fail(ErrorCode::kBadOffset, pos, "reference out of range");
     return true;
   }
 
   bool readString(uint64_t offset, const Node** out) {
-    ByteCursor object = objectAt(offset);
-    uint8_t marker = 0;
-    object.readByte(&marker);
-    const bool utf16 = (marker >> 4) == 0x6;
+    const bool utf16 = (data[offset] >> 4) == 0x6;
     uint64_t count = 0;
     const uint8_t* p = nullptr;
-    if (!readCount(&object, offset, marker, utf16 ? 2 : 1, &count, &p)) return false;
-    const uint64_t start = static_cast<uint64_t>(p - data);
+    if (!readCount(offset, utf16 ? 2 : 1, &count, &p)) return false;
+    const auto start = static_cast<uint64_t>(p - data);
     if (!utf16) {
-      const std::string_view text(reinterpret_cast<const char*>(p), count);
-      if (!text::IsAscii(text)) return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
-      *out = doc.string(text);
+      if (!IsAsciiAt(p, count)) return fail(ErrorCode::kBadEncoding, start, "non-ASCII byte");
+      *out = doc.string(std::string_view(reinterpret_cast<const char*>(p), count));
       return true;
     }
     // Three UTF-8 bytes at most per UTF-16 unit.
-    if (!countPayload(3 * count, offset)) return false;
+    if (3 * count > payloadLeft) {
+      return fail(ErrorCode::kTooManyValues, offset, "shared strings or data expand too far");
+    }
+    payloadLeft -= 3 * count;
     // Decoded in a reused buffer, so that the copy kept is no larger than its text.
     if (utf8.size() < 3 * count) utf8.resize(3 * count);
     char* const begin = &utf8[0];
     char* q = begin;
     for (uint64_t i = 0; i < count; ++i) {
-      auto unit = static_cast<char32_t>(ReadBigEndian(p + 2 * i, 2));
-      if (unit < 0x80) {
-        *q++ = static_cast<char>(unit);
-        continue;
+      // Runs of ASCII go four units to a word.
+      for (uint64_t four;
+           i + 4 <= count && ((four = LoadWord(p + 2 * i)) & 0xFF80FF80FF80FF80u) == 0;
+           i += 4, q += 4) {
+        q[0] = static_cast<char>(four >> 48);
+        q[1] = static_cast<char>(four >> 32);
+        q[2] = static_cast<char>(four >> 16);
+        q[3] = static_cast<char>(four);
       }
+      if (i == count) break;
+      auto unit = static_cast<char32_t>(ReadBigEndian(p + 2 * i, 2));
       if (unit >= 0xD800 && unit <= 0xDFFF) {
         const auto next =
             static_cast<char32_t>(i + 1 < count ? ReadBigEndian(p + 2 * i + 2, 2) : 0);
@@ -246,9 +284,7 @@ class BinaryReader {
   }
 
   bool readScalar(uint64_t offset, const Node** out) {
-    ByteCursor object = objectAt(offset);
-    uint8_t marker = 0;
-    object.readByte(&marker);
+    const uint8_t marker = data[offset];
     const uint8_t nibble = marker & 0x0F;
     uint64_t bits = 0;
     switch (marker >> 4) {
@@ -258,49 +294,41 @@ class BinaryReader {
         return true;
       case 0x1: {
         if (nibble > 4) break;
-        const uint64_t width = uint64_t{1} << nibble;
-        if (width <= 8) {
-          if (!object.readNumber(width, &bits)) {
-            return fail(ErrorCode::kTruncated, offset, "integer cut short");
-          }
-          // The 8-byte form is signed, the shorter ones unsigned.
-          *out = doc.integer(width < 8 ? Integer::fromUnsigned(bits)
-                                       : Integer::fromSigned(static_cast<int64_t>(bits)));
+        // The 8-byte form is signed, the shorter ones unsigned.
+        if (nibble < 4) {
+          if (!readNumber(offset, uint64_t{1} << nibble, "integer cut short", &bits)) return false;
+          *out = doc.integer(nibble < 3 ? Integer::fromUnsigned(bits)
+                                        : Integer::fromSigned(static_cast<int64_t>(bits)));
           return true;
         }
         // A signed 128-bit number; only -2^63 ... 2^64-1 fits the model.
-        uint64_t high = 0;
-        if (!object.readNumber(8, &high) || !object.readNumber(8, &bits)) {
+        if (tableOffset - offset - 1 < 16) {
           return fail(ErrorCode::kTruncated, offset, "integer cut short");
         }
-        if (high == 0) {
-          *out = doc.integer(Integer::fromUnsigned(bits));
-        } else if (high == ~uint64_t{0} && (bits >> 63) != 0) {
-          *out = doc.integer(Integer::fromSigned(static_cast<int64_t>(bits)));
-        } else {
+        const uint64_t high = LoadWord(data + offset + 1);
+        bits = LoadWord(data + offset + 9);
+        if (high != 0 && (high != ~uint64_t{0} || (bits >> 63) == 0)) {
           return fail(ErrorCode::kBadInteger, offset, "16-byte integer out of range");
         }
+        *out = doc.integer(high == 0 ? Integer::fromUnsigned(bits)
+                                     : Integer::fromSigned(static_cast<int64_t>(bits)));
         return true;
       }
       case 0x2:
         if (nibble != 2 && nibble != 3) break;
-        if (!object.readNumber(nibble == 2 ? 4 : 8, &bits)) {
-          return fail(ErrorCode::kTruncated, offset, "real cut short");
-        }
+        if (!readNumber(offset, nibble == 2 ? 4 : 8, "real cut short", &bits)) return false;
         *out = doc.real(nibble == 2 ? Real{WidenFloat(static_cast<uint32_t>(bits)), true}
                                     : Real{DoubleFromBits(bits), false});
         return true;
       case 0x3:
         if (nibble != 3) break;
-        if (!object.readNumber(8, &bits)) {
-          return fail(ErrorCode::kTruncated, offset, "date cut short");
-        }
+        if (!readNumber(offset, 8, "date cut short", &bits)) return false;
         *out = doc.date(Date{DoubleFromBits(bits)});
         return true;
       case 0x4: {
         uint64_t count = 0;
         const uint8_t* bytes = nullptr;
-        if (!readCount(&object, offset, marker, 1, &count, &bytes)) return false;
+        if (!readCount(offset, 1, &count, &bytes)) return false;
         *out = doc.data(std::string_view(reinterpret_cast<const char*>(bytes), count));
         return true;
       }
@@ -309,9 +337,7 @@ class BinaryReader {
         return readString(offset, out);
       case 0x8:
         if (nibble > 7) break;
-        if (!object.readNumber(nibble + 1, &bits)) {
-          return fail(ErrorCode::kTruncated, offset, "UID cut short");
-        }
+        if (!readNumber(offset, nibble + 1, "UID cut short", &bits)) return false;
         *out = doc.uid(Uid{bits});
         return true;
       default:
@@ -320,113 +346,183 @@ class BinaryReader {
     return fail(ErrorCode::kBadMarker, offset, "unsupported object marker");
   }
 
-  // The node of object `index`, reached at `depth`: made on the first reference, shared
-  // by later ones, which count its values again.
-  bool readObject(uint64_t index, size_t depth, const Node** out) {
+  // Takes object `index` into a container at `depth`: makes it on the first reference,
+  // while a later one checks that its containers still fit below and counts its values
+  // again. Its node is then made[index].node. Inline, and without a call for an object
+  // already made, which most references name.
+  bool take(uint64_t index, size_t depth) {
+    const Made& known = made[index];
+    if (known.node == nullptr) return makeObject(index, depth);
+    if (known.height > kMaxDepth - depth) {
+      return fail(ErrorCode::kTooDeep, offsets[index] & ~kOnPath, "nesting too deep");
+    }
+    return countValues(known.values, offsets[index] & ~kOnPath);
+  }
+
+  // Scalars, most of the objects, are made apart from containers, so that their call
+  // does not save what the recursion of containers needs.
+  bool makeObject(uint64_t index, size_t depth) {
     const uint64_t offset = offsets[index] & ~kOnPath;
-    Made& known = made[index];
-    if (known.node) {
-      if (depth + known.height > kMaxDepth) {
-        return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
-      }
-      if (!countValues(known.values, offset)) return false;
-      *out = known.node;
-      return true;
-    }
     const uint8_t type = data[offset] >> 4;
-    const uint64_t before = values;
-    uint32_t height = 0;
-    if (type != 0xA && type != 0xD) {
-      if (!countValues(1, offset) || !readScalar(offset, out)) return false;
-    } else {
-      if (offsets[index] & kOnPath) {
-        return fail(ErrorCode::kCycle, offset, "container contains itself");
-      }
-      if (depth >= kMaxDepth) return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
-      offsets[index] |= kOnPath;
-      const bool ok = type == 0xA ? readArray(offset, depth + 1, out, &height)
-                                  : readDictionary(offset, depth + 1, out, &height);
-      offsets[index] &= ~kOnPath;
-      if (!ok) return false;
+    if (type == 0xA || type == 0xD) return makeContainer(index, depth);
+    if (!countValues(1, offset) || !readScalar(offset, &made[index].node)) return false;
+    made[index].values = 1;
+    return true;
+  }
+
+  [[gnu::noinline]] bool makeContainer(uint64_t index, size_t depth) {
+    const uint64_t offset = offsets[index] & ~kOnPath;
+    if (offsets[index] & kOnPath) {
+      return fail(ErrorCode::kCycle, offset, "container contains itself");
     }
+    if (depth >= kMaxDepth) return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
+    const uint64_t before = valuesLeft;
+    const Node* node = nullptr;
+    uint32_t height = 0;
+    offsets[index] |= kOnPath;
+    const bool ok = data[offset] >> 4 == 0xA ? readArray(offset, depth + 1, &node, &height)
+                                             : readDictionary(offset, depth + 1, &node, &height);
+    offsets[index] &= ~kOnPath;
+    if (!ok) return false;
     // The value budget fits 32 bits, and so does every count within it.
-    made[index] = Made{*out, static_cast<uint32_t>(values - before), height};
+    made[index] = Made{node, static_cast<uint32_t>(before - valuesLeft), height};
     return true;
   }
 
   // Reads the count of the container at `offset` and checks that its references fit:
-  // `*refs` then covers them (`perElement` references per element).
-  bool readContainer(uint64_t offset, uint64_t perElement, uint64_t* count, ByteCursor* refs) {
-    ByteCursor object = objectAt(offset);
-    uint8_t marker = 0;
-    object.readByte(&marker);
-    const uint8_t* start = nullptr;
-    if (!readCount(&object, offset, marker, perElement * refSize, count, &start)) return false;
-    const auto first = static_cast<uint64_t>(start - data);
-    *refs = ByteCursor(data, first, first + *count * perElement * refSize);
+  // `*refs` then points at them (`perElement` references per element).
+  bool readContainer(uint64_t offset, uint64_t perElement, uint64_t* count, const uint8_t** refs) {
+    if (!readCount(offset, perElement * refSize, count, refs)) return false;
     // Every element counts at least once: checking the budget first keeps a container of
     // many references to one object from taking memory for a list it will never fill.
-    if (*count > (valueBudget - values) / perElement) {
+    if (*count > valuesLeft / perElement) {
       return fail(ErrorCode::kTooManyValues, offset, "shared objects expand too far");
     }
     return countValues(1, offset);
   }
 
-  // Reads the child that `*refs` refers to next, at `depth`, raising `*height` to hold it.
-  bool readChild(ByteCursor* refs, size_t depth, const Node** out, uint32_t* height) {
-    uint64_t child = 0;
-    if (!readRef(refs, &child) || !readObject(child, depth, out)) return false;
-    *height = std::max(*height, made[child].height + 1);
-    return true;
-  }
-
   bool readArray(uint64_t offset, size_t depth, const Node** out, uint32_t* height) {
     uint64_t count = 0;
-    ByteCursor refs = objectAt(offset);
+    const uint8_t* refs = nullptr;
     if (!readContainer(offset, 1, &count, &refs)) return false;
-    *height = 1;
     const Node** items = doc.itemList(count);
-    for (uint64_t i = 0; i < count; ++i) {
-      if (!readChild(&refs, depth, &items[i], height)) return false;
+    for (uint64_t i = 0; i < count; ++i, refs += refSize) {
+      uint64_t child = 0;
+      if (!readRef(refs, &child) || !take(child, depth)) return false;
+      items[i] = made[child].node;
+      *height = std::max(*height, made[child].height);
     }
+    ++*height;
     *out = doc.array(items, count);
     return true;
   }
 
-  bool readKey(ByteCursor* refs, const Node** key) {
+  // Reads the key that the reference at `ref` names: a string, made on its first use.
+  bool readKey(const uint8_t* ref, const Node** key) {
     uint64_t index = 0;
-    if (!readRef(refs, &index)) return false;
+    if (!readRef(ref, &index)) return false;
+    Made& known = made[index];
     const uint64_t offset = offsets[index] & ~kOnPath;
     const uint8_t type = data[offset] >> 4;
-    if (type != 0x5 && type != 0x6) return fail(ErrorCode::kBadKey, offset, "key not a string");
-    return readObject(index, 0, key);
+    if (known.node ? !known.node->isString() : type != 0x5 && type != 0x6) {
+      return fail(ErrorCode::kBadKey, offset, "key not a string");
+    }
+    if (!countValues(1, offset)) return false;
+    if (known.node == nullptr && !readString(offset, &known.node)) return false;
+    known.values = 1;
+    *key = known.node;
+    return true;
   }
 
   // Keys are read first, in order; a key equal to an earlier one is dropped with its
   // value, since the platform's binary reader keeps the first.
   bool readDictionary(uint64_t offset, size_t depth, const Node** out, uint32_t* height) {
     uint64_t count = 0;
-    ByteCursor refs = objectAt(offset);
+    const uint8_t* refs = nullptr;
     if (!readContainer(offset, 2, &count, &refs)) return false;
-    *height = 1;
     Member* entries = doc.entryList(count);
-    for (uint64_t i = 0; i < count; ++i) {
-      if (!readKey(&refs, &entries[i].key)) return false;
+    if (lastKeys.empty()) lastKeys.resize(kMaxDepth + 1);
+    KeySet& last = lastKeys[depth];
+    bool ascending = true;
+    bool dropped = false;
+    if (count != 0 && count == last.count && count <= valuesLeft &&
+        std::memcmp(refs, last.refs, count * refSize) == 0) {
+      valuesLeft -= count;
+      for (uint64_t i = 0; i < count; ++i) entries[i].key = last.entries[i].key;
+      ascending = last.ascending;
+    } else {
+      for (uint64_t i = 0; i < count; ++i) {
+        if (!readKey(refs + i * refSize, &entries[i].key)) return false;
+      }
+      for (uint64_t i = 1; ascending && i < count; ++i) {
+        ascending = KeyLess(entries[i - 1].key->string(), entries[i].key->string());
+      }
+      dropped = !ascending && dropRepeatedKeys(refs, entries, count);
+      last = dropped ? KeySet{} : KeySet{refs, count, entries, ascending};
     }
-    std::vector<uint32_t> firstOfKey;
-    const bool ascending = FindRepeatedKeys(
-        count, [entries](size_t i) { return entries[i].key->string(); }, &firstOfKey);
     // Values of dropped keys are still read, so that a file is refused whatever it holds.
     size_t kept = 0;
-    for (uint64_t i = 0; i < count; ++i) {
-      const Node* value = nullptr;
-      if (!readChild(&refs, depth, &value, height)) return false;
-      if (!firstOfKey.empty() && firstOfKey[i] != i) continue;
-      entries[kept].key = entries[i].key;
-      entries[kept++].value = value;
+    refs += count * refSize;
+    for (uint64_t i = 0; i < count; ++i, refs += refSize) {
+      uint64_t child = 0;
+      if (!readRef(refs, &child) || !take(child, depth)) return false;
+      *height = std::max(*height, made[child].height);
+      if (!dropped) {
+        entries[i].value = made[child].node;
+      } else if (entries[i].key != nullptr) {
+        entries[kept++] = Member{entries[i].key, made[child].node};
+      }
     }
-    *out = doc.dictionary(entries, kept, ascending);
+    ++*height;
+    *out = doc.dictionary(entries, dropped ? kept : count, ascending);
     return true;
+  }
+
+  // Clears the key of each entry equal to an earlier entry's, and says whether it cleared
+  // any. Each object used as a key is tied once to the first key object with its text,
+  // found by hash; a repeat is then a key whose first object the dictionary has met.
+  bool dropRepeatedKeys(const uint8_t* refs, Member* entries, uint64_t count) {
+    if (!marks) marks = ZeroedTable<KeyMark>(numObjects);
+    // The table stays at most half full, so that a search ends soon.
+    const uint64_t most = std::min(interned + count, numObjects);
+    if (2 * most > slots) {
+      const size_t old = slots;
+      while (slots < 2 * most) slots = std::max<size_t>(64, 2 * slots);
+      auto table = ZeroedTable<uint32_t>(slots);
+      firstKeys.swap(table);
+      interned = 0;
+      for (size_t i = 0; i < old; ++i) {
+        if (table[i] != 0) firstWithText(table[i] - 1);
+      }
+    }
+    ++dictionaries;
+    bool dropped = false;
+    for (uint64_t i = 0; i < count; ++i, refs += refSize) {
+      const auto index = static_cast<uint32_t>(LoadWord(refs) >> refShift);
+      uint32_t& first = marks[index].first;
+      if (first == 0) first = firstWithText(index) + 1;
+      uint32_t& seenIn = marks[first - 1].seenIn;
+      if (seenIn == dictionaries) {
+        entries[i].key = nullptr;
+        dropped = true;
+      }
+      seenIn = dictionaries;
+    }
+    return dropped;
+  }
+
+  // The first object used as a key with the text of object `index`: found in the table,
+  // or entered there as `index` itself.
+  uint32_t firstWithText(uint32_t index) {
+    const std::string_view text = made[index].node->string();
+    const size_t mask = slots - 1;
+    size_t slot = Hash(text, seed) & mask;
+    for (; firstKeys[slot] != 0; slot = (slot + 1) & mask) {
+      if (made[firstKeys[slot] - 1].node->string() == text) return firstKeys[slot] - 1;
+    }
+    firstKeys[slot] = index + 1;
+    ++interned;
+    return index;
   }
 
   DocumentBuilder doc;
@@ -435,6 +531,7 @@ class BinaryReader {
   Error* error;
   uint64_t offsetSize = 0;
   uint64_t refSize = 0;
+  unsigned refShift = 0;  // Turns a word into a reference.
   uint64_t numObjects = 0;
   uint64_t topObject = 0;
   uint64_t tableOffset = 0;
@@ -442,13 +539,34 @@ class BinaryReader {
   // the containers on the path from the top to the object being read.
   static_assert(kMaxInputBytes <= uint64_t{1} << 31, "offsets and the path mark share 32 bits");
   static constexpr uint32_t kOnPath = uint32_t{1} << 31;
-  std::vector<uint32_t> offsets;
-  std::vector<Made> made;  // By object index.
+  std::unique_ptr<uint32_t[]> offsets;
+  std::unique_ptr<Made[], void (*)(void*)> made{nullptr, std::free};  // By object index.
+  // By object index, for objects used as keys: one more than the index of the first key
+  // object with the same text, and the last dictionary that held that text.
+  struct KeyMark {
+    uint32_t first;
+    uint32_t seenIn;
+  };
+  std::unique_ptr<KeyMark[], void (*)(void*)> marks{nullptr, std::free};
+  // A hash table of the first key objects, plus one; 0 is free.
+  std::unique_ptr<uint32_t[], void (*)(void*)> firstKeys{nullptr, std::free};
+  size_t slots = 0;
+  uint64_t interned = 0;
+  const uint64_t seed = SeedFrom(this);
+  uint32_t dictionaries = 0;
+  // The keys of the last dictionary read at each depth. Records of one kind, such as the
+  // elements of a list, name the same key objects in the same order, and the checks of
+  // those keys then hold again.
+  struct KeySet {
+    const uint8_t* refs = nullptr;
+    uint64_t count = 0;
+    const Member* entries = nullptr;
+    bool ascending = false;
+  };
+  std::vector<KeySet> lastKeys;
   std::string utf8;  // Scratch for decoding UTF-16 strings.
-  uint64_t valueBudget = 0;
-  uint64_t payloadBudget = 0;
-  uint64_t values = 0;
-  uint64_t payload = 0;
+  uint64_t valuesLeft = 0;
+  uint64_t payloadLeft = 0;
 };
 
 }  // namespace

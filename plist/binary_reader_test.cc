@@ -64,6 +64,13 @@ std::string DoublingArrays(size_t levels) {
 
 const std::string kAsciiA = Bytes({0x51, 'a'});
 
+// A UTF-16 string object of fewer than 15 units.
+std::string Utf16(const std::u16string& units) {
+  std::string object(1, static_cast<char>(0x60 + units.size()));
+  for (const char16_t unit : units) object += BigEndian(unit, 2);
+  return object;
+}
+
 // An array of `count` references of `refSize` bytes to one `true`.
 std::string ManyRefsToOne(uint64_t count, unsigned refSize) {
   std::string refs;
@@ -135,6 +142,8 @@ std::vector<FailureCase> FailureCases() {
       {"DateCutShort", File({"\x33\x00\x00\x00\x00\x00\x00\x00"s}), ErrorCode::kTruncated},
       {"UidCutShort", File({"\x87\x00"s}), ErrorCode::kTruncated},
       {"AsciiWithHighByte", File({"\x52\x41\x80"s}), ErrorCode::kBadEncoding},
+      {"AsciiHighByteAfterAWord", File({"\x59"s + "abcdefgh\x80"}), ErrorCode::kBadEncoding},
+      {"Utf16LoneSurrogateAfterARun", File({Utf16(u"abcd\xD800z")}), ErrorCode::kBadEncoding},
       {"Utf16LoneHighSurrogate", File({"\x61\xD8\x00"s}), ErrorCode::kBadEncoding},
       {"Utf16LoneLowSurrogate", File({"\x62\xDC\x00\x00\x41"s}), ErrorCode::kBadEncoding},
       {"Utf16HighSurrogateThenLetter", File({"\x62\xD8\x3D\x00\x41"s}), ErrorCode::kBadEncoding},
@@ -184,6 +193,9 @@ TEST(BinaryReaderTest, AcceptsWhatOtherWritersLeaveBehind) {
   std::string slackBeforeTrailer = File({"\x09"s});
   slackBeforeTrailer.insert(slackBeforeTrailer.size() - 32, "slack");
   const Value one = Value::fromInteger(1);
+  Dictionary withA, withB;
+  withA.append("a", one);
+  withB.append("b", one);
   const struct {
     const char* name;
     std::string bytes;
@@ -204,6 +216,13 @@ TEST(BinaryReaderTest, AcceptsWhatOtherWritersLeaveBehind) {
       {"ThreeByteUid", File({"\x82\x01\x02\x03"s}), Value(Uid{0x010203})},
       {"LongFormSmallCount", File({"\x4F\x13"s + BigEndian(2, 8) + "ab"}), Value(Data{'a', 'b'})},
       {"Utf16OfAscii", File({"\x61\x00\x41"s}), Value("A")},
+      {"Utf16RunsAroundAPair", File({Utf16(u"abcd\U0001F600efghij")}),
+       Value("abcd\U0001F600efghij")},
+      {"SameCountOtherKeys",
+       File({Bytes({0xA2, 1, 2}), Bytes({0xD1, 3, 5}), Bytes({0xD1, 4, 5}), kAsciiA,
+             Bytes({0x51, 'b'}), "\x10\x01"s}),
+       Value(Array{Value(withA), Value(withB)})},
+      {"AsciiBeforeHighBytes", File({"\x53"s + "abc", "\x41\xFF"s}), Value("abc")},
   };
   for (const auto& c : cases) {
     Value value;
@@ -286,23 +305,40 @@ TEST(BinaryReaderTest, SharedContainersKeepTheDepthLimit) {
   }
 }
 
+// A repeated key keeps the first value, whether the repeat is the same object or another
+// holding the same text, in ASCII or in UTF-16; a second dictionary naming the same key
+// objects reads the same.
 TEST(BinaryReaderTest, DuplicateKeysKeepTheFirstValue) {
-  for (int keys : {2, 40}) {
-    // Keys k0 .. k(n-1), then k0 again; the value of key i is integer i.
-    std::vector<std::string> objects{"\xDF\x10"s + BigEndian(keys + 1, 1)};
-    std::string keyRefs, valueRefs;
-    for (int i = 0; i <= keys; ++i) {
-      keyRefs += BigEndian(1 + (i % keys), 1);
-      valueRefs += BigEndian(1 + keys + i, 1);
+  const std::string repeats[] = {"", "\x52k0"s, Bytes({0x62, 0, 'k', 0, '0'}), "same"};
+  for (int keys : {2, 40, 100}) {
+    for (const std::string& repeat : repeats) {
+      // Keys k0 .. k(n-1), then k0 again unless `repeat` is empty; the value of the key at
+      // position i is integer i.
+      const bool repeated = !repeat.empty();
+      const int repeatObject = repeat == "same" ? 3 : 3 + keys;
+      const int firstValue = 3 + keys + (repeated && repeat != "same" ? 1 : 0);
+      const int entries = keys + (repeated ? 1 : 0);
+      std::string dictionary = "\xDF\x10"s + BigEndian(entries, 1);
+      for (int i = 0; i < keys; ++i) dictionary += BigEndian(3 + i, 1);
+      if (repeated) dictionary += BigEndian(repeatObject, 1);
+      for (int i = 0; i < entries; ++i) dictionary += BigEndian(firstValue + i, 1);
+      std::vector<std::string> objects{"\xA2\x01\x02"s, dictionary, dictionary};
+      for (int i = 0; i < keys; ++i) {
+        const std::string name = "k" + std::to_string(i);
+        objects.push_back(std::string(1, char(0x50 + name.size())) + name);
+      }
+      if (repeated && repeat != "same") objects.push_back(repeat);
+      for (int i = 0; i < entries; ++i) objects.push_back(Bytes({0x10, i}));
+      Value value;
+      Error error;
+      ASSERT_TRUE(ReadBinary(File(objects, 2), &value, &error)) << keys << repeat;
+      for (const Value& read : value.array()) {
+        ASSERT_EQ(read.dictionary().size(), size_t(keys)) << keys << repeat;
+        EXPECT_EQ(*read.dictionary().find("k0"), Value::fromInteger(0)) << keys << repeat;
+        EXPECT_EQ(read.dictionary().keyAt(keys - 1), "k" + std::to_string(keys - 1));
+        EXPECT_EQ(read.dictionary().valueAt(keys - 1), Value::fromInteger(keys - 1));
+      }
     }
-    objects[0] += keyRefs + valueRefs;
-    for (int i = 0; i < keys; ++i) objects.push_back("\x52k"s + std::string(1, char('0' + i)));
-    for (int i = 0; i <= keys; ++i) objects.push_back(Bytes({0x10, i}));
-    Value value;
-    Error error;
-    ASSERT_TRUE(ReadBinary(File(objects, 2), &value, &error)) << keys << ErrorCodeName(error.code);
-    ASSERT_EQ(value.dictionary().size(), size_t(keys));
-    EXPECT_EQ(*value.dictionary().find("k0"), Value::fromInteger(0)) << keys;
   }
 }
 
