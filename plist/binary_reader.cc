@@ -21,7 +21,6 @@
 #include "plist/codec.h"
 #include "plist/plist.h"
 #include "plist/document_builder.h"
-#include "plist/hash.h"
 #include "plist/key_order.h"
 #include "text/utf.h"
 
@@ -457,7 +456,7 @@ class BinaryReader {
       for (uint64_t i = 1; ascending && i < count; ++i) {
         ascending = KeyLess(entries[i - 1].key->string(), entries[i].key->string());
       }
-      dropped = !ascending && dropRepeatedKeys(refs, entries, count);
+      dropped = !ascending && DropRepeatedKeys(entries, count);
       last = dropped ? KeySet{} : KeySet{refs, count, entries, ascending};
     }
     // Values of dropped keys are still read, so that a file is refused whatever it holds.
@@ -479,50 +478,15 @@ class BinaryReader {
   }
 
   // Clears the key of each entry equal to an earlier entry's, and says whether it cleared
-  // any. Each object used as a key is tied once to the first key object with its text,
-  // found by hash; a repeat is then a key whose first object the dictionary has met.
-  bool dropRepeatedKeys(const uint8_t* refs, Member* entries, uint64_t count) {
-    if (!marks) marks = ZeroedTable<KeyMark>(numObjects);
-    // The table stays at most half full, so that a search ends soon.
-    const uint64_t most = std::min(interned + count, numObjects);
-    if (2 * most > slots) {
-      const size_t old = slots;
-      while (slots < 2 * most) slots = std::max<size_t>(64, 2 * slots);
-      auto table = ZeroedTable<uint32_t>(slots);
-      firstKeys.swap(table);
-      interned = 0;
-      for (size_t i = 0; i < old; ++i) {
-        if (table[i] != 0) firstWithText(table[i] - 1);
-      }
+  // any. Hashes sorted in passes over memory, not a table that every key misses in the
+  // cache: a large dictionary read that way took twice as long (bench/README.md).
+  static bool DropRepeatedKeys(Member* entries, uint64_t count) {
+    std::vector<uint32_t> firstOf;
+    FindRepeatedKeys(count, [entries](size_t i) { return entries[i].key->string(); }, &firstOf);
+    for (size_t i = 0; i < firstOf.size(); ++i) {
+      if (firstOf[i] != i) entries[i].key = nullptr;
     }
-    ++dictionaries;
-    bool dropped = false;
-    for (uint64_t i = 0; i < count; ++i, refs += refSize) {
-      const auto index = static_cast<uint32_t>(LoadWord(refs) >> refShift);
-      uint32_t& first = marks[index].first;
-      if (first == 0) first = firstWithText(index) + 1;
-      uint32_t& seenIn = marks[first - 1].seenIn;
-      if (seenIn == dictionaries) {
-        entries[i].key = nullptr;
-        dropped = true;
-      }
-      seenIn = dictionaries;
-    }
-    return dropped;
-  }
-
-  // The first object used as a key with the text of object `index`: found in the table,
-  // or entered there as `index` itself.
-  uint32_t firstWithText(uint32_t index) {
-    const std::string_view text = made[index].node->string();
-    const size_t mask = slots - 1;
-    size_t slot = Hash(text, seed) & mask;
-    for (; firstKeys[slot] != 0; slot = (slot + 1) & mask) {
-      if (made[firstKeys[slot] - 1].node->string() == text) return firstKeys[slot] - 1;
-    }
-    firstKeys[slot] = index + 1;
-    ++interned;
-    return index;
+    return !firstOf.empty();
   }
 
   DocumentBuilder doc;
@@ -541,19 +505,6 @@ class BinaryReader {
   static constexpr uint32_t kOnPath = uint32_t{1} << 31;
   std::unique_ptr<uint32_t[]> offsets;
   std::unique_ptr<Made[], void (*)(void*)> made{nullptr, std::free};  // By object index.
-  // By object index, for objects used as keys: one more than the index of the first key
-  // object with the same text, and the last dictionary that held that text.
-  struct KeyMark {
-    uint32_t first;
-    uint32_t seenIn;
-  };
-  std::unique_ptr<KeyMark[], void (*)(void*)> marks{nullptr, std::free};
-  // A hash table of the first key objects, plus one; 0 is free.
-  std::unique_ptr<uint32_t[], void (*)(void*)> firstKeys{nullptr, std::free};
-  size_t slots = 0;
-  uint64_t interned = 0;
-  const uint64_t seed = SeedFrom(this);
-  uint32_t dictionaries = 0;
   // The keys of the last dictionary read at each depth. Records of one kind, such as the
   // elements of a list, name the same key objects in the same order, and the checks of
   // those keys then hold again.
