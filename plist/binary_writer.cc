@@ -292,69 +292,112 @@ class BinaryWriter {
     objects.push_back(Object{&value, 0, 0});
     const size_t n = value.size();
     bytes += HeaderSize(n);
-    const auto child = [this, depth](const Node& node) {
-      return IsContainer(node) ? number(node, depth + 1) : numberScalar(node);
-    };
+    bool ok;
     if (value.isArray()) {
       refs += n;
-      for (size_t i = 0; i < n; ++i) {
-        if (!child(value.item(i))) return false;
-      }
+      ok = numberAll(n, [&value](size_t i) -> const Node& { return value.item(i); }, depth);
     } else {
       refs += 2 * n;
-      for (size_t i = 0; i < n; ++i) {
-        if (!numberScalar(*value.entry(i).key)) return false;
-      }
-      for (size_t i = 0; i < n; ++i) {
-        if (!child(value.valueAt(i))) return false;
-      }
+      ok = numberAll(n, [&value](size_t i) -> const Node& { return *value.entry(i).key; },
+                     depth) &&
+           numberAll(n, [&value](size_t i) -> const Node& { return value.valueAt(i); }, depth);
     }
     objects[self].form = static_cast<uint32_t>(objects.size() - self - 1);
+    return ok;
+  }
+
+  // What numbering a scalar needs before it looks in the table.
+  struct Scalar {
+    uint64_t hash = 0;
+    uint64_t size = 0;
+    uint32_t form = 0;
+    const char* failure = nullptr;  // Why it cannot be written, if it cannot.
+  };
+
+  // Numbers the `n` nodes that `at(i)` gives, in order, containers among them found at
+  // `depth` + 1. In a large container each scalar is described a few nodes ahead and its
+  // slot of the table asked for then, so that the cache misses of the lookups overlap
+  // instead of following one another (bench/README.md: the wide file). A small one's
+  // lookups fall in a few slots that stay in the cache.
+  template <typename At>
+  bool numberAll(size_t n, const At& at, size_t depth) {
+    constexpr size_t kAhead = 8;
+    constexpr size_t kLarge = 1024;
+    if (n < kLarge) {
+      for (size_t i = 0; i < n; ++i) {
+        const Node& node = at(i);
+        if (!(IsContainer(node) ? number(node, depth + 1) : numberScalar(node))) return false;
+      }
+      return true;
+    }
+    Scalar ahead[kAhead];
+    const auto look = [&](size_t i) {
+      const Node& node = at(i);
+      if (IsContainer(node) || objectOf[node.id()] != 0) return;
+      ahead[i % kAhead] = describe(node);
+      __builtin_prefetch(&slots[ahead[i % kAhead].hash & slotMask]);
+    };
+    for (size_t i = 0; i < n && i < kAhead; ++i) look(i);
+    for (size_t i = 0; i < n; ++i) {
+      const Node& node = at(i);
+      if (!(IsContainer(node) ? number(node, depth + 1) : enter(node, ahead[i % kAhead]))) {
+        return false;
+      }
+      if (i + kAhead < n) look(i + kAhead);
+    }
     return true;
   }
 
-  // Numbers a scalar the first time its node is met, unless an equal one has a number.
-  // A node met again, as a binary file's shared objects are, is known by its number.
-  bool numberScalar(const Node& value) {
-    uint32_t& known = objectOf[value.id()];
-    if (known != 0) return true;
-    uint32_t form = 0;
-    uint64_t size;
-    uint64_t hash;
+  // The hash, size and form of a scalar, from its bytes or its encoding.
+  Scalar describe(const Node& value) const {
+    Scalar scalar;
     if (value.isString() || value.kind() == Kind::kData) {
       // A string and data of the same bytes differ: each kind has a seed of its own.
       const std::string_view text = value.string();
       uint64_t seen;
-      hash = HashText(text, seed ^ (value.isString() ? kStringSeed : kDataSeed), &seen);
-      size = HeaderSize(text.size()) + text.size();
+      scalar.hash = HashText(text, seed ^ (value.isString() ? kStringSeed : kDataSeed), &seen);
+      scalar.size = HeaderSize(text.size()) + text.size();
       if (value.isString() && (seen & 0x8080808080808080u) != 0) {
         const uint64_t units = Utf16Units(text);
-        if (units == 0) return fail("string is not valid UTF-8");
-        form = static_cast<uint32_t>(units);
-        size = HeaderSize(units) + 2 * units;
+        if (units == 0) scalar.failure = "string is not valid UTF-8";
+        scalar.form = static_cast<uint32_t>(units);
+        scalar.size = HeaderSize(units) + 2 * units;
       }
-    } else {
-      const uint8_t marker = FixedMarker(value);
-      if (marker == 0) return fail("float32 real out of float32 range");
-      form = marker;
-      size = 1 + PayloadSize(marker);
-      hash = (Payload(value) ^ seed) * 0xFF51AFD7ED558CCDu;
-      hash = (hash ^ (hash >> 32) ^ marker) * 0xC4CEB9FE1A85EC53u;
-      hash ^= hash >> 29;
+      return scalar;
     }
-    const auto h = static_cast<uint32_t>(hash);
+    const uint8_t marker = FixedMarker(value);
+    if (marker == 0) scalar.failure = "float32 real out of float32 range";
+    scalar.form = marker;
+    scalar.size = 1 + PayloadSize(marker);
+    uint64_t hash = (Payload(value) ^ seed) * 0xFF51AFD7ED558CCDu;
+    hash = (hash ^ (hash >> 32) ^ marker) * 0xC4CEB9FE1A85EC53u;
+    scalar.hash = hash ^ (hash >> 29);
+    return scalar;
+  }
+
+  bool numberScalar(const Node& value) {
+    return objectOf[value.id()] != 0 || enter(value, describe(value));
+  }
+
+  // Numbers a scalar the first time its node is met, unless an equal one has a number.
+  // A node met again, as a binary file's shared objects are, is known by its number.
+  bool enter(const Node& value, const Scalar& scalar) {
+    uint32_t& known = objectOf[value.id()];
+    if (known != 0) return true;
+    if (scalar.failure != nullptr) return fail(scalar.failure);
+    const auto h = static_cast<uint32_t>(scalar.hash);
     size_t s = h & slotMask;
     for (; slots[s].entry != 0; s = (s + 1) & slotMask) {
-      if (slots[s].hash == h && sameScalar(objects[slots[s].entry - 1], value, form)) {
+      if (slots[s].hash == h && sameScalar(objects[slots[s].entry - 1], value, scalar.form)) {
         known = slots[s].entry;
         return true;
       }
     }
     if (objects.size() >= kMaxObjects) return fail("too many objects");
-    objects.push_back(Object{&value, form, 0});
+    objects.push_back(Object{&value, scalar.form, 0});
     known = static_cast<uint32_t>(objects.size());
     slots[s] = Slot{h, known};
-    bytes += size;
+    bytes += scalar.size;
     return true;
   }
 
