@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "plist/byte_sink.h"
 #include "plist/document.h"
 #include "plist/error.h"
 #include "plist/format.h"
-#include "plist/plist.h"
 #include "plist/value.h"
 #include "text/bytes.h"
 

@@ -5,10 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
+#include "plist/byte_sink.h"
 #include "plist/document.h"
 #include "plist/error.h"
 #include "plist/format.h"
@@ -30,10 +30,6 @@ constexpr size_t kSparePerInputByte = 3;
 bool Read(text::Bytes bytes, Document* document, Error* error, Format* format = nullptr);
 // The same for a copy of `bytes`.
 bool Read(std::string_view bytes, Document* document, Error* error, Format* format = nullptr);
-
-// Receives a serialised property list a piece at a time, in order; answers false when it
-// cannot take a piece, which stops the writer.
-using ByteSink = std::function<bool(std::string_view bytes)>;
 
 // Serialises the document, handing the bytes to `sink` as they are made. Fails as the
 // next Write does, and also when the sink refused a piece (kOutput), which may then
