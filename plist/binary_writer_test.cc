@@ -193,6 +193,12 @@ TEST(BinaryWriterTest, RefusesWhatTheFormatCannotCarry) {
   for (size_t i = 0; i < kMaxDepth; ++i) deep = Value(Array{deep});
   Dictionary badKey;
   badKey.append("\xFF", Value(true));
+  // Large containers describe their scalars ahead of numbering them; a fault found
+  // there still refuses the write.
+  Array largeBadString(1100, Value("ok"));
+  largeBadString.push_back(Value("\xC0\x80"));
+  Array largeBadReal(1100, Value::fromInteger(1));
+  largeBadReal[3] = Value(Real{0.1, true});
   const Value cases[] = {
       Value("\xC0\x80"),          // Overlong NUL.
       Value("\xED\xA0\x80"),      // An encoded surrogate.
@@ -205,6 +211,8 @@ TEST(BinaryWriterTest, RefusesWhatTheFormatCannotCarry) {
       deep,                       // One level beyond the limit.
       Value(Real{0.1, true}),     // Not a float32 value.
       Value(Real{1e300, true}),   // Beyond float32 range.
+      Value(largeBadString),
+      Value(largeBadReal),
   };
   for (const Value& value : cases) {
     std::string out = "untouched";

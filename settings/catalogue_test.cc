@@ -25,8 +25,12 @@ TEST(CatalogueTest, KeysMatchExactly) {
     EXPECT_STREQ(S::settingFromKey(key)->key, key);
     EXPECT_TRUE(S::isValidSetting(key)) << key;
   }
-  for (const char* key :
-       {"Channel", "CHANNEL", "channel ", " channel", "Channels", "allowAudio", "", "version"}) {
+  for (const Setting& setting : S::allSettings()) {
+    ASSERT_NE(S::settingFromKey(setting.key), nullptr) << setting.key;
+    EXPECT_STREQ(S::settingFromKey(setting.key)->key, setting.key);
+  }
+  for (const char* key : {"Channel", "CHANNEL", "channel ", " channel", "Channels", "allowAudio",
+                          "", "version", "limitDottedDecimalLongerThanEveryName"}) {
     EXPECT_EQ(S::settingFromKey(key), nullptr) << key;
     EXPECT_FALSE(S::isValidSetting(key)) << key;
     EXPECT_EQ(S::stringForSetting(key), "") << key;
