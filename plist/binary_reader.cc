@@ -106,14 +106,15 @@ class BinaryReader {
     made = ZeroedTable<Made>(numObjects);
     if (!makeObject(topObject, 0)) return false;
     doc.setRoot(made[topObject].node);
-    return true;
+    return !doc.full() || outgrown(0);
   }
 
  private:
-  // What an object became: its node, how many values it expands to, and how many levels
-  // of containers it holds (itself included), to check a later reference from deeper down.
+  // What an object became: its node, how many values it expands to (none until it is
+  // made), and how many levels of containers it holds (itself included), to check a later
+  // reference from deeper down.
   struct Made {
-    const Node* node;
+    Staged node;
     uint32_t values;
     uint32_t height;
   };
@@ -124,6 +125,9 @@ class BinaryReader {
 
   bool fail(ErrorCode code, uint64_t offset, const char* detail) {
     return Fail(error, code, static_cast<size_t>(offset), detail);
+  }
+  bool outgrown(uint64_t offset) {
+    return fail(ErrorCode::kTooLarge, offset, "the document outgrows its memory");
   }
   bool readTrailer() {
     const size_t magicLength = std::min<size_t>(size, kBinaryMagic.size());
@@ -235,7 +239,7 @@ class BinaryReader {
     return true;
   }
 
-  bool readString(uint64_t offset, const Node** out) {
+  bool readString(uint64_t offset, Staged* out) {
     const bool utf16 = (data[offset] >> 4) == 0x6;
     uint64_t count = 0;
     const uint8_t* p = nullptr;
@@ -282,7 +286,7 @@ class BinaryReader {
     return true;
   }
 
-  bool readScalar(uint64_t offset, const Node** out) {
+  bool readScalar(uint64_t offset, Staged* out) {
     const uint8_t marker = data[offset];
     const uint8_t nibble = marker & 0x0F;
     uint64_t bits = 0;
@@ -351,7 +355,7 @@ class BinaryReader {
   // already made, which most references name.
   bool take(uint64_t index, size_t depth) {
     const Made& known = made[index];
-    if (known.node == nullptr) return makeObject(index, depth);
+    if (known.values == 0) return makeObject(index, depth);
     if (known.height > kMaxDepth - depth) {
       return fail(ErrorCode::kTooDeep, offsets[index] & ~kOnPath, "nesting too deep");
     }
@@ -376,7 +380,7 @@ class BinaryReader {
     }
     if (depth >= kMaxDepth) return fail(ErrorCode::kTooDeep, offset, "nesting too deep");
     const uint64_t before = valuesLeft;
-    const Node* node = nullptr;
+    Staged node{};
     uint32_t height = 0;
     offsets[index] |= kOnPath;
     const bool ok = data[offset] >> 4 == 0xA ? readArray(offset, depth + 1, &node, &height)
@@ -400,15 +404,16 @@ class BinaryReader {
     return countValues(1, offset);
   }
 
-  bool readArray(uint64_t offset, size_t depth, const Node** out, uint32_t* height) {
+  bool readArray(uint64_t offset, size_t depth, Staged* out, uint32_t* height) {
     uint64_t count = 0;
     const uint8_t* refs = nullptr;
     if (!readContainer(offset, 1, &count, &refs)) return false;
-    const Node** items = doc.itemList(count);
+    Node* const items = doc.list(count);
+    if (items == nullptr) return outgrown(offset);
     for (uint64_t i = 0; i < count; ++i, refs += refSize) {
       uint64_t child = 0;
       if (!readRef(refs, &child) || !take(child, depth)) return false;
-      items[i] = made[child].node;
+      doc.place(&items[i], made[child].node);
       *height = std::max(*height, made[child].height);
     }
     ++*height;
@@ -417,46 +422,54 @@ class BinaryReader {
   }
 
   // Reads the key that the reference at `ref` names: a string, made on its first use.
-  bool readKey(const uint8_t* ref, const Node** key) {
+  bool readKey(const uint8_t* ref, Node* key) {
     uint64_t index = 0;
     if (!readRef(ref, &index)) return false;
     Made& known = made[index];
     const uint64_t offset = offsets[index] & ~kOnPath;
     const uint8_t type = data[offset] >> 4;
-    if (known.node ? !known.node->isString() : type != 0x5 && type != 0x6) {
+    if (known.values != 0 ? known.node.kind() != Kind::kString : type != 0x5 && type != 0x6) {
       return fail(ErrorCode::kBadKey, offset, "key not a string");
     }
     if (!countValues(1, offset)) return false;
-    if (known.node == nullptr && !readString(offset, &known.node)) return false;
+    if (known.values == 0 && !readString(offset, &known.node)) return false;
     known.values = 1;
-    *key = known.node;
+    doc.place(key, known.node);
     return true;
   }
 
   // Keys are read first, in order; a key equal to an earlier one is dropped with its
   // value, since the platform's binary reader keeps the first.
-  bool readDictionary(uint64_t offset, size_t depth, const Node** out, uint32_t* height) {
+  bool readDictionary(uint64_t offset, size_t depth, Staged* out, uint32_t* height) {
     uint64_t count = 0;
     const uint8_t* refs = nullptr;
     if (!readContainer(offset, 2, &count, &refs)) return false;
-    Member* entries = doc.entryList(count);
+    // Keys and values in turn.
+    Node* const entries = doc.list(2 * count);
+    if (entries == nullptr) return outgrown(offset);
     if (lastKeys.empty()) lastKeys.resize(kMaxDepth + 1);
     KeySet& last = lastKeys[depth];
     bool ascending = true;
     bool dropped = false;
+    std::vector<uint32_t> firstOf;  // Filled only when a key repeats: see FindRepeatedKeys.
     if (count != 0 && count == last.count && count <= valuesLeft &&
         std::memcmp(refs, last.refs, count * refSize) == 0) {
       valuesLeft -= count;
-      for (uint64_t i = 0; i < count; ++i) entries[i].key = last.entries[i].key;
+      for (uint64_t i = 0; i < count; ++i) {
+        doc.place(&entries[2 * i], doc.stage(last.entries[2 * i]));
+      }
       ascending = last.ascending;
     } else {
       for (uint64_t i = 0; i < count; ++i) {
-        if (!readKey(refs + i * refSize, &entries[i].key)) return false;
+        if (!readKey(refs + i * refSize, &entries[2 * i])) return false;
       }
       for (uint64_t i = 1; ascending && i < count; ++i) {
-        ascending = KeyLess(entries[i - 1].key->string(), entries[i].key->string());
+        ascending = KeyLess(entries[2 * i - 2].string(), entries[2 * i].string());
       }
-      dropped = !ascending && DropRepeatedKeys(entries, count);
+      if (!ascending) {
+        FindRepeatedKeys(count, [entries](size_t i) { return entries[2 * i].string(); }, &firstOf);
+        dropped = !firstOf.empty();
+      }
       last = dropped ? KeySet{} : KeySet{refs, count, entries, ascending};
     }
     // Values of dropped keys are still read, so that a file is refused whatever it holds.
@@ -467,26 +480,16 @@ class BinaryReader {
       if (!readRef(refs, &child) || !take(child, depth)) return false;
       *height = std::max(*height, made[child].height);
       if (!dropped) {
-        entries[i].value = made[child].node;
-      } else if (entries[i].key != nullptr) {
-        entries[kept++] = Member{entries[i].key, made[child].node};
+        doc.place(&entries[2 * i + 1], made[child].node);
+      } else if (firstOf[i] == i) {
+        doc.place(&entries[2 * kept], doc.stage(entries[2 * i]));
+        doc.place(&entries[2 * kept + 1], made[child].node);
+        ++kept;
       }
     }
     ++*height;
     *out = doc.dictionary(entries, dropped ? kept : count, ascending);
     return true;
-  }
-
-  // Clears the key of each entry equal to an earlier entry's, and says whether it cleared
-  // any. Hashes sorted in passes over memory, not a table that every key misses in the
-  // cache: a large dictionary read that way took twice as long (bench/README.md).
-  static bool DropRepeatedKeys(Member* entries, uint64_t count) {
-    std::vector<uint32_t> firstOf;
-    FindRepeatedKeys(count, [entries](size_t i) { return entries[i].key->string(); }, &firstOf);
-    for (size_t i = 0; i < firstOf.size(); ++i) {
-      if (firstOf[i] != i) entries[i].key = nullptr;
-    }
-    return !firstOf.empty();
   }
 
   DocumentBuilder doc;
@@ -511,7 +514,7 @@ class BinaryReader {
   struct KeySet {
     const uint8_t* refs = nullptr;
     uint64_t count = 0;
-    const Member* entries = nullptr;
+    const Node* entries = nullptr;
     bool ascending = false;
   };
   std::vector<KeySet> lastKeys;
@@ -527,7 +530,9 @@ bool ReadBinary(text::Bytes bytes, Document* document, Error* error) {
     return Fail(error, ErrorCode::kTooLarge, 0, "input above the size ceiling");
   }
   Document read;
-  DocumentBuilder(&read).bytes() = std::move(bytes);
+  if (!DocumentBuilder(&read).adopt(std::move(bytes), kBinaryRoomPerByte)) {
+    return Fail(error, ErrorCode::kTooLarge, 0, "no memory to read the document into");
+  }
   if (!BinaryReader(&read, error).read()) return false;
   *document = std::move(read);
   return true;

@@ -224,20 +224,21 @@ class BinaryWriter {
   explicit BinaryWriter(Error* sink) : error(sink), seed(SeedFrom(this)) {}
 
   bool write(const Document& document, OutputBuffer* out) {
-    objectOf.assign(document.nodeCount(), 0);
     objects.reserve(document.nodeCount());
+    refTable.reserve(document.nodeCount());
     // Room for every node at half load, so the table never grows while scalars go in.
     size_t slotCount = 64;
     while (slotCount < 2 * document.nodeCount()) slotCount *= 2;
     slots.reset(new Slot[slotCount]());  // Zeroed as one block.
     slotMask = slotCount - 1;
     const Node& root = document.root();
-    if (!(IsContainer(root) ? number(root, 0) : numberScalar(root))) return false;
+    uint32_t top = 0;
+    if (!(IsContainer(root) ? number(root, 0, &top) : numberScalar(root, &top))) return false;
     slots.reset();  // Not needed to write; their memory goes first.
     // The trailer's widths: the fewest bytes that hold the object count and the table's
     // offset, as readers check them (and so every reference and offset).
     refSize = 1u << IntWidthLog2(objects.size());
-    const uint64_t tableOffset = kBinaryHeader.size() + bytes + refs * refSize;
+    const uint64_t tableOffset = kBinaryHeader.size() + bytes + refTable.size() * refSize;
     const unsigned offsetSize = 1u << IntWidthLog2(tableOffset);
     if (tableOffset + objects.size() * offsetSize + kBinaryTrailerSize > kMaxInputBytes) {
       return fail("the document is too large written out");
@@ -264,8 +265,8 @@ class BinaryWriter {
   static constexpr uint64_t kDataSeed = 0x44415441u;
 
   // An object of the file, in the order written. `form` is what the first walk decided:
-  // for a container, how many objects its contents take; for a string, its UTF-16 code
-  // units, or 0 when it is written as ASCII; for a number, boolean, date or UID, its
+  // for a container, where its references start in `refTable`; for a string, its UTF-16
+  // code units, or 0 when it is written as ASCII; for a number, boolean, date or UID, its
   // marker. The file offset is filled as it is written.
   struct Object {
     const Node* node;
@@ -283,27 +284,27 @@ class BinaryWriter {
 
   // The first walk: numbers the container `value`, found at `depth`, and the objects
   // under it in file order (the container, its keys, then each value's objects in turn),
-  // and adds up their sizes. Containers are written at each place they stand, as the
-  // platform does.
-  bool number(const Node& value, size_t depth) {
+  // sets `*number` to its number, notes the numbers it refers to in `refTable`, and adds
+  // up their sizes. Containers are written at each place they stand, as the platform does.
+  bool number(const Node& value, size_t depth, uint32_t* number) {
     if (depth >= kMaxDepth) return fail("nesting too deep");
     if (objects.size() >= kMaxObjects) return fail("too many objects");
-    const size_t self = objects.size();
-    objects.push_back(Object{&value, 0, 0});
+    *number = static_cast<uint32_t>(objects.size());
     const size_t n = value.size();
+    const size_t first = refTable.size();
+    if (2 * n > UINT32_MAX - first) return fail("too many objects");
+    objects.push_back(Object{&value, static_cast<uint32_t>(first), 0});
     bytes += HeaderSize(n);
-    bool ok;
     if (value.isArray()) {
-      refs += n;
-      ok = numberAll(n, [&value](size_t i) -> const Node& { return value.item(i); }, depth);
-    } else {
-      refs += 2 * n;
-      ok = numberAll(n, [&value](size_t i) -> const Node& { return *value.entry(i).key; },
-                     depth) &&
-           numberAll(n, [&value](size_t i) -> const Node& { return value.valueAt(i); }, depth);
+      refTable.resize(first + n);
+      return numberAll(n, [&value](size_t i) -> const Node& { return value.item(i); }, depth,
+                       first);
     }
-    objects[self].form = static_cast<uint32_t>(objects.size() - self - 1);
-    return ok;
+    refTable.resize(first + 2 * n);
+    return numberAll(n, [&value](size_t i) -> const Node& { return value.keyNode(i); }, depth,
+                     first) &&
+           numberAll(n, [&value](size_t i) -> const Node& { return value.valueAt(i); }, depth,
+                     first + n);
   }
 
   // What numbering a scalar needs before it looks in the table.
@@ -315,34 +316,40 @@ class BinaryWriter {
   };
 
   // Numbers the `n` nodes that `at(i)` gives, in order, containers among them found at
-  // `depth` + 1. In a large container each scalar is described a few nodes ahead and its
+  // `depth` + 1, and notes their numbers in `refTable` from `ref` on. In a large container each scalar is described a few nodes ahead and its
   // slot of the table asked for then, so that the cache misses of the lookups overlap
   // instead of following one another (bench/README.md: the wide file). A small one's
   // lookups fall in a few slots that stay in the cache.
   template <typename At>
-  bool numberAll(size_t n, const At& at, size_t depth) {
+  bool numberAll(size_t n, const At& at, size_t depth, size_t ref) {
     constexpr size_t kAhead = 8;
     constexpr size_t kLarge = 1024;
+    uint32_t k = 0;
     if (n < kLarge) {
       for (size_t i = 0; i < n; ++i) {
         const Node& node = at(i);
-        if (!(IsContainer(node) ? number(node, depth + 1) : numberScalar(node))) return false;
+        if (!(IsContainer(node) ? number(node, depth + 1, &k) : numberScalar(node, &k))) {
+          return false;
+        }
+        refTable[ref + i] = k;
       }
       return true;
     }
     Scalar ahead[kAhead];
     const auto look = [&](size_t i) {
       const Node& node = at(i);
-      if (IsContainer(node) || objectOf[node.id()] != 0) return;
+      if (IsContainer(node)) return;
       ahead[i % kAhead] = describe(node);
       __builtin_prefetch(&slots[ahead[i % kAhead].hash & slotMask]);
     };
     for (size_t i = 0; i < n && i < kAhead; ++i) look(i);
     for (size_t i = 0; i < n; ++i) {
       const Node& node = at(i);
-      if (!(IsContainer(node) ? number(node, depth + 1) : enter(node, ahead[i % kAhead]))) {
+      if (!(IsContainer(node) ? number(node, depth + 1, &k)
+                              : enter(node, ahead[i % kAhead], &k))) {
         return false;
       }
+      refTable[ref + i] = k;
       if (i + kAhead < n) look(i + kAhead);
     }
     return true;
@@ -375,28 +382,26 @@ class BinaryWriter {
     return scalar;
   }
 
-  bool numberScalar(const Node& value) {
-    return objectOf[value.id()] != 0 || enter(value, describe(value));
+  bool numberScalar(const Node& value, uint32_t* number) {
+    return enter(value, describe(value), number);
   }
 
-  // Numbers a scalar the first time its node is met, unless an equal one has a number.
-  // A node met again, as a binary file's shared objects are, is known by its number.
-  bool enter(const Node& value, const Scalar& scalar) {
-    uint32_t& known = objectOf[value.id()];
-    if (known != 0) return true;
+  // Sets `*number` to the number of a scalar equal to `value`, numbering it if it is the
+  // first.
+  bool enter(const Node& value, const Scalar& scalar, uint32_t* number) {
     if (scalar.failure != nullptr) return fail(scalar.failure);
     const auto h = static_cast<uint32_t>(scalar.hash);
     size_t s = h & slotMask;
     for (; slots[s].entry != 0; s = (s + 1) & slotMask) {
       if (slots[s].hash == h && sameScalar(objects[slots[s].entry - 1], value, scalar.form)) {
-        known = slots[s].entry;
+        *number = slots[s].entry - 1;
         return true;
       }
     }
     if (objects.size() >= kMaxObjects) return fail("too many objects");
+    *number = static_cast<uint32_t>(objects.size());
     objects.push_back(Object{&value, scalar.form, 0});
-    known = static_cast<uint32_t>(objects.size());
-    slots[s] = Slot{h, known};
+    slots[s] = Slot{h, *number + 1};
     bytes += scalar.size;
     return true;
   }
@@ -441,38 +446,20 @@ class BinaryWriter {
     }
   }
 
-  // A container's references. A scalar new here has the next number, a container the
-  // next number and then as many as its contents take.
+  // A container's references, as the first walk noted them.
   void putContainer(size_t k, OutputBuffer* out) {
     const Node& value = *objects[k].node;
     const size_t n = value.size();
     out->advanceTo(PutHeader(value.isDictionary() ? 0xD : 0xA, n, out->room(kMaxHeaderSize)));
-    size_t cursor = k + 1;
+    const uint32_t* ref = refTable.data() + objects[k].form;
+    const uint32_t* const last = ref + (value.isDictionary() ? 2 * n : n);
     // Room is asked for a few references at a time, each stored as a whole word.
-    char* p = out->room(OutputBuffer::kMaxRoom);
-    const char* end = p + OutputBuffer::kMaxRoom - 8;
-    const auto ref = [&](const Node& child) {
-      size_t index = cursor;
-      if (IsContainer(child)) {
-        cursor += 1 + objects[cursor].form;
-      } else {
-        index = objectOf[child.id()] - 1;
-        if (index == cursor) ++cursor;
-      }
-      if (p > end) {
-        out->advanceTo(p);
-        p = out->room(OutputBuffer::kMaxRoom);
-        end = p + OutputBuffer::kMaxRoom - 8;
-      }
-      p = PutBigEndian(index, refSize, p);
-    };
-    if (value.isArray()) {
-      for (size_t i = 0; i < n; ++i) ref(value.item(i));
-    } else {
-      for (size_t i = 0; i < n; ++i) ref(*value.entry(i).key);
-      for (size_t i = 0; i < n; ++i) ref(value.valueAt(i));
+    while (ref != last) {
+      char* p = out->room(OutputBuffer::kMaxRoom);
+      const char* const end = p + OutputBuffer::kMaxRoom - 8;
+      for (; ref != last && p <= end; ++ref) p = PutBigEndian(*ref, refSize, p);
+      out->advanceTo(p);
     }
-    out->advanceTo(p);
   }
 
   // A string that is not ASCII, as its `units` UTF-16 code units. Most of its characters
@@ -512,12 +499,11 @@ class BinaryWriter {
   Error* error;
   uint64_t seed;
   std::vector<Object> objects;  // By object number.
-  // By node number, 1 + the object a scalar node is written as; 0 until it is numbered.
-  std::vector<uint32_t> objectOf;
+  // The numbers that containers refer to, each container's in one run.
+  std::vector<uint32_t> refTable;
   std::unique_ptr<Slot[]> slots;  // Open-addressing table of the scalar objects, by value.
   size_t slotMask = 0;
   uint64_t bytes = 0;  // Of all objects but the references.
-  uint64_t refs = 0;
   unsigned refSize = 1;
 };
 

@@ -1,31 +1,19 @@
 #include "plist/document.h"
 
-#include <algorithm>
-#include <cstring>
-#include <new>
 #include <utility>
-
+#include <vector>
 
 namespace plist {
-namespace {
-
-// Blocks start at this size and double (plist/document_builder.cc), so that a small
-// document costs one small allocation.
-constexpr size_t kFirstBlock = 4096;
-
-const Node kEmptyString{};
-
-}  // namespace
-
 const Node* Node::find(std::string_view key) const {
-  for (size_t i = 0; i < size_; ++i) {
-    if (entries[i].key->string() == key) return entries[i].value;
+  const size_t n = size();
+  for (size_t i = 0; i < n; ++i) {
+    if (keyAt(i) == key) return &valueAt(i);
   }
   return nullptr;
 }
 
 Value Node::toValue() const {
-  switch (kind_) {
+  switch (kind()) {
     case Kind::kString:
       return Value(string());
     case Kind::kInteger:
@@ -37,19 +25,19 @@ Value Node::toValue() const {
     case Kind::kDate:
       return Value(date());
     case Kind::kData: {
-      const auto* p = reinterpret_cast<const uint8_t*>(text);
-      return Value(Data(p, p + size_));
+      const auto* p = reinterpret_cast<const uint8_t*>(data().data());
+      return Value(Data(p, p + size()));
     }
     case Kind::kArray: {
       Array array;
-      array.reserve(size_);
-      for (size_t i = 0; i < size_; ++i) array.push_back(items[i]->toValue());
+      array.reserve(size());
+      for (size_t i = 0; i < size(); ++i) array.push_back(item(i).toValue());
       return Value(std::move(array));
     }
     case Kind::kDictionary: {
       std::vector<Dictionary::Entry> list;
-      list.reserve(size_);
-      for (size_t i = 0; i < size_; ++i) {
+      list.reserve(size());
+      for (size_t i = 0; i < size(); ++i) {
         list.push_back(Dictionary::Entry{std::string(keyAt(i)), valueAt(i).toValue()});
       }
       return Value(Dictionary(std::move(list)));
@@ -60,19 +48,30 @@ Value Node::toValue() const {
   return Value();
 }
 
-Document::Document() : nextBlock(kFirstBlock), top(&kEmptyString) {}
-bool Document::takeSpareRoom() {
-  if (spareTaken) return false;
-  spareTaken = true;
-  if (input.spareSize() == 0) return false;
-  free = input.spare();
-  freeBytes = input.spareSize();
-  nextBlock = std::max(nextBlock, freeBytes);
-  return true;
+Document::Document() = default;
+Document::~Document() = default;
+
+Document::Document(Document&& other) noexcept
+    : memory(std::move(other.memory)),
+      used(std::exchange(other.used, 0)),
+      topAt(std::exchange(other.topAt, 0)),
+      nodes(std::exchange(other.nodes, 0)) {}
+
+Document& Document::operator=(Document&& other) noexcept {
+  if (this != &other) {
+    memory = std::move(other.memory);
+    used = std::exchange(other.used, 0);
+    topAt = std::exchange(other.topAt, 0);
+    nodes = std::exchange(other.nodes, 0);
+  }
+  return *this;
 }
 
-Document::~Document() = default;
-Document::Document(Document&&) noexcept = default;
-Document& Document::operator=(Document&&) noexcept = default;
+const Node& Document::root() const {
+  // A document without a top has an empty string, which refers to nothing.
+  static const Node kEmptyString(static_cast<uint32_t>(Kind::kString), 0);
+  if (topAt == 0) return kEmptyString;
+  return *reinterpret_cast<const Node*>(memory.data() + topAt);
+}
 
 }  // namespace plist

@@ -1,20 +1,19 @@
 // A property list as read from a file: one document that owns every node, freed at once.
 //
-// The document keeps the bytes it was read from. Text that needs no decoding (a binary
-// file's ASCII strings and data, an XML file's plain text) stays where it lies in them;
-// text that had to be decoded lives in the document's own memory. A binary file's object
-// that several containers refer to is one node referred to from each of them, as in the
-// file. Nodes never move and never change once made, except the top dictionary's entries,
-// which set() replaces or extends.
+// A document is one piece of memory: the bytes it was read from, then its nodes. Text that
+// needs no decoding (a binary file's ASCII strings and data, an XML file's plain text)
+// stays where it lies in those bytes; text that had to be decoded lives after them. Each
+// node is one word of eight bytes that refers to what it holds by its distance from the
+// node, so that a document is as small as its values and moves as a whole. A binary
+// file's object that several containers refer to is one list or one text, referred to
+// from a node in each of them, as in the file.
 #ifndef BRTCONFIG_PLIST_DOCUMENT_H_
 #define BRTCONFIG_PLIST_DOCUMENT_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <string>
+#include <cstring>
 #include <string_view>
-#include <vector>
 
 #include "plist/bits.h"
 #include "plist/value.h"
@@ -22,46 +21,45 @@
 
 namespace plist {
 
-class Node;
-
-// A member of a dictionary node: a string node and the value under it.
-struct Member {
-  const Node* key;
-  const Node* value;
-};
-
-// One value inside a document. Accessors each require the matching kind.
+// One value inside a document, where it lies there; never copied out. Accessors each
+// require the matching kind.
 class Node {
  public:
-  Kind kind() const { return kind_; }
-  bool isString() const { return kind_ == Kind::kString; }
-  bool isArray() const { return kind_ == Kind::kArray; }
-  bool isDictionary() const { return kind_ == Kind::kDictionary; }
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+
+  Kind kind() const { return static_cast<Kind>(head & kKindMask); }
+  bool isString() const { return kind() == Kind::kString; }
+  bool isArray() const { return kind() == Kind::kArray; }
+  bool isDictionary() const { return kind() == Kind::kDictionary; }
 
   // A string's UTF-8 text, or data's bytes.
-  std::string_view string() const { return std::string_view(text, size_); }
-  std::string_view data() const { return std::string_view(text, size_); }
-  Integer integer() const { return Integer{bits, unsignedInteger}; }
-  Real real() const { return Real{DoubleFromBits(bits), float32}; }
-  bool boolean() const { return bits != 0; }
-  Date date() const { return Date{DoubleFromBits(bits)}; }
-  Uid uid() const { return Uid{bits}; }
+  std::string_view string() const { return std::string_view(target(), size()); }
+  std::string_view data() const { return string(); }
+  Integer integer() const {
+    const uint64_t bits = (head & kOutOfLine) ? word() : static_cast<uint64_t>(int64_t{rel});
+    return Integer{bits, (head & kMark) != 0};
+  }
+  Real real() const { return Real{DoubleFromBits(word()), (head & kMark) != 0}; }
+  bool boolean() const { return rel != 0; }
+  Date date() const { return Date{DoubleFromBits(word())}; }
+  Uid uid() const { return Uid{(head & kOutOfLine) ? word() : static_cast<uint32_t>(rel)}; }
 
-  // The elements of an array, or the entries of a dictionary, in order.
-  size_t size() const { return size_; }
+  // Bytes of text or data, elements of an array, entries of a dictionary; 0 for others.
+  size_t size() const {
+    if ((head & kOutOfLine) == 0) return head >> kSizeShift;
+    return HasExtent(kind()) ? extent().size : 0;
+  }
   // Whether a dictionary's keys are known to ascend in the order in which the XML writer
   // lists them (and so to be distinct); false when they do not or were not checked.
-  bool keysAscending() const { return ascendingKeys; }
-  const Node& item(size_t i) const { return *items[i]; }
-  std::string_view keyAt(size_t i) const { return entries[i].key->string(); }
-  const Node& valueAt(size_t i) const { return *entries[i].value; }
-  const Member& entry(size_t i) const { return entries[i]; }
+  bool keysAscending() const { return kind() == Kind::kDictionary && (head & kMark) != 0; }
+  const Node& item(size_t i) const { return list()[i]; }
+  const Node& keyNode(size_t i) const { return list()[2 * i]; }
+  std::string_view keyAt(size_t i) const { return keyNode(i).string(); }
+  const Node& valueAt(size_t i) const { return list()[2 * i + 1]; }
   // The value under `key` in a dictionary, or null. Linear in the entries: a caller looks
   // up a few keys, and a reader checks a whole dictionary for repeated keys at once.
   const Node* find(std::string_view key) const;
-
-  // The node's number in its document: 0 up to Document::nodeCount().
-  uint32_t id() const { return id_; }
 
   // A copy of this value and everything under it. Shared nodes are copied at each place:
   // see ChargeCopy (plist/plist.h) before copying from a file.
@@ -70,20 +68,53 @@ class Node {
  private:
   friend class Document;
   friend class DocumentBuilder;
+  friend struct Staged;
 
-  Kind kind_ = Kind::kString;
-  bool unsignedInteger = false;  // An integer above INT64_MAX.
-  bool float32 = false;          // A real that a binary file held in four bytes.
-  bool ascendingKeys = false;    // See keysAscending().
-  uint32_t id_ = 0;
-  size_t size_ = 0;  // Bytes of text, elements or entries.
-  union {
-    uint64_t bits = 0;  // Integers, booleans, UIDs, and reals and dates as bit patterns.
-    const char* text;
-    const Node* const* items;
-    Member* entries;
+  // `head` holds the kind, two flags and, below 2^24, the size.
+  static constexpr uint32_t kKindMask = 0xF;
+  // Text or a list whose size does not fit `head`: `rel` leads to an Extent. A number
+  // whose bits do not fit `rel` (and every real and date): `rel` leads to its bits.
+  static constexpr uint32_t kOutOfLine = 0x10;
+  // An integer above INT64_MAX; a real that a binary file held in four bytes; a
+  // dictionary whose keys ascend.
+  static constexpr uint32_t kMark = 0x20;
+  static constexpr unsigned kSizeShift = 8;
+  static constexpr size_t kMaxHeadSize = (size_t{1} << (32 - kSizeShift)) - 1;
+
+  // Where a large text or list lies, from the extent, and its size.
+  struct Extent {
+    int64_t offset;
+    uint64_t size;
   };
+
+  static bool HasExtent(Kind kind) {
+    return kind == Kind::kString || kind == Kind::kData || kind == Kind::kArray ||
+           kind == Kind::kDictionary;
+  }
+  // Whether `rel` is a distance in a node of this head, not a value.
+  static bool RefersOut(uint32_t head) {
+    const auto kind = static_cast<Kind>(head & kKindMask);
+    return HasExtent(kind) || (head & kOutOfLine) != 0;
+  }
+
+  Node(uint32_t head, int32_t rel) : head(head), rel(rel) {}
+
+  const char* here() const { return reinterpret_cast<const char*>(this); }
+  const Extent& extent() const { return *reinterpret_cast<const Extent*>(here() + rel); }
+  const char* target() const {
+    return (head & kOutOfLine) ? here() + rel + extent().offset : here() + rel;
+  }
+  const Node* list() const { return reinterpret_cast<const Node*>(target()); }
+  uint64_t word() const {
+    uint64_t bits;
+    std::memcpy(&bits, here() + rel, sizeof bits);
+    return bits;
+  }
+
+  uint32_t head;
+  int32_t rel;  // A value, or the distance in bytes from this node to what it refers to.
 };
+static_assert(sizeof(Node) == 8, "a node is one word");
 
 class Document {
  public:
@@ -98,35 +129,27 @@ class Document {
   static Document fromValue(const Value& value);
 
   // The top value; an empty string until one is set.
-  const Node& root() const { return *top; }
+  const Node& root() const;
   // How many bytes the document was read from (none when made from a value).
-  size_t inputSize() const { return input.size(); }
-  // How many nodes the document has made, shared ones counted once.
+  size_t inputSize() const { return memory.size(); }
+  // How many values the document has made, each shared one counted once.
   size_t nodeCount() const { return nodes; }
 
   // Puts `value` under `key` in the top dictionary: in place of an existing entry, or as
-  // a new last entry. The top must be a dictionary.
-  void set(std::string_view key, const Value& value);
+  // a new last entry. The top must be a dictionary. False, with the document unchanged,
+  // when the document would grow past what one document may hold. Nodes taken from the
+  // document before may move.
+  bool set(std::string_view key, const Value& value);
 
  private:
   friend class DocumentBuilder;  // plist/document_builder.h, private to the library.
 
-  // Makes the input's spare room the block memory is taken from, once: true when it had
-  // any. Blocks made after it are as large.
-  bool takeSpareRoom();
-
-  // Its memory never moves, so text nodes that point into it stay put when the document
-  // moves; the first nodes lie in its spare room.
-  text::Bytes input;
-  bool spareTaken = false;
-  // Memory in blocks, never moved; each new block twice as large as the last, so that a
-  // document takes a few blocks whatever its size.
-  std::vector<std::unique_ptr<char[]>> blocks;
-  char* free = nullptr;
-  size_t freeBytes = 0;
-  size_t nextBlock;
+  // The input, then the nodes in its spare room. Distances between nodes and what they
+  // refer to stay the same when the whole moves.
+  text::Bytes memory;
+  size_t used = 0;     // Bytes of `memory` in use, from its start.
+  size_t topAt = 0;    // Where the top node lies in `memory`; 0 for none.
   size_t nodes = 0;
-  const Node* top;
 };
 
 }  // namespace plist

@@ -10,98 +10,116 @@
 namespace plist {
 namespace {
 
-// Blocks double up to this size, so that a large document takes a few dozen at most.
-constexpr size_t kLargestBlock = size_t{16} << 20;
+// Distances within a document are 32-bit: its memory stays below 2 GB.
+constexpr size_t kMaxDocumentBytes = size_t{1} << 31;
+// Room asked for beyond what a document needs, so that a small one does not move for
+// each change.
+constexpr size_t kMinGrowth = 4096;
+// Room a document takes whatever its size: the top's node and padding.
+constexpr size_t kMinRoom = 64;
 
 }  // namespace
 
-Document Document::fromValue(const Value& value) {
-  Document document;
-  DocumentBuilder build(&document);
-  build.setRoot(build.copy(value));
-  return document;
-}
-
-void* DocumentBuilder::allocateBlock(size_t n, size_t alignment) {
-  if (doc.takeSpareRoom()) return allocate(n, alignment);
-  // A request larger than the next block gets a block of its own, leaving the current
-  // block's free memory for later requests.
-  if (n + alignment > doc.nextBlock) {
-    doc.blocks.emplace_back(new char[n + alignment]);
-    char* p = doc.blocks.back().get();
-    return p + ((0 - reinterpret_cast<uintptr_t>(p)) & (alignment - 1));
+bool DocumentBuilder::adopt(text::Bytes bytes, size_t roomPerByte) {
+  const size_t room = bytes.size() * roomPerByte + kMinRoom;
+  if (bytes.spareSize() < room) {
+    text::Bytes larger = text::Bytes::Allocate(bytes.size() + room);
+    if (larger.capacity() < bytes.size() + room) return false;
+    if (!bytes.empty()) std::memcpy(larger.data(), bytes.data(), bytes.size());
+    larger.resize(bytes.size());
+    bytes = std::move(larger);
   }
-  doc.blocks.emplace_back(new char[doc.nextBlock]);
-  doc.free = doc.blocks.back().get();
-  doc.freeBytes = doc.nextBlock;
-  doc.nextBlock = std::min(2 * doc.nextBlock, kLargestBlock);
-  return allocate(n, alignment);
+  doc.memory = std::move(bytes);
+  doc.used = doc.memory.size() + 1;
+  doc.topAt = 0;
+  return true;
 }
 
-char* DocumentBuilder::allocateText(size_t n) { return static_cast<char*>(allocate(n, 1)); }
+bool DocumentBuilder::reserve(size_t n) {
+  const size_t end = doc.memory.capacity() + 1;
+  if (doc.memory.capacity() > 0 && end - doc.used >= n + alignof(Node)) return true;
+  if (n > kMaxDocumentBytes || doc.used + n > kMaxDocumentBytes - kMinGrowth) return false;
+  const size_t want = std::min(kMaxDocumentBytes, std::max(2 * doc.used, doc.used + n) + kMinGrowth);
+  text::Bytes larger = text::Bytes::Allocate(want);
+  if (larger.capacity() < want) return false;
+  // The input, its NUL and the nodes move as one, so every distance still holds.
+  if (doc.used > 0) std::memcpy(larger.data(), doc.memory.data(), doc.used);
+  larger.resize(doc.memory.size());
+  if (doc.used == 0) doc.used = 1;  // A document made from a value: no input, its NUL.
+  doc.memory = std::move(larger);
+  return true;
+}
 
-const Node* DocumentBuilder::copyString(std::string_view text) {
+Staged DocumentBuilder::integer(Integer value) {
+  const auto bits = static_cast<int64_t>(value.bits);
+  if (!value.isUnsigned && bits >= INT32_MIN && bits <= INT32_MAX) {
+    return make(Kind::kInteger, 0, static_cast<int32_t>(bits));
+  }
+  return makeWord(Kind::kInteger, value.bits, value.isUnsigned);
+}
+
+Staged DocumentBuilder::uid(Uid value) {
+  if (value.value <= UINT32_MAX) {
+    return make(Kind::kUid, 0, static_cast<int32_t>(static_cast<uint32_t>(value.value)));
+  }
+  return makeWord(Kind::kUid, value.value, false);
+}
+
+Staged DocumentBuilder::makeWord(Kind kind, uint64_t bits, bool mark) {
+  void* at = allocate(sizeof bits, alignof(uint64_t));
+  if (at == nullptr) return make(kind, 0, 0);
+  std::memcpy(at, &bits, sizeof bits);
+  return make(kind, Node::kOutOfLine | (mark ? Node::kMark : 0), offsetOf(at));
+}
+
+Staged DocumentBuilder::makeExtent(Kind kind, uint32_t flags, const void* at, size_t n) {
+  auto* extent = static_cast<Node::Extent*>(allocate(sizeof(Node::Extent), alignof(Node::Extent)));
+  if (extent == nullptr) return make(kind, 0, 0);
+  extent->offset = static_cast<const char*>(at) - reinterpret_cast<const char*>(extent);
+  extent->size = n;
+  return make(kind, flags | Node::kOutOfLine, offsetOf(extent));
+}
+
+void DocumentBuilder::setRoot(Staged value) {
+  Node* slot = list(1);
+  if (slot == nullptr) return;
+  place(slot, value);
+  doc.topAt = static_cast<size_t>(offsetOf(slot));
+}
+
+Staged DocumentBuilder::copyString(std::string_view text) {
   char* p = allocateText(text.size());
+  if (p == nullptr) return string(std::string_view());
   if (!text.empty()) std::memcpy(p, text.data(), text.size());
   return string(std::string_view(p, text.size()));
 }
 
-const Node* DocumentBuilder::integer(Integer value) {
-  Node* node = make(Kind::kInteger);
-  node->bits = value.bits;
-  node->unsignedInteger = value.isUnsigned;
-  return node;
+size_t DocumentBuilder::CopySize(const Value& value) {
+  // A node, and what it may take besides: a number's bits or an extent, and the padding
+  // before them.
+  size_t n = sizeof(Node) + sizeof(Node::Extent) + alignof(Node::Extent);
+  switch (value.kind()) {
+    case Kind::kString:
+      return n + value.string().size();
+    case Kind::kData:
+      return n + value.data().size();
+    case Kind::kArray:
+      for (const Value& element : value.array()) n += CopySize(element);
+      return n + alignof(Node);
+    case Kind::kDictionary: {
+      const Dictionary& dictionary = value.dictionary();
+      for (size_t i = 0; i < dictionary.size(); ++i) {
+        n += sizeof(Node) + sizeof(Node::Extent) + alignof(Node::Extent) +
+             dictionary.keyAt(i).size() + CopySize(dictionary.valueAt(i));
+      }
+      return n + alignof(Node);
+    }
+    default:
+      return n;
+  }
 }
 
-const Node* DocumentBuilder::real(Real value) {
-  Node* node = make(Kind::kReal);
-  node->bits = DoubleBits(value.value);
-  node->float32 = value.isFloat32;
-  return node;
-}
-
-const Node* DocumentBuilder::boolean(bool value) {
-  Node* node = make(Kind::kBoolean);
-  node->bits = value ? 1 : 0;
-  return node;
-}
-
-const Node* DocumentBuilder::date(Date value) {
-  Node* node = make(Kind::kDate);
-  node->bits = DoubleBits(value.seconds);
-  return node;
-}
-
-const Node* DocumentBuilder::uid(Uid value) {
-  Node* node = make(Kind::kUid);
-  node->bits = value.value;
-  return node;
-}
-
-const Node** DocumentBuilder::itemList(size_t n) {
-  return static_cast<const Node**>(allocate(n * sizeof(Node*), alignof(Node*)));
-}
-
-Member* DocumentBuilder::entryList(size_t n) {
-  return static_cast<Member*>(allocate(n * sizeof(Member), alignof(Member)));
-}
-
-const Node* DocumentBuilder::array(const Node* const* items, size_t n) {
-  Node* node = make(Kind::kArray);
-  node->items = items;
-  node->size_ = n;
-  return node;
-}
-
-const Node* DocumentBuilder::dictionary(Member* entries, size_t n, bool keysAscending) {
-  Node* node = make(Kind::kDictionary);
-  node->entries = entries;
-  node->size_ = n;
-  node->ascendingKeys = keysAscending;
-  return node;
-}
-
-const Node* DocumentBuilder::copy(const Value& value) {
+Staged DocumentBuilder::copy(const Value& value) {
   switch (value.kind()) {
     case Kind::kString:
       return copyString(value.string());
@@ -116,20 +134,24 @@ const Node* DocumentBuilder::copy(const Value& value) {
     case Kind::kData: {
       const Data& bytes = value.data();
       char* p = allocateText(bytes.size());
+      if (p == nullptr) return data(std::string_view());
       if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
       return data(std::string_view(p, bytes.size()));
     }
     case Kind::kArray: {
       const Array& elements = value.array();
-      const Node** items = itemList(elements.size());
-      for (size_t i = 0; i < elements.size(); ++i) items[i] = copy(elements[i]);
+      Node* items = list(elements.size());
+      if (items == nullptr) return array(nullptr, 0);
+      for (size_t i = 0; i < elements.size(); ++i) place(&items[i], copy(elements[i]));
       return array(items, elements.size());
     }
     case Kind::kDictionary: {
       const Dictionary& dictionary = value.dictionary();
-      Member* entries = entryList(dictionary.size());
+      Node* entries = list(2 * dictionary.size());
+      if (entries == nullptr) return this->dictionary(nullptr, 0, false);
       for (size_t i = 0; i < dictionary.size(); ++i) {
-        entries[i] = Member{copyString(dictionary.keyAt(i)), copy(dictionary.valueAt(i))};
+        place(&entries[2 * i], copyString(dictionary.keyAt(i)));
+        place(&entries[2 * i + 1], copy(dictionary.valueAt(i)));
       }
       return this->dictionary(entries, dictionary.size(), false);
     }
@@ -139,26 +161,43 @@ const Node* DocumentBuilder::copy(const Value& value) {
   return string(std::string_view());
 }
 
-void Document::set(std::string_view key, const Value& value) {
+Document Document::fromValue(const Value& value) {
+  Document document;
+  DocumentBuilder build(&document);
+  if (build.reserve(DocumentBuilder::CopySize(value) + sizeof(Node))) {
+    build.setRoot(build.copy(value));
+  }
+  return document;
+}
+
+bool Document::set(std::string_view key, const Value& value) {
   DocumentBuilder build(this);
-  const Node* copy = build.copy(value);
-  Node* dictionary = const_cast<Node*>(top);
-  for (size_t i = 0; i < dictionary->size_; ++i) {
-    if (dictionary->keyAt(i) == key) {
-      dictionary->entries[i].value = copy;
-      return;
+  const size_t n = root().size();
+  // Room for the value, the key and a list one entry longer, so that nothing moves below.
+  if (!build.reserve(DocumentBuilder::CopySize(value) + key.size() + (2 * n + 2) * sizeof(Node) +
+                     sizeof(Node::Extent) + 2 * alignof(Node::Extent))) {
+    return false;
+  }
+  const Staged copy = build.copy(value);
+  Node* top = const_cast<Node*>(&root());
+  for (size_t i = 0; i < n; ++i) {
+    if (top->keyAt(i) == key) {
+      build.place(const_cast<Node*>(&top->valueAt(i)), copy);
+      return true;
     }
   }
   // A new key: the entries move to a list one longer. Changes come a few at a time.
-  const size_t n = dictionary->size_;
-  Member* list = build.entryList(n + 1);
-  if (n > 0) std::memcpy(list, dictionary->entries, n * sizeof(Member));
-  list[n] = Member{build.copyString(key), copy};
+  Node* entries = build.list(2 * n + 2);
+  for (size_t i = 0; i < 2 * n; ++i) {
+    build.place(&entries[i], build.stage(top->list()[i]));
+  }
+  build.place(&entries[2 * n], build.copyString(key));
+  build.place(&entries[2 * n + 1], copy);
   // The keys still ascend if the new one comes after the last.
-  dictionary->ascendingKeys =
-      dictionary->ascendingKeys && (n == 0 || KeyLess(list[n - 1].key->string(), key));
-  dictionary->entries = list;
-  dictionary->size_ = n + 1;
+  const bool ascending = top->keysAscending() && (n == 0 || KeyLess(top->keyAt(n - 1), key));
+  build.place(top, build.dictionary(entries, n + 1, ascending));
+  --nodes;  // The top was counted when it was read.
+  return true;
 }
 
 }  // namespace plist

@@ -1,78 +1,133 @@
 // How a document's nodes are made: by the readers, and by the document itself from a
 // value. Private to the plist library.
+//
+// A value is made first as a Staged word, whose distance counts from the start of the
+// document's memory, and then placed in a slot of a list, where it counts from the slot.
+// Memory is taken from the room that the document reserved after its input; a reader
+// never makes it move, and finds out with full() when the room ran out.
 #ifndef BRTCONFIG_PLIST_DOCUMENT_BUILDER_H_
 #define BRTCONFIG_PLIST_DOCUMENT_BUILDER_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <new>
-#include <string>
 #include <string_view>
 
 #include "plist/document.h"
 
 namespace plist {
 
+// Room that a reader asks for after its input, for each byte of it; more than any input
+// can take, so that a read never runs out of it. A value of XML takes at least six bytes
+// (`<key/>`, `<true/>`) and at most two words (a number's bits out of line), with the
+// padding of one list for a container of at least 15 bytes; text is decoded in place.
+constexpr size_t kXmlRoomPerByte = 2;
+// A reference in a binary file takes a byte and a node; an object of at least five bytes
+// may take a word of bits, a list the padding before it, a UTF-16 string half as many
+// bytes again as it had.
+constexpr size_t kBinaryRoomPerByte = 8;
+
+// A value made and not yet placed.
+struct Staged {
+  Kind kind() const { return static_cast<Kind>(head & Node::kKindMask); }
+
+  uint32_t head;
+  int32_t rel;  // A value, or the distance from the document's start to what it refers to.
+};
+
 class DocumentBuilder {
  public:
   explicit DocumentBuilder(Document* document) : doc(*document) {}
 
-  // The bytes being read: the document keeps them, and text nodes may point into them.
-  // An XML reader may decode text in place, which only ever shortens it.
-  text::Bytes& bytes() { return doc.input; }
-  void setRoot(const Node* node) { doc.top = node; }
+  // Makes `bytes` the document's input, with room after it for `roomPerByte` bytes of
+  // nodes and decoded text for each byte: in their own memory when that has the room,
+  // else in a copy. False when no memory is to be had.
+  bool adopt(text::Bytes bytes, size_t roomPerByte);
+  // The input: a reader may decode text in place, which only ever shortens it.
+  text::Bytes& bytes() { return doc.memory; }
+  // Whether memory was asked for that the room did not have: what was made since then is
+  // not the value read, and the read must fail.
+  bool full() const { return overflowed; }
 
-  // Node makers. Text passed to string() and data() must live as long as the document: in
-  // bytes() or in memory from allocateText().
-  const Node* string(std::string_view text) { return makeText(Kind::kString, text); }
-  const Node* data(std::string_view bytes) { return makeText(Kind::kData, bytes); }
-  const Node* integer(Integer value);
-  const Node* real(Real value);
-  const Node* boolean(bool value);
-  const Node* date(Date value);
-  const Node* uid(Uid value);
-  // Lists for containers, filled by the caller and then handed to array() or
-  // dictionary(), which keep them. A reader that found a dictionary's keys ascending
-  // says so (Node::keysAscending).
-  const Node** itemList(size_t n);
-  Member* entryList(size_t n);
-  const Node* array(const Node* const* items, size_t n);
-  const Node* dictionary(Member* entries, size_t n, bool keysAscending);
-  // Room for `n` bytes of decoded text.
-  char* allocateText(size_t n);
+  // Node makers. Text passed to string() and data() must lie in the document: in bytes()
+  // or in memory from allocateText().
+  Staged string(std::string_view text) { return makeText(Kind::kString, text); }
+  Staged data(std::string_view bytes) { return makeText(Kind::kData, bytes); }
+  Staged integer(Integer value);
+  Staged real(Real value) { return makeWord(Kind::kReal, DoubleBits(value.value), value.isFloat32); }
+  Staged boolean(bool value) { return make(Kind::kBoolean, 0, value ? 1 : 0); }
+  Staged date(Date value) { return makeWord(Kind::kDate, DoubleBits(value.seconds), false); }
+  Staged uid(Uid value);
+  // A list of `n` slots for an array's elements, or of 2 `n` for a dictionary's keys and
+  // values in turn; null when the room has run out. Each slot must be placed before the
+  // list goes to array() or dictionary(). A reader that found a dictionary's keys
+  // ascending says so (Node::keysAscending).
+  Node* list(size_t n) { return static_cast<Node*>(allocate(n * sizeof(Node), alignof(Node))); }
+  Staged array(const Node* items, size_t n) { return makeList(Kind::kArray, items, n, false); }
+  Staged dictionary(const Node* entries, size_t n, bool keysAscending) {
+    return makeList(Kind::kDictionary, entries, n, keysAscending);
+  }
+  // Puts `value` in `slot`, a slot of a list or the top.
+  void place(Node* slot, Staged value) {
+    const int32_t rel = Node::RefersOut(value.head) ? value.rel - offsetOf(slot) : value.rel;
+    new (slot) Node(value.head, rel);
+  }
+  // A node already placed, made again to be placed elsewhere: it refers to the same.
+  Staged stage(const Node& node) const {
+    return Staged{node.head, Node::RefersOut(node.head) ? node.rel + offsetOf(&node) : node.rel};
+  }
+  void setRoot(Staged value);
+  // Room for `n` bytes of decoded text; null when the room has run out.
+  char* allocateText(size_t n) { return static_cast<char*>(allocate(n, 1)); }
   // A string node holding a copy of `text`.
-  const Node* copyString(std::string_view text);
-  // The nodes of a copy of `value`.
-  const Node* copy(const Value& value);
+  Staged copyString(std::string_view text);
+  // The nodes of a copy of `value`; room for them must have been reserved (reserve).
+  Staged copy(const Value& value);
+  // Makes sure that `n` more bytes fit, moving the whole document to larger memory if
+  // need be: only where no node or text of it is held. False when it cannot grow so far.
+  bool reserve(size_t n);
+  // At most the bytes that copy(`value`) takes.
+  static size_t CopySize(const Value& value);
 
  private:
-  // Inline, as the readers make a node or two for every value read.
-  Node* make(Kind kind) {
-    Node* node = new (allocate(sizeof(Node), alignof(Node))) Node();
-    node->kind_ = kind;
-    node->id_ = static_cast<uint32_t>(doc.nodes++);
-    return node;
+  int32_t offsetOf(const void* p) const {
+    return static_cast<int32_t>(static_cast<const char*>(p) - doc.memory.data());
   }
-  const Node* makeText(Kind kind, std::string_view text) {
-    Node* node = make(kind);
-    node->text = text.data();
-    node->size_ = text.size();
-    return node;
+  Staged make(Kind kind, uint32_t flags, int32_t rel) {
+    ++doc.nodes;
+    return Staged{static_cast<uint32_t>(kind) | flags, rel};
   }
-  void* allocate(size_t n, size_t alignment) {
-    // Alignments are powers of two, so the padding is a mask, not a division.
-    const size_t skip = (0 - reinterpret_cast<uintptr_t>(doc.free)) & (alignment - 1);
-    if (doc.free == nullptr || doc.freeBytes < skip || doc.freeBytes - skip < n) {
-      return allocateBlock(n, alignment);
+  Staged makeText(Kind kind, std::string_view text) {
+    return makeSized(kind, 0, text.data(), text.size());
+  }
+  Staged makeWord(Kind kind, uint64_t bits, bool mark);
+  Staged makeList(Kind kind, const Node* list, size_t n, bool mark) {
+    return makeSized(kind, mark ? Node::kMark : 0, list, n);
+  }
+  // A text or list node: its size in the head, or in an extent when it is too large.
+  Staged makeSized(Kind kind, uint32_t flags, const void* at, size_t n) {
+    // Nothing to refer to: the document's start stands in for wherever `at` is.
+    if (n == 0) return make(kind, flags, 0);
+    if (n <= Node::kMaxHeadSize) {
+      return make(kind, flags | static_cast<uint32_t>(n << Node::kSizeShift), offsetOf(at));
     }
-    char* p = doc.free + skip;
-    doc.free = p + n;
-    doc.freeBytes -= skip + n;
-    return p;
+    return makeExtent(kind, flags, at, n);
   }
-  void* allocateBlock(size_t n, size_t alignment);
+  Staged makeExtent(Kind kind, uint32_t flags, const void* at, size_t n);
+  // Inline, as the readers take memory for every list they read.
+  void* allocate(size_t n, size_t alignment) {
+    const size_t end = doc.memory.capacity() + 1;
+    const size_t start = (doc.used + alignment - 1) & ~(alignment - 1);
+    if (start > end || end - start < n) {
+      overflowed = true;
+      return nullptr;
+    }
+    doc.used = start + n;
+    return doc.memory.data() + start;
+  }
 
   Document& doc;
+  bool overflowed = false;
 };
 
 }  // namespace plist

@@ -207,8 +207,10 @@ class Parser {
       : out(document), doc(text), buffer(const_cast<char*>(text.data())), error(sink) {}
 
   // Parses the text from `start` (past any BOM and XML declaration) to its end.
-  bool parse(size_t start, const Node** root) {
-    if (parseDocument(start, root)) return true;
+  bool parse(size_t start, Staged* root) {
+    if (parseDocument(start, root)) {
+      return !out.full() || fail(ErrorCode::kTooLarge, 0, "the document outgrows its memory");
+    }
     // UTF-8 is checked where it is read, which may be after some other fault: a refusal
     // names the first ill-formed byte, as a check of the whole text first would. The
     // text before `decoded` was checked before it was decoded in place.
@@ -334,11 +336,17 @@ class Parser {
   [[gnu::noinline]] bool readDecodedText(const Tag& tag, std::string_view* text);
   bool decodeReference(char** to);
   void moveText(size_t from, size_t n, char** to);
-  bool parseValue(const Tag& tag, size_t depth, const Node** node);
+  bool parseValue(const Tag& tag, size_t depth, Staged* node);
   // Out of line, so that reading a scalar, the common case, needs a small frame.
-  [[gnu::noinline]] bool parseArray(const Tag& tag, size_t depth, const Node** node);
-  [[gnu::noinline]] bool parseDict(const Tag& tag, size_t depth, const Node** node);
-  bool parseDocument(size_t start, const Node** root);
+  [[gnu::noinline]] bool parseArray(const Tag& tag, size_t depth, Staged* node);
+  [[gnu::noinline]] bool parseDict(const Tag& tag, size_t depth, Staged* node);
+  bool parseDocument(size_t start, Staged* root);
+  // The list for `n` nodes, or null after failing when the document's room has run out.
+  Node* list(size_t n, size_t offset) {
+    Node* made = out.list(n);
+    if (made == nullptr) fail(ErrorCode::kTooLarge, offset, "the document outgrows its memory");
+    return made;
+  }
 
   DocumentBuilder out;
   std::string_view doc;
@@ -347,10 +355,10 @@ class Parser {
   Error* error;
   size_t values = 0;
   size_t decoded = 0;
-  // The elements of the containers being read, gathered here until each container ends
-  // and its list is made to size in the document.
-  std::vector<const Node*> items;
-  std::vector<Member> entries;
+  // The elements of the containers being read (a dictionary's keys and values in turn),
+  // gathered here until each container ends and its list is made to size in the document.
+  std::vector<Staged> items;
+  std::vector<Staged> entries;
 };
 
 bool Parser::skipMarkup(ErrorCode textCode, bool doctypeAllowed) {
@@ -602,7 +610,7 @@ bool Parser::decodeReference(char** to) {
 }
 
 // Reads the value that `tag` starts.
-bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
+bool Parser::parseValue(const Tag& tag, size_t depth, Staged* node) {
   if (!countValue(tag.offset)) return false;
   switch (tag.element) {
     case Element::kDict:
@@ -668,7 +676,7 @@ bool Parser::parseValue(const Tag& tag, size_t depth, const Node** node) {
   }
 }
 
-bool Parser::parseArray(const Tag& tag, size_t depth, const Node** node) {
+bool Parser::parseArray(const Tag& tag, size_t depth, Staged* node) {
   if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
   // This array's elements follow those of the arrays that contain it.
   const size_t first = items.size();
@@ -680,19 +688,20 @@ bool Parser::parseArray(const Tag& tag, size_t depth, const Node** node) {
       if (!readEndTag(tag)) return false;
       break;
     }
-    const Node* element = nullptr;
+    Staged element;
     if (!readStartTag(&child) || !parseValue(child, depth, &element)) return false;
     items.push_back(element);
   }
   const size_t n = items.size() - first;
-  const Node** list = out.itemList(n);
-  std::copy(items.begin() + static_cast<std::ptrdiff_t>(first), items.end(), list);
+  Node* const made = list(n, tag.offset);
+  if (made == nullptr) return false;
+  for (size_t i = 0; i < n; ++i) out.place(&made[i], items[first + i]);
   items.resize(first);
-  *node = out.array(list, n);
+  *node = out.array(made, n);
   return true;
 }
 
-bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
+bool Parser::parseDict(const Tag& tag, size_t depth, Staged* node) {
   if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
   // This dictionary's entries follow those of the dictionaries that contain it.
   const size_t first = entries.size();
@@ -711,47 +720,50 @@ bool Parser::parseDict(const Tag& tag, size_t depth, const Node** node) {
       if (awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "key without a value");
       std::string_view key;
       if (!countValue(child.offset) || !readText(child, &key)) return false;
-      entries.push_back(Member{out.string(key), nullptr});
+      entries.push_back(out.string(key));
       awaitingValue = true;
     } else {
       if (!awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "value without a key");
-      const Node* value = nullptr;
+      Staged value;
       if (!parseValue(child, depth, &value)) return false;
-      entries[entries.size() - 1].value = value;
+      entries.push_back(value);
       awaitingValue = false;
     }
   }
-  const Member* const read = entries.data() + first;
-  size_t n = entries.size() - first;
-  Member* list = out.entryList(n);
-  std::copy(read, read + n, list);
+  size_t n = (entries.size() - first) / 2;
+  Node* const made = list(2 * n, tag.offset);
+  if (made == nullptr) return false;
+  for (size_t i = 0; i < 2 * n; ++i) out.place(&made[i], entries[first + i]);
   entries.resize(first);
   // A repeated key keeps its first position and takes the last value, as the platform's
   // XML reader does.
   std::vector<uint32_t> firstOf;
   const bool ascending = FindRepeatedKeys(
-      n, [list](size_t i) { return list[i].key->string(); }, &firstOf);
+      n, [made](size_t i) { return made[2 * i].string(); }, &firstOf);
   if (!firstOf.empty()) {
-    for (size_t i = 0; i < n; ++i) list[firstOf[i]].value = list[i].value;
+    for (size_t i = 0; i < n; ++i) out.place(&made[2 * firstOf[i] + 1], out.stage(made[2 * i + 1]));
     size_t kept = 0;
     for (size_t i = 0; i < n; ++i) {
-      if (firstOf[i] == i) list[kept++] = list[i];
+      if (firstOf[i] != i) continue;
+      out.place(&made[2 * kept], out.stage(made[2 * i]));
+      out.place(&made[2 * kept + 1], out.stage(made[2 * i + 1]));
+      ++kept;
     }
     n = kept;
   }
   // The keyed-archive convention for object references, as the platform reads it.
-  if (n == 1 && list[0].key->string() == "CF$UID" && list[0].value->kind() == Kind::kInteger) {
-    const Integer reference = list[0].value->integer();
+  if (n == 1 && made[0].string() == "CF$UID" && made[1].kind() == Kind::kInteger) {
+    const Integer reference = made[1].integer();
     if (reference.isUnsigned || reference.asSigned() >= 0) {
       *node = out.uid(Uid{reference.bits});
       return true;
     }
   }
-  *node = out.dictionary(list, n, ascending);
+  *node = out.dictionary(made, n, ascending);
   return true;
 }
 
-bool Parser::parseDocument(size_t start, const Node** root) {
+bool Parser::parseDocument(size_t start, Staged* root) {
   pos = start;
   if (!skipMisc(ErrorCode::kBadHeader, true)) return false;
   if (pos == doc.size()) return truncated();
@@ -798,11 +810,15 @@ bool ReadXml(text::Bytes bytes, Document* document, Error* error) {
   Document read;
   DocumentBuilder build(&read);
   // The text is the input whole, or what it was converted to, whole.
-  build.bytes() = text.data() == bytes.data() ? std::move(bytes) : text::Bytes::CopyOf(converted);
+  if (!build.adopt(text.data() == bytes.data() ? std::move(bytes) : text::Bytes::CopyOf(converted),
+                   kXmlRoomPerByte)) {
+    return Fail(error, ErrorCode::kTooLarge, 0, "no memory to read the document into");
+  }
   text = build.bytes();
-  const Node* root = nullptr;
+  Staged root;
   if (!Parser(&read, text, error).parse(start, &root)) return false;
   build.setRoot(root);
+  if (build.full()) return Fail(error, ErrorCode::kTooLarge, 0, "the document outgrows its memory");
   *document = std::move(read);
   return true;
 }
