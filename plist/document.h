@@ -136,9 +136,9 @@ class Document {
   size_t nodeCount() const { return nodes; }
 
   // Puts `value` under `key` in the top dictionary: in place of an existing entry, or as
-  // a new last entry. The top must be a dictionary. False, with the document unchanged,
-  // when the document would grow past what one document may hold. Nodes taken from the
-  // document before may move.
+  // a new last entry. False, with the document unchanged, when the top is not a
+  // dictionary or the document would grow past what one document may hold (2 GB).
+  // Nodes and text taken from the document before may move.
   bool set(std::string_view key, const Value& value);
 
  private:

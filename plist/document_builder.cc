@@ -171,6 +171,7 @@ Document Document::fromValue(const Value& value) {
 }
 
 bool Document::set(std::string_view key, const Value& value) {
+  if (!root().isDictionary()) return false;
   DocumentBuilder build(this);
   const size_t n = root().size();
   // Room for the value, the key and a list one entry longer, so that nothing moves below.

@@ -52,6 +52,11 @@ Array CommonValues() {
       Value::fromInteger(-1),
       Value::fromInteger(INT64_MIN),
       Value::fromInteger(INT64_MAX),
+      // Either side of what a node holds in itself.
+      Value::fromInteger(INT32_MIN),
+      Value::fromInteger(INT32_MAX),
+      Value::fromInteger(int64_t{INT32_MIN} - 1),
+      Value::fromInteger(int64_t{INT32_MAX} + 1),
       Value(Integer::fromUnsigned(uint64_t{1} << 63)),
       Value(Integer::fromUnsigned(std::numeric_limits<uint64_t>::max())),
       Value::fromReal(0.1),
@@ -75,8 +80,10 @@ Array CommonValues() {
       Value("\xC3\xA9\xE2\x98\x85\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"),
       Value("<tag> & \"quotes\" ]]>"),
       Value(std::string(100000, 'x')),
+      Value(std::string((1 << 24) + 1, 'y')),  // Longer than a node's size field holds.
       Value(Uid{0}),
       Value(Uid{0xFFFFFFFF}),
+      Value(Uid{0x100000000}),
       Value(Uid{std::numeric_limits<uint64_t>::max()}),
       Value(Array{}),
       Value(Dictionary()),
@@ -178,6 +185,45 @@ TEST(RoundTripTest, WritersStreamBoundedPiecesAndStopWhenTheSinkRefuses) {
     EXPECT_EQ(error.code, ErrorCode::kOutput);
     EXPECT_EQ(calls, 2u);
   }
+}
+
+}  // namespace
+}  // namespace plist
+
+namespace plist {
+namespace {
+
+// A document read with little room to spare moves to larger memory as changes fill it:
+// every node must still lead to its value afterwards, whatever it refers to (text of
+// the input, decoded text, a number's bits, a list).
+TEST(RoundTripTest, ChangesThatOutgrowTheDocumentMoveItWhole) {
+  Dictionary expected;  // In the order XML is written in.
+  expected.append("list", Value(Array{Value::fromReal(0.5), Value(Data{1, 2, 3})}));
+  expected.append("text", Value("a&amp;b"));
+  expected.append("wide", Value::fromInteger(INT64_MIN));
+  for (Format format : {Format::kXml, Format::kBinary}) {
+    std::string file;
+    ASSERT_TRUE(Write(Value(expected), format, &file, nullptr));
+    Document document;
+    ASSERT_TRUE(Read(file, &document, nullptr));
+    Dictionary now = expected;
+    for (int i = 0; i < 200; ++i) {
+      const std::string key = i % 10 == 9 ? "text" : "k" + std::to_string(i);
+      const Value value(Array{Value(std::string(1000, static_cast<char>('a' + i % 26))),
+                              Value::fromInteger(int64_t{1} << (32 + i % 30))});
+      ASSERT_TRUE(document.set(key, value)) << i;
+      now.set(key, value);
+      ASSERT_TRUE(document.root().toValue() == Value(now)) << i;
+    }
+    std::string out, fromValue;
+    ASSERT_TRUE(Write(document, format, &out, nullptr));
+    ASSERT_TRUE(Write(Value(now), format, &fromValue, nullptr));
+    EXPECT_TRUE(out == fromValue);
+  }
+  Document scalar;
+  ASSERT_TRUE(Read(std::string_view("<plist><true/></plist>"), &scalar, nullptr));
+  EXPECT_FALSE(scalar.set("k", Value(true)));
+  EXPECT_TRUE(scalar.root().boolean());
 }
 
 }  // namespace

@@ -174,7 +174,9 @@ bool PListFileSettings::updateValueForKey(const SettingValue& value, std::string
     return fail(StoreError::Kind::kUnconvertible,
                 cannot + ": a value of that kind does not fit the setting");
   }
-  document->set(key, *stored);
+  if (!document->set(key, *stored)) {
+    return fail(StoreError::Kind::kUnwritable, cannot + ": the file would grow too large");
+  }
   return true;
 }
 
