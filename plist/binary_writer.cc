@@ -225,7 +225,7 @@ class BinaryWriter {
 
   bool write(const Document& document, OutputBuffer* out) {
     objects.reserve(document.nodeCount());
-    refTable.reserve(document.nodeCount());
+    refTable.reserve(document.listedCount());
     // Room for every node at half load, so the table never grows while scalars go in.
     size_t slotCount = 64;
     while (slotCount < 2 * document.nodeCount()) slotCount *= 2;
@@ -295,10 +295,11 @@ class BinaryWriter {
     if (2 * n > UINT32_MAX - first) return fail("too many objects");
     objects.push_back(Object{&value, static_cast<uint32_t>(first), 0});
     bytes += HeaderSize(n);
+    // The list is found once: a container's elements lie side by side.
+    const Node* const list = n == 0 ? nullptr : &value.item(0);
     if (value.isArray()) {
       refTable.resize(first + n);
-      return numberAll(n, [&value](size_t i) -> const Node& { return value.item(i); }, depth,
-                       first);
+      return numberAll(n, [list](size_t i) -> const Node& { return list[i]; }, depth, first);
     }
     refTable.resize(first + 2 * n);
     // Records of one kind, such as the elements of a list, have the same keys in the same
@@ -309,12 +310,12 @@ class BinaryWriter {
     if (n > 0 && last.dictionary != nullptr && SameKeys(*last.dictionary, value)) {
       std::copy_n(refTable.begin() + static_cast<std::ptrdiff_t>(last.first), n,
                   refTable.begin() + static_cast<std::ptrdiff_t>(first));
-    } else if (!numberAll(n, [&value](size_t i) -> const Node& { return value.keyNode(i); },
-                          depth, first)) {
+    } else if (!numberAll(n, [list](size_t i) -> const Node& { return list[2 * i]; }, depth,
+                          first)) {
       return false;
     }
     last = KeysAt{&value, first};
-    return numberAll(n, [&value](size_t i) -> const Node& { return value.valueAt(i); }, depth,
+    return numberAll(n, [list](size_t i) -> const Node& { return list[2 * i + 1]; }, depth,
                      first + n);
   }
 
@@ -322,9 +323,11 @@ class BinaryWriter {
   static bool SameKeys(const Node& a, const Node& b) {
     const size_t n = a.size();
     if (b.size() != n) return false;
+    const Node* const p = &a.keyNode(0);
+    const Node* const q = &b.keyNode(0);
     for (size_t i = 0; i < n; ++i) {
-      const std::string_view x = a.keyAt(i);
-      const std::string_view y = b.keyAt(i);
+      const std::string_view x = p[2 * i].string();
+      const std::string_view y = q[2 * i].string();
       if (x.size() != y.size() || (x.data() != y.data() && !SameBytes(x, y))) return false;
     }
     return true;
@@ -405,8 +408,19 @@ class BinaryWriter {
     return scalar;
   }
 
+  // A scalar met again as the same node of a file's object (Node::identity) has the
+  // number it had, from a small table that stays in the cache, before its bytes are
+  // hashed (bench/README.md, "the writers").
   bool numberScalar(const Node& value, uint32_t* number) {
-    return enter(value, describe(value), number);
+    const Node::Identity identity = value.identity();
+    Known& known = recent[(identity.at ^ (identity.at >> 17) ^ identity.head) & (kRecent - 1)];
+    if (known.number != 0 && known.identity == identity) {
+      *number = known.number - 1;
+      return true;
+    }
+    if (!enter(value, describe(value), number)) return false;
+    known = Known{identity, *number + 1};
+    return true;
   }
 
   // Sets `*number` to the number of a scalar equal to `value`, numbering it if it is the
@@ -524,6 +538,12 @@ class BinaryWriter {
   std::vector<Object> objects;  // By object number.
   // The numbers that containers refer to, each container's in one run.
   std::vector<uint32_t> refTable;
+  static constexpr size_t kRecent = 16384;
+  struct Known {
+    Node::Identity identity;
+    uint32_t number;  // 1 + the object's number; 0 for none.
+  };
+  std::unique_ptr<Known[]> recent{new Known[kRecent]()};
   // The last dictionary numbered at each depth, and where its keys' numbers are.
   struct KeysAt {
     const Node* dictionary = nullptr;

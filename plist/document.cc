@@ -55,7 +55,8 @@ Document::Document(Document&& other) noexcept
     : memory(std::move(other.memory)),
       used(std::exchange(other.used, 0)),
       topAt(std::exchange(other.topAt, 0)),
-      nodes(std::exchange(other.nodes, 0)) {}
+      nodes(std::exchange(other.nodes, 0)),
+      listed(std::exchange(other.listed, 0)) {}
 
 Document& Document::operator=(Document&& other) noexcept {
   if (this != &other) {
@@ -63,6 +64,7 @@ Document& Document::operator=(Document&& other) noexcept {
     used = std::exchange(other.used, 0);
     topAt = std::exchange(other.topAt, 0);
     nodes = std::exchange(other.nodes, 0);
+    listed = std::exchange(other.listed, 0);
   }
   return *this;
 }

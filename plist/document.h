@@ -61,6 +61,19 @@ class Node {
   // up a few keys, and a reader checks a whole dictionary for repeated keys at once.
   const Node* find(std::string_view key) const;
 
+  // What a node is one of: nodes with the same identity hold the same value, as the
+  // nodes of one object of a binary file do in each list that names it. Nodes of equal
+  // values may still differ in it.
+  struct Identity {
+    uint32_t head;
+    uintptr_t at;  // Where the value lies, or the value itself.
+    bool operator==(const Identity& other) const { return head == other.head && at == other.at; }
+  };
+  Identity identity() const {
+    return Identity{head, RefersOut(head) ? reinterpret_cast<uintptr_t>(here() + rel)
+                                          : static_cast<uint32_t>(rel)};
+  }
+
   // A copy of this value and everything under it. Shared nodes are copied at each place:
   // see ChargeCopy (plist/plist.h) before copying from a file.
   Value toValue() const;
@@ -87,14 +100,16 @@ class Node {
     uint64_t size;
   };
 
-  static bool HasExtent(Kind kind) {
-    return kind == Kind::kString || kind == Kind::kData || kind == Kind::kArray ||
-           kind == Kind::kDictionary;
-  }
+  // Text and lists: a test of one bit rather than four compares, as every node placed
+  // asks it.
+  static constexpr uint32_t kSized = 1u << static_cast<int>(Kind::kString) |
+                                     1u << static_cast<int>(Kind::kData) |
+                                     1u << static_cast<int>(Kind::kArray) |
+                                     1u << static_cast<int>(Kind::kDictionary);
+  static bool HasExtent(Kind kind) { return (kSized >> static_cast<int>(kind)) & 1; }
   // Whether `rel` is a distance in a node of this head, not a value.
   static bool RefersOut(uint32_t head) {
-    const auto kind = static_cast<Kind>(head & kKindMask);
-    return HasExtent(kind) || (head & kOutOfLine) != 0;
+    return ((kSized >> (head & kKindMask)) & 1) != 0 || (head & kOutOfLine) != 0;
   }
 
   Node(uint32_t head, int32_t rel) : head(head), rel(rel) {}
@@ -134,6 +149,9 @@ class Document {
   size_t inputSize() const { return memory.size(); }
   // How many values the document has made, each shared one counted once.
   size_t nodeCount() const { return nodes; }
+  // How many nodes its lists hold: the elements and the keys and values of its
+  // containers, a shared one at each place.
+  size_t listedCount() const { return listed; }
 
   // Puts `value` under `key` in the top dictionary: in place of an existing entry, or as
   // a new last entry. False, with the document unchanged, when the top is not a
@@ -150,6 +168,7 @@ class Document {
   size_t used = 0;     // Bytes of `memory` in use, from its start.
   size_t topAt = 0;    // Where the top node lies in `memory`; 0 for none.
   size_t nodes = 0;
+  size_t listed = 0;
 };
 
 }  // namespace plist

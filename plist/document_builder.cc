@@ -30,6 +30,7 @@ bool DocumentBuilder::adopt(text::Bytes bytes, size_t roomPerByte) {
     bytes = std::move(larger);
   }
   doc.memory = std::move(bytes);
+  base = doc.memory.data();
   doc.used = doc.memory.size() + 1;
   doc.topAt = 0;
   return true;
@@ -47,6 +48,7 @@ bool DocumentBuilder::reserve(size_t n) {
   larger.resize(doc.memory.size());
   if (doc.used == 0) doc.used = 1;  // A document made from a value: no input, its NUL.
   doc.memory = std::move(larger);
+  base = doc.memory.data();
   return true;
 }
 

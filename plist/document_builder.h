@@ -37,7 +37,8 @@ struct Staged {
 
 class DocumentBuilder {
  public:
-  explicit DocumentBuilder(Document* document) : doc(*document) {}
+  explicit DocumentBuilder(Document* document)
+      : doc(*document), base(document->memory.data()) {}
 
   // Makes `bytes` the document's input, with room after it for `roomPerByte` bytes of
   // nodes and decoded text for each byte: in their own memory when that has the room,
@@ -62,7 +63,10 @@ class DocumentBuilder {
   // values in turn; null when the room has run out. Each slot must be placed before the
   // list goes to array() or dictionary(). A reader that found a dictionary's keys
   // ascending says so (Node::keysAscending).
-  Node* list(size_t n) { return static_cast<Node*>(allocate(n * sizeof(Node), alignof(Node))); }
+  Node* list(size_t n) {
+    doc.listed += n;
+    return static_cast<Node*>(allocate(n * sizeof(Node), alignof(Node)));
+  }
   Staged array(const Node* items, size_t n) { return makeList(Kind::kArray, items, n, false); }
   Staged dictionary(const Node* entries, size_t n, bool keysAscending) {
     return makeList(Kind::kDictionary, entries, n, keysAscending);
@@ -91,7 +95,7 @@ class DocumentBuilder {
 
  private:
   int32_t offsetOf(const void* p) const {
-    return static_cast<int32_t>(static_cast<const char*>(p) - doc.memory.data());
+    return static_cast<int32_t>(static_cast<const char*>(p) - base);
   }
   Staged make(Kind kind, uint32_t flags, int32_t rel) {
     ++doc.nodes;
@@ -123,10 +127,13 @@ class DocumentBuilder {
       return nullptr;
     }
     doc.used = start + n;
-    return doc.memory.data() + start;
+    return base + start;
   }
 
   Document& doc;
+  // The document's memory, where it is while this builder makes nodes: a builder that
+  // moves it (adopt, reserve) follows it, and no other builder may be in use then.
+  char* base;
   bool overflowed = false;
 };
 
