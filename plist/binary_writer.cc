@@ -231,6 +231,10 @@ class BinaryWriter {
     while (slotCount < 2 * document.nodeCount()) slotCount *= 2;
     slots.reset(new Slot[slotCount]());  // Zeroed as one block.
     slotMask = slotCount - 1;
+    // No larger than the slots: a small document clears a small table.
+    const size_t recentCount = std::min(kMaxRecent, slotCount);
+    recent.reset(new Known[recentCount]());
+    recentMask = recentCount - 1;
     const Node& root = document.root();
     uint32_t top = 0;
     if (!(IsContainer(root) ? number(root, 0, &top) : numberScalar(root, &top))) return false;
@@ -276,6 +280,13 @@ class BinaryWriter {
   struct Slot {
     uint32_t hash;
     uint32_t entry;  // Object number + 1; 0 marks a free slot.
+  };
+  // A scalar numbered lately, by its node's identity.
+  static constexpr size_t kMaxRecent = 16384;
+  struct Known {
+    uintptr_t at;
+    uint32_t head;
+    uint32_t number;
   };
 
   bool fail(const char* detail) { return Fail(error, ErrorCode::kUnwritable, 0, detail); }
@@ -411,15 +422,21 @@ class BinaryWriter {
   // A scalar met again as the same node of a file's object (Node::identity) has the
   // number it had, from a small table that stays in the cache, before its bytes are
   // hashed (bench/README.md, "the writers").
+  // Inline; a scalar not in the table is numbered out of line.
   bool numberScalar(const Node& value, uint32_t* number) {
     const Node::Identity identity = value.identity();
-    Known& known = recent[(identity.at ^ (identity.at >> 17) ^ identity.head) & (kRecent - 1)];
-    if (known.number != 0 && known.identity == identity) {
-      *number = known.number - 1;
+    Known& known = recent[(identity.at ^ (identity.at >> 17) ^ identity.head) & recentMask];
+    // No node has the identity of a clear entry: its text or bits lie somewhere.
+    if (known.at == identity.at && known.head == identity.head) {
+      *number = known.number;
       return true;
     }
+    return numberNew(value, identity, &known, number);
+  }
+  [[gnu::noinline]] bool numberNew(const Node& value, Node::Identity identity, Known* known,
+                                   uint32_t* number) {
     if (!enter(value, describe(value), number)) return false;
-    known = Known{identity, *number + 1};
+    *known = Known{identity.at, identity.head, *number};
     return true;
   }
 
@@ -538,12 +555,8 @@ class BinaryWriter {
   std::vector<Object> objects;  // By object number.
   // The numbers that containers refer to, each container's in one run.
   std::vector<uint32_t> refTable;
-  static constexpr size_t kRecent = 16384;
-  struct Known {
-    Node::Identity identity;
-    uint32_t number;  // 1 + the object's number; 0 for none.
-  };
-  std::unique_ptr<Known[]> recent{new Known[kRecent]()};
+  std::unique_ptr<Known[]> recent;
+  size_t recentMask = 0;
   // The last dictionary numbered at each depth, and where its keys' numbers are.
   struct KeysAt {
     const Node* dictionary = nullptr;

@@ -67,7 +67,6 @@ class Node {
   struct Identity {
     uint32_t head;
     uintptr_t at;  // Where the value lies, or the value itself.
-    bool operator==(const Identity& other) const { return head == other.head && at == other.at; }
   };
   Identity identity() const {
     return Identity{head, RefersOut(head) ? reinterpret_cast<uintptr_t>(here() + rel)
