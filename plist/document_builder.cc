@@ -10,8 +10,6 @@
 namespace plist {
 namespace {
 
-// Distances within a document are 32-bit: its memory stays below 2 GB.
-constexpr size_t kMaxDocumentBytes = size_t{1} << 31;
 // Room asked for beyond what a document needs, so that a small one does not move for
 // each change.
 constexpr size_t kMinGrowth = 4096;
@@ -19,6 +17,11 @@ constexpr size_t kMinGrowth = 4096;
 constexpr size_t kMinRoom = 64;
 
 }  // namespace
+
+void DocumentBuilder::follow() {
+  base = doc.memory.data();
+  end = std::min(doc.memory.capacity() + 1, kMaxDocumentBytes);
+}
 
 bool DocumentBuilder::adopt(text::Bytes bytes, size_t roomPerByte) {
   const size_t room = bytes.size() * roomPerByte + kMinRoom;
@@ -30,15 +33,14 @@ bool DocumentBuilder::adopt(text::Bytes bytes, size_t roomPerByte) {
     bytes = std::move(larger);
   }
   doc.memory = std::move(bytes);
-  base = doc.memory.data();
+  follow();
   doc.used = doc.memory.size() + 1;
   doc.topAt = 0;
   return true;
 }
 
 bool DocumentBuilder::reserve(size_t n) {
-  const size_t end = doc.memory.capacity() + 1;
-  if (doc.memory.capacity() > 0 && end - doc.used >= n + alignof(Node)) return true;
+  if (doc.memory.capacity() > 0 && end >= doc.used && end - doc.used >= n) return true;
   if (n > kMaxDocumentBytes || doc.used + n > kMaxDocumentBytes - kMinGrowth) return false;
   const size_t want = std::min(kMaxDocumentBytes, std::max(2 * doc.used, doc.used + n) + kMinGrowth);
   text::Bytes larger = text::Bytes::Allocate(want);
@@ -48,7 +50,7 @@ bool DocumentBuilder::reserve(size_t n) {
   larger.resize(doc.memory.size());
   if (doc.used == 0) doc.used = 1;  // A document made from a value: no input, its NUL.
   doc.memory = std::move(larger);
-  base = doc.memory.data();
+  follow();
   return true;
 }
 
@@ -178,10 +180,11 @@ bool Document::set(std::string_view key, const Value& value) {
   const size_t n = root().size();
   // Room for the value, the key and a list one entry longer, so that nothing moves below.
   if (!build.reserve(DocumentBuilder::CopySize(value) + key.size() + (2 * n + 2) * sizeof(Node) +
-                     sizeof(Node::Extent) + 2 * alignof(Node::Extent))) {
+                     2 * (sizeof(Node::Extent) + alignof(Node::Extent)) + alignof(Node))) {
     return false;
   }
   const Staged copy = build.copy(value);
+  if (build.full()) return false;
   Node* top = const_cast<Node*>(&root());
   for (size_t i = 0; i < n; ++i) {
     if (top->keyAt(i) == key) {
@@ -191,14 +194,16 @@ bool Document::set(std::string_view key, const Value& value) {
   }
   // A new key: the entries move to a list one longer. Changes come a few at a time.
   Node* entries = build.list(2 * n + 2);
-  for (size_t i = 0; i < 2 * n; ++i) {
-    build.place(&entries[i], build.stage(top->list()[i]));
-  }
-  build.place(&entries[2 * n], build.copyString(key));
-  build.place(&entries[2 * n + 1], copy);
+  const Staged keyCopy = build.copyString(key);
   // The keys still ascend if the new one comes after the last.
   const bool ascending = top->keysAscending() && (n == 0 || KeyLess(top->keyAt(n - 1), key));
-  build.place(top, build.dictionary(entries, n + 1, ascending));
+  const Staged longer = build.dictionary(entries, n + 1, ascending);
+  // Nothing of the document has changed until all of that was made.
+  if (build.full()) return false;
+  for (size_t i = 0; i < 2 * n; ++i) build.place(&entries[i], build.stage(top->list()[i]));
+  build.place(&entries[2 * n], keyCopy);
+  build.place(&entries[2 * n + 1], copy);
+  build.place(top, longer);
   --nodes;  // The top was counted when it was read.
   return true;
 }

@@ -26,6 +26,8 @@ constexpr size_t kXmlRoomPerByte = 2;
 // may take a word of bits, a list the padding before it, a UTF-16 string half as many
 // bytes again as it had.
 constexpr size_t kBinaryRoomPerByte = 8;
+// Distances within a document are 32-bit: its memory stays below 2 GB.
+constexpr size_t kMaxDocumentBytes = size_t{1} << 31;
 
 // A value made and not yet placed.
 struct Staged {
@@ -37,8 +39,7 @@ struct Staged {
 
 class DocumentBuilder {
  public:
-  explicit DocumentBuilder(Document* document)
-      : doc(*document), base(document->memory.data()) {}
+  explicit DocumentBuilder(Document* document) : doc(*document) { follow(); }
 
   // Makes `bytes` the document's input, with room after it for `roomPerByte` bytes of
   // nodes and decoded text for each byte: in their own memory when that has the room,
@@ -120,7 +121,6 @@ class DocumentBuilder {
   Staged makeExtent(Kind kind, uint32_t flags, const void* at, size_t n);
   // Inline, as the readers take memory for every list they read.
   void* allocate(size_t n, size_t alignment) {
-    const size_t end = doc.memory.capacity() + 1;
     const size_t start = (doc.used + alignment - 1) & ~(alignment - 1);
     if (start > end || end - start < n) {
       overflowed = true;
@@ -130,10 +130,16 @@ class DocumentBuilder {
     return base + start;
   }
 
+  // Takes where the document's memory is and how much of it may be used.
+  void follow();
+
   Document& doc;
   // The document's memory, where it is while this builder makes nodes: a builder that
   // moves it (adopt, reserve) follows it, and no other builder may be in use then.
   char* base;
+  // Where nodes may go up to: the end of the memory, or the most that 32-bit distances
+  // reach across.
+  size_t end;
   bool overflowed = false;
 };
 
