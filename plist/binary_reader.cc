@@ -19,9 +19,9 @@
 
 #include "plist/binary_format.h"
 #include "plist/codec.h"
-#include "plist/plist.h"
 #include "plist/document_builder.h"
 #include "plist/key_order.h"
+#include "plist/plist.h"
 #include "text/utf.h"
 
 namespace plist {
@@ -467,7 +467,8 @@ class BinaryReader {
         ascending = KeyLess(entries[2 * i - 2].string(), entries[2 * i].string());
       }
       if (!ascending) {
-        FindRepeatedKeys(count, [entries](size_t i) { return entries[2 * i].string(); }, &firstOf);
+        FindRepeatedKeys(
+            count, [entries](size_t i) { return entries[2 * i].string(); }, &firstOf);
         dropped = !firstOf.empty();
       }
       last = dropped ? KeySet{} : KeySet{refs, count, entries, ascending};

@@ -310,7 +310,8 @@ class BinaryWriter {
     const Node* const list = n == 0 ? nullptr : &value.item(0);
     if (value.isArray()) {
       refTable.resize(first + n);
-      return numberAll(n, [list](size_t i) -> const Node& { return list[i]; }, depth, first);
+      return numberAll(
+          n, [list](size_t i) -> const Node& { return list[i]; }, depth, first);
     }
     refTable.resize(first + 2 * n);
     // Records of one kind, such as the elements of a list, have the same keys in the same
@@ -321,13 +322,13 @@ class BinaryWriter {
     if (n > 0 && last.dictionary != nullptr && SameKeys(*last.dictionary, value)) {
       std::copy_n(refTable.begin() + static_cast<std::ptrdiff_t>(last.first), n,
                   refTable.begin() + static_cast<std::ptrdiff_t>(first));
-    } else if (!numberAll(n, [list](size_t i) -> const Node& { return list[2 * i]; }, depth,
-                          first)) {
+    } else if (!numberAll(
+                   n, [list](size_t i) -> const Node& { return list[2 * i]; }, depth, first)) {
       return false;
     }
     last = KeysAt{&value, first};
-    return numberAll(n, [list](size_t i) -> const Node& { return list[2 * i + 1]; }, depth,
-                     first + n);
+    return numberAll(
+        n, [list](size_t i) -> const Node& { return list[2 * i + 1]; }, depth, first + n);
   }
 
   // Whether dictionaries `a` and `b` have the same keys in the same order.
@@ -353,10 +354,11 @@ class BinaryWriter {
   };
 
   // Numbers the `n` nodes that `at(i)` gives, in order, containers among them found at
-  // `depth` + 1, and notes their numbers in `refTable` from `ref` on. In a large container each scalar is described a few nodes ahead and its
-  // slot of the table asked for then, so that the cache misses of the lookups overlap
-  // instead of following one another (bench/README.md: the wide file). A small one's
-  // lookups fall in a few slots that stay in the cache.
+  // `depth` + 1, and notes their numbers in `refTable` from `ref` on. In a large
+  // container each scalar is described a few nodes ahead and its slot of the table asked
+  // for then, so that the cache misses of the lookups overlap instead of following one
+  // another (bench/README.md: the wide file). A small one's lookups fall in a few slots
+  // that stay in the cache.
   template <typename At>
   bool numberAll(size_t n, const At& at, size_t depth, size_t ref) {
     constexpr size_t kAhead = 8;
@@ -382,8 +384,7 @@ class BinaryWriter {
     for (size_t i = 0; i < n && i < kAhead; ++i) look(i);
     for (size_t i = 0; i < n; ++i) {
       const Node& node = at(i);
-      if (!(IsContainer(node) ? number(node, depth + 1, &k)
-                              : enter(node, ahead[i % kAhead], &k))) {
+      if (!(IsContainer(node) ? number(node, depth + 1, &k) : enter(node, ahead[i % kAhead], &k))) {
         return false;
       }
       refTable[ref + i] = k;

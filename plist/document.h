@@ -101,10 +101,9 @@ class Node {
 
   // Text and lists: a test of one bit rather than four compares, as every node placed
   // asks it.
-  static constexpr uint32_t kSized = 1u << static_cast<int>(Kind::kString) |
-                                     1u << static_cast<int>(Kind::kData) |
-                                     1u << static_cast<int>(Kind::kArray) |
-                                     1u << static_cast<int>(Kind::kDictionary);
+  static constexpr uint32_t kSized =
+      1u << static_cast<int>(Kind::kString) | 1u << static_cast<int>(Kind::kData) |
+      1u << static_cast<int>(Kind::kArray) | 1u << static_cast<int>(Kind::kDictionary);
   static bool HasExtent(Kind kind) { return (kSized >> static_cast<int>(kind)) & 1; }
   // Whether `rel` is a distance in a node of this head, not a value.
   static bool RefersOut(uint32_t head) {
@@ -164,8 +163,8 @@ class Document {
   // The input, then the nodes in its spare room. Distances between nodes and what they
   // refer to stay the same when the whole moves.
   text::Bytes memory;
-  size_t used = 0;     // Bytes of `memory` in use, from its start.
-  size_t topAt = 0;    // Where the top node lies in `memory`; 0 for none.
+  size_t used = 0;   // Bytes of `memory` in use, from its start.
+  size_t topAt = 0;  // Where the top node lies in `memory`; 0 for none.
   size_t nodes = 0;
   size_t listed = 0;
 };

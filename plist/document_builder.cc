@@ -42,7 +42,8 @@ bool DocumentBuilder::adopt(text::Bytes bytes, size_t roomPerByte) {
 bool DocumentBuilder::reserve(size_t n) {
   if (doc.memory.capacity() > 0 && end >= doc.used && end - doc.used >= n) return true;
   if (n > kMaxDocumentBytes || doc.used + n > kMaxDocumentBytes - kMinGrowth) return false;
-  const size_t want = std::min(kMaxDocumentBytes, std::max(2 * doc.used, doc.used + n) + kMinGrowth);
+  const size_t want =
+      std::min(kMaxDocumentBytes, std::max(2 * doc.used, doc.used + n) + kMinGrowth);
   text::Bytes larger = text::Bytes::Allocate(want);
   if (larger.capacity() < want) return false;
   // The input, its NUL and the nodes move as one, so every distance still holds.

@@ -56,7 +56,9 @@ class DocumentBuilder {
   Staged string(std::string_view text) { return makeText(Kind::kString, text); }
   Staged data(std::string_view bytes) { return makeText(Kind::kData, bytes); }
   Staged integer(Integer value);
-  Staged real(Real value) { return makeWord(Kind::kReal, DoubleBits(value.value), value.isFloat32); }
+  Staged real(Real value) {
+    return makeWord(Kind::kReal, DoubleBits(value.value), value.isFloat32);
+  }
   Staged boolean(bool value) { return make(Kind::kBoolean, 0, value ? 1 : 0); }
   Staged date(Date value) { return makeWord(Kind::kDate, DoubleBits(value.seconds), false); }
   Staged uid(Uid value);

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "plist/codec.h"
-#include "plist/plist.h"
 #include "plist/output_buffer.h"
+#include "plist/plist.h"
 
 namespace plist {
 namespace {
