@@ -34,7 +34,11 @@ class Node {
   bool isDictionary() const { return kind() == Kind::kDictionary; }
 
   // A string's UTF-8 text, or data's bytes.
-  std::string_view string() const { return std::string_view(target(), size()); }
+  std::string_view string() const {
+    if ((head & kOutOfLine) == 0) return std::string_view(here() + rel, head >> kSizeShift);
+    const Extent& e = extent();
+    return std::string_view(reinterpret_cast<const char*>(&e) + e.offset, e.size);
+  }
   std::string_view data() const { return string(); }
   Integer integer() const {
     const uint64_t bits = (head & kOutOfLine) ? word() : static_cast<uint64_t>(int64_t{rel});

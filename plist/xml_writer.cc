@@ -189,6 +189,9 @@ void Writer::appendData(std::string_view data, size_t depth) {
 bool Writer::appendDictionary(const Node& dictionary, size_t depth) {
   open(depth, "<dict>\n");
   const size_t n = dictionary.size();
+  // Keys and values in turn, found once.
+  const Node* const list = &dictionary.keyNode(0);
+  const auto keyAt = [list](size_t i) { return list[2 * i].string(); };
   // Keys go out sorted. A reader marks the dictionaries whose keys it found in order, as
   // XML files hold them, and a change keeps the mark when it appends a key in order.
   // Others have the longest run of keys in order kept as it is, and only the remaining
@@ -197,7 +200,7 @@ bool Writer::appendDictionary(const Node& dictionary, size_t depth) {
   if (!dictionary.keysAscending()) {
     runEnd = 1;
     for (size_t start = 0, i = 1; i < n; ++i) {
-      if (!KeyLess(dictionary.keyAt(i - 1), dictionary.keyAt(i))) start = i;
+      if (!KeyLess(keyAt(i - 1), keyAt(i))) start = i;
       if (i + 1 - start > runEnd - runStart) {
         runStart = start;
         runEnd = i + 1;
@@ -208,13 +211,13 @@ bool Writer::appendDictionary(const Node& dictionary, size_t depth) {
   std::vector<SortItem> order;
   if (!sorted) {
     order.reserve(n);
-    for (size_t i = runStart; i < runEnd; ++i) order.push_back(SortItemOf(dictionary.keyAt(i), i));
+    for (size_t i = runStart; i < runEnd; ++i) order.push_back(SortItemOf(keyAt(i), i));
     for (size_t i = 0; i < n; ++i) {
-      if (i < runStart || i >= runEnd) order.push_back(SortItemOf(dictionary.keyAt(i), i));
+      if (i < runStart || i >= runEnd) order.push_back(SortItemOf(keyAt(i), i));
     }
-    const auto less = [&dictionary](const SortItem& a, const SortItem& b) {
+    const auto less = [&keyAt](const SortItem& a, const SortItem& b) {
       if (a.head != b.head) return a.head < b.head;
-      return KeyLess(dictionary.keyAt(a.index), dictionary.keyAt(b.index));
+      return KeyLess(keyAt(a.index), keyAt(b.index));
     };
     const auto rest = order.begin() + static_cast<std::ptrdiff_t>(runEnd - runStart);
     std::stable_sort(rest, order.end(), less);
@@ -223,9 +226,9 @@ bool Writer::appendDictionary(const Node& dictionary, size_t depth) {
   for (size_t k = 0; k < n; ++k) {
     const size_t i = sorted ? k : order[k].index;
     open(depth + 1, "<key>");
-    if (!appendText(dictionary.keyAt(i))) return false;
+    if (!appendText(keyAt(i))) return false;
     put("</key>\n");
-    if (!write(dictionary.valueAt(i), depth + 1)) return false;
+    if (!write(list[2 * i + 1], depth + 1)) return false;
   }
   open(depth, "</dict>\n");
   return true;
@@ -283,8 +286,8 @@ bool Writer::write(const Node& value, size_t depth) {
         return true;
       }
       open(depth, "<array>\n");
-      for (size_t i = 0; i < value.size(); ++i) {
-        if (!write(value.item(i), depth + 1)) return false;
+      for (const Node *item = &value.item(0), *end = item + value.size(); item != end; ++item) {
+        if (!write(*item, depth + 1)) return false;
       }
       open(depth, "</array>\n");
       return true;
