@@ -531,9 +531,7 @@ bool ReadBinary(text::Bytes bytes, Document* document, Error* error) {
     return Fail(error, ErrorCode::kTooLarge, 0, "input above the size ceiling");
   }
   Document read;
-  if (!DocumentBuilder(&read).adopt(std::move(bytes), kBinaryRoomPerByte)) {
-    return Fail(error, ErrorCode::kTooLarge, 0, "no memory to read the document into");
-  }
+  DocumentBuilder(&read).adopt(std::move(bytes), kBinaryRoomPerByte);
   if (!BinaryReader(&read, error).read()) return false;
   *document = std::move(read);
   return true;

@@ -54,6 +54,8 @@ Document::~Document() = default;
 Document::Document(Document&& other) noexcept
     : memory(std::move(other.memory)),
       used(std::exchange(other.used, 0)),
+      low(std::exchange(other.low, 0)),
+      end(std::exchange(other.end, 0)),
       topAt(std::exchange(other.topAt, 0)),
       nodes(std::exchange(other.nodes, 0)),
       listed(std::exchange(other.listed, 0)) {}
@@ -62,6 +64,8 @@ Document& Document::operator=(Document&& other) noexcept {
   if (this != &other) {
     memory = std::move(other.memory);
     used = std::exchange(other.used, 0);
+    low = std::exchange(other.low, 0);
+    end = std::exchange(other.end, 0);
     topAt = std::exchange(other.topAt, 0);
     nodes = std::exchange(other.nodes, 0);
     listed = std::exchange(other.listed, 0);

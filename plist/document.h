@@ -167,7 +167,11 @@ class Document {
   // The input, then the nodes in its spare room. Distances between nodes and what they
   // refer to stay the same when the whole moves.
   text::Bytes memory;
-  size_t used = 0;   // Bytes of `memory` in use, from its start.
+  // In use: the input and what is gathered after it, up to `used`, and the lists, bits
+  // and text from `low` to `end`, the end of what may be used.
+  size_t used = 0;
+  size_t low = 0;
+  size_t end = 0;
   size_t topAt = 0;  // Where the top node lies in `memory`; 0 for none.
   size_t nodes = 0;
   size_t listed = 0;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "plist/key_order.h"
@@ -18,41 +19,55 @@ constexpr size_t kMinRoom = 64;
 
 }  // namespace
 
-void DocumentBuilder::follow() {
-  base = doc.memory.data();
-  end = std::min(doc.memory.capacity() + 1, kMaxDocumentBytes);
+void DocumentBuilder::makeRoom(size_t from) {
+  doc.used = (from + alignof(Node::Extent) - 1) & ~(alignof(Node::Extent) - 1);
+  doc.end = std::min(doc.memory.capacity() + 1, kMaxDocumentBytes) & ~(alignof(Node::Extent) - 1);
+  doc.low = std::max(doc.end, doc.used);
 }
 
-bool DocumentBuilder::adopt(text::Bytes bytes, size_t roomPerByte) {
+void DocumentBuilder::adopt(text::Bytes bytes, size_t roomPerByte) {
   const size_t room = bytes.size() * roomPerByte + kMinRoom;
   if (bytes.spareSize() < room) {
     text::Bytes larger = text::Bytes::Allocate(bytes.size() + room);
-    if (larger.capacity() < bytes.size() + room) return false;
+    if (larger.capacity() < bytes.size() + room) throw std::bad_alloc();
     if (!bytes.empty()) std::memcpy(larger.data(), bytes.data(), bytes.size());
     larger.resize(bytes.size());
     bytes = std::move(larger);
   }
   doc.memory = std::move(bytes);
   follow();
-  doc.used = doc.memory.size() + 1;
+  makeRoom(doc.memory.size() + 1);
   doc.topAt = 0;
-  return true;
 }
 
 bool DocumentBuilder::reserve(size_t n) {
-  if (doc.memory.capacity() > 0 && end >= doc.used && end - doc.used >= n) return true;
-  if (n > kMaxDocumentBytes || doc.used + n > kMaxDocumentBytes - kMinGrowth) return false;
+  if (doc.memory.capacity() > 0 && doc.low - doc.used >= n) return true;
+  if (n > kMaxDocumentBytes || doc.end + n > kMaxDocumentBytes - 2 * kMinGrowth) return false;
   const size_t want =
-      std::min(kMaxDocumentBytes, std::max(2 * doc.used, doc.used + n) + kMinGrowth);
+      std::min(kMaxDocumentBytes, std::max(2 * doc.end, doc.end + n) + 2 * kMinGrowth);
   text::Bytes larger = text::Bytes::Allocate(want);
-  if (larger.capacity() < want) return false;
-  // The input, its NUL and the nodes move as one, so every distance still holds.
-  if (doc.used > 0) std::memcpy(larger.data(), doc.memory.data(), doc.used);
+  if (larger.capacity() < want) throw std::bad_alloc();
+  // Everything moves as one, so every distance still holds; the room left between the
+  // two ends, too small for `n`, is given up.
+  if (doc.end > 0) std::memcpy(larger.data(), doc.memory.data(), doc.end);
   larger.resize(doc.memory.size());
-  if (doc.used == 0) doc.used = 1;  // A document made from a value: no input, its NUL.
+  const size_t from = std::max<size_t>(doc.end, 1);  // Without input, past its NUL.
   doc.memory = std::move(larger);
   follow();
+  makeRoom(from);
   return true;
+}
+
+Node* DocumentBuilder::gather(size_t mark, size_t n, bool top) {
+  doc.listed += n;
+  Node* const gathered = at(mark);
+  if (top) return gathered;
+  Node* const moved = list(n);
+  doc.listed -= n;
+  if (moved == nullptr) return nullptr;
+  for (size_t i = 0; i < n; ++i) place(&moved[i], stage(gathered[i]));
+  pop(mark);
+  return moved;
 }
 
 Staged DocumentBuilder::integer(Integer value) {

@@ -3,8 +3,10 @@
 //
 // A value is made first as a Staged word, whose distance counts from the start of the
 // document's memory, and then placed in a slot of a list, where it counts from the slot.
-// Memory is taken from the room that the document reserved after its input; a reader
-// never makes it move, and finds out with full() when the room ran out.
+// Memory is taken from the room that the document reserved after its input: lists, bits
+// and text from its far end down; nodes that a reader gathers for the containers it has
+// open (push) from the input up. A reader never makes the memory move, and finds out
+// with full() when the room ran out.
 #ifndef BRTCONFIG_PLIST_DOCUMENT_BUILDER_H_
 #define BRTCONFIG_PLIST_DOCUMENT_BUILDER_H_
 
@@ -19,9 +21,9 @@ namespace plist {
 
 // Room that a reader asks for after its input, for each byte of it; more than any input
 // can take, so that a read never runs out of it. A value of XML takes at least six bytes
-// (`<key/>`, `<true/>`) and at most two words (a number's bits out of line), with the
-// padding of one list for a container of at least 15 bytes; text is decoded in place.
-constexpr size_t kXmlRoomPerByte = 2;
+// (`<key/>`, `<true/>`) and a node, which is gathered and then moved to its list, so two
+// for a moment; a number's bits out of line take another word; text is decoded in place.
+constexpr size_t kXmlRoomPerByte = 3;
 // A reference in a binary file takes a byte and a node; an object of at least five bytes
 // may take a word of bits, a list the padding before it, a UTF-16 string half as many
 // bytes again as it had.
@@ -43,8 +45,8 @@ class DocumentBuilder {
 
   // Makes `bytes` the document's input, with room after it for `roomPerByte` bytes of
   // nodes and decoded text for each byte: in their own memory when that has the room,
-  // else in a copy. False when no memory is to be had.
-  bool adopt(text::Bytes bytes, size_t roomPerByte);
+  // else in a copy. Throws std::bad_alloc, as a string would, when the heap has no room.
+  void adopt(text::Bytes bytes, size_t roomPerByte);
   // The input: a reader may decode text in place, which only ever shortens it.
   text::Bytes& bytes() { return doc.memory; }
   // Whether memory was asked for that the room did not have: what was made since then is
@@ -70,6 +72,25 @@ class DocumentBuilder {
     doc.listed += n;
     return static_cast<Node*>(allocate(n * sizeof(Node), alignof(Node)));
   }
+  // The nodes gathered for an open container: where they start (mark), the slot for the
+  // next (push; null when the room has run out), and the nodes from `mark` to the last
+  // pushed (at).
+  size_t mark() const { return doc.used; }
+  Node* push() {
+    if (doc.low - doc.used < sizeof(Node)) {
+      overflowed = true;
+      return nullptr;
+    }
+    doc.used += sizeof(Node);
+    return reinterpret_cast<Node*>(base + doc.used - sizeof(Node));
+  }
+  Node* at(size_t mark) { return reinterpret_cast<Node*>(base + mark); }
+  // Drops the nodes gathered from `mark` on.
+  void pop(size_t mark) { doc.used = mark; }
+  // The `n` nodes gathered from `mark` as a list: for the top container, where they lie;
+  // for any other, moved down with the other lists, so that the container's parent
+  // gathers its next node after its last. Null when the room has run out.
+  Node* gather(size_t mark, size_t n, bool top);
   Staged array(const Node* items, size_t n) { return makeList(Kind::kArray, items, n, false); }
   Staged dictionary(const Node* entries, size_t n, bool keysAscending) {
     return makeList(Kind::kDictionary, entries, n, keysAscending);
@@ -91,7 +112,8 @@ class DocumentBuilder {
   // The nodes of a copy of `value`; room for them must have been reserved (reserve).
   Staged copy(const Value& value);
   // Makes sure that `n` more bytes fit, moving the whole document to larger memory if
-  // need be: only where no node or text of it is held. False when it cannot grow so far.
+  // need be: only where no node or text of it is held. False when a document may not
+  // grow so far; throws std::bad_alloc when the heap has no room.
   bool reserve(size_t n);
   // At most the bytes that copy(`value`) takes.
   static size_t CopySize(const Value& value);
@@ -121,27 +143,32 @@ class DocumentBuilder {
     return makeExtent(kind, flags, at, n);
   }
   Staged makeExtent(Kind kind, uint32_t flags, const void* at, size_t n);
-  // Inline, as the readers take memory for every list they read.
+  // Memory from the far end of the room. Inline, as the readers take memory for every
+  // list they read.
   void* allocate(size_t n, size_t alignment) {
-    const size_t start = (doc.used + alignment - 1) & ~(alignment - 1);
-    if (start > end || end - start < n) {
+    if (doc.low - doc.used < n) {
       overflowed = true;
       return nullptr;
     }
-    doc.used = start + n;
+    const size_t start = (doc.low - n) & ~(alignment - 1);
+    if (start < doc.used) {
+      overflowed = true;
+      return nullptr;
+    }
+    doc.low = start;
     return base + start;
   }
 
-  // Takes where the document's memory is and how much of it may be used.
-  void follow();
+  // Takes where the document's memory is.
+  void follow() { base = doc.memory.data(); }
+  // Makes the room the memory from `from` to its end, or to as far as 32-bit distances
+  // reach across.
+  void makeRoom(size_t from);
 
   Document& doc;
   // The document's memory, where it is while this builder makes nodes: a builder that
   // moves it (adopt, reserve) follows it, and no other builder may be in use then.
   char* base;
-  // Where nodes may go up to: the end of the memory, or the most that 32-bit distances
-  // reach across.
-  size_t end;
   bool overflowed = false;
 };
 

@@ -341,11 +341,16 @@ class Parser {
   [[gnu::noinline]] bool parseArray(const Tag& tag, size_t depth, Staged* node);
   [[gnu::noinline]] bool parseDict(const Tag& tag, size_t depth, Staged* node);
   bool parseDocument(size_t start, Staged* root);
-  // The list for `n` nodes, or null after failing when the document's room has run out.
-  Node* list(size_t n, size_t offset) {
-    Node* made = out.list(n);
-    if (made == nullptr) fail(ErrorCode::kTooLarge, offset, "the document outgrows its memory");
-    return made;
+  // The elements of the containers being read (a dictionary's keys and values in turn)
+  // are gathered in the document (DocumentBuilder::push) until each container ends.
+  bool push(Staged node, size_t offset) {
+    Node* slot = out.push();
+    if (slot == nullptr) return outgrown(offset);
+    out.place(slot, node);
+    return true;
+  }
+  bool outgrown(size_t offset) {
+    return fail(ErrorCode::kTooLarge, offset, "the document outgrows its memory");
   }
 
   DocumentBuilder out;
@@ -355,10 +360,6 @@ class Parser {
   Error* error;
   size_t values = 0;
   size_t decoded = 0;
-  // The elements of the containers being read (a dictionary's keys and values in turn),
-  // gathered here until each container ends and its list is made to size in the document.
-  std::vector<Staged> items;
-  std::vector<Staged> entries;
 };
 
 bool Parser::skipMarkup(ErrorCode textCode, bool doctypeAllowed) {
@@ -678,8 +679,8 @@ bool Parser::parseValue(const Tag& tag, size_t depth, Staged* node) {
 
 bool Parser::parseArray(const Tag& tag, size_t depth, Staged* node) {
   if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
-  // This array's elements follow those of the arrays that contain it.
-  const size_t first = items.size();
+  // This array's elements follow those of the containers that contain it.
+  const size_t first = out.mark();
   Tag child;
   while (!tag.empty) {
     if (!skipMisc(ErrorCode::kBadSyntax, false)) return false;
@@ -689,22 +690,22 @@ bool Parser::parseArray(const Tag& tag, size_t depth, Staged* node) {
       break;
     }
     Staged element;
-    if (!readStartTag(&child) || !parseValue(child, depth, &element)) return false;
-    items.push_back(element);
+    if (!readStartTag(&child) || !parseValue(child, depth, &element) ||
+        !push(element, child.offset)) {
+      return false;
+    }
   }
-  const size_t n = items.size() - first;
-  Node* const made = list(n, tag.offset);
-  if (made == nullptr) return false;
-  for (size_t i = 0; i < n; ++i) out.place(&made[i], items[first + i]);
-  items.resize(first);
+  const size_t n = (out.mark() - first) / sizeof(Node);
+  Node* const made = out.gather(first, n, depth == 1);
+  if (made == nullptr) return outgrown(tag.offset);
   *node = out.array(made, n);
   return true;
 }
 
 bool Parser::parseDict(const Tag& tag, size_t depth, Staged* node) {
   if (depth > kMaxDepth) return fail(ErrorCode::kTooDeep, tag.offset, "nested too deeply");
-  // This dictionary's entries follow those of the dictionaries that contain it.
-  const size_t first = entries.size();
+  // This dictionary's entries follow those of the containers that contain it.
+  const size_t first = out.mark();
   bool awaitingValue = false;
   Tag child;
   while (!tag.empty) {
@@ -720,21 +721,17 @@ bool Parser::parseDict(const Tag& tag, size_t depth, Staged* node) {
       if (awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "key without a value");
       std::string_view key;
       if (!countValue(child.offset) || !readText(child, &key)) return false;
-      entries.push_back(out.string(key));
+      if (!push(out.string(key), child.offset)) return false;
       awaitingValue = true;
     } else {
       if (!awaitingValue) return fail(ErrorCode::kBadKey, child.offset, "value without a key");
       Staged value;
-      if (!parseValue(child, depth, &value)) return false;
-      entries.push_back(value);
+      if (!parseValue(child, depth, &value) || !push(value, child.offset)) return false;
       awaitingValue = false;
     }
   }
-  size_t n = (entries.size() - first) / 2;
-  Node* const made = list(2 * n, tag.offset);
-  if (made == nullptr) return false;
-  for (size_t i = 0; i < 2 * n; ++i) out.place(&made[i], entries[first + i]);
-  entries.resize(first);
+  size_t n = (out.mark() - first) / (2 * sizeof(Node));
+  Node* const made = out.at(first);
   // A repeated key keeps its first position and takes the last value, as the platform's
   // XML reader does.
   std::vector<uint32_t> firstOf;
@@ -750,16 +747,20 @@ bool Parser::parseDict(const Tag& tag, size_t depth, Staged* node) {
       ++kept;
     }
     n = kept;
+    out.pop(first + 2 * n * sizeof(Node));
   }
   // The keyed-archive convention for object references, as the platform reads it.
   if (n == 1 && made[0].string() == "CF$UID" && made[1].kind() == Kind::kInteger) {
     const Integer reference = made[1].integer();
     if (reference.isUnsigned || reference.asSigned() >= 0) {
+      out.pop(first);
       *node = out.uid(Uid{reference.bits});
       return true;
     }
   }
-  *node = out.dictionary(made, n, ascending);
+  Node* const list = out.gather(first, 2 * n, depth == 1);
+  if (list == nullptr) return outgrown(tag.offset);
+  *node = out.dictionary(list, n, ascending);
   return true;
 }
 
@@ -810,10 +811,8 @@ bool ReadXml(text::Bytes bytes, Document* document, Error* error) {
   Document read;
   DocumentBuilder build(&read);
   // The text is the input whole, or what it was converted to, whole.
-  if (!build.adopt(text.data() == bytes.data() ? std::move(bytes) : text::Bytes::CopyOf(converted),
-                   kXmlRoomPerByte)) {
-    return Fail(error, ErrorCode::kTooLarge, 0, "no memory to read the document into");
-  }
+  build.adopt(text.data() == bytes.data() ? std::move(bytes) : text::Bytes::CopyOf(converted),
+              kXmlRoomPerByte);
   text = build.bytes();
   Staged root;
   if (!Parser(&read, text, error).parse(start, &root)) return false;

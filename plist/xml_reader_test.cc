@@ -153,6 +153,20 @@ TEST(XmlReaderTest, LargeDictionaryWithRepeatedKeysLastValueWins) {
   }
 }
 
+// The densest XML: a value of seven bytes, whose node is gathered and then moved to its
+// list below the top, still fits the room a read takes.
+TEST(XmlReaderTest, DensestInputFitsTheRoomItIsReadWith) {
+  std::string xml = "<dict><key>a</key><array>";
+  for (int i = 0; i < 200000; ++i) xml += "<true/>";
+  xml += "</array></dict>";
+  Document document;
+  Error error;
+  ASSERT_TRUE(Read(xml, &document, &error)) << ErrorCodeName(error.code) << " " << error.detail;
+  const Node& list = document.root().valueAt(0);
+  ASSERT_EQ(list.size(), 200000u);
+  EXPECT_TRUE(list.item(199999).boolean());
+}
+
 TEST(XmlReaderTest, NestingUpToTheLimitIsRead) {
   Value value;
   EXPECT_TRUE(ReadXml(Nested("<array>", "", "</array>", kMaxDepth), &value, nullptr));
