@@ -142,7 +142,8 @@ class Document {
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
 
-  // A document holding a copy of `value`, as though it had been read.
+  // A document holding a copy of `value`, as though it had been read. Throws
+  // std::bad_alloc, as a copy would, for a value larger than a document may hold (2 GB).
   static Document fromValue(const Value& value);
 
   // The top value; an empty string until one is set.

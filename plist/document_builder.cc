@@ -62,8 +62,7 @@ Node* DocumentBuilder::gather(size_t mark, size_t n, bool top) {
   doc.listed += n;
   Node* const gathered = at(mark);
   if (top) return gathered;
-  Node* const moved = list(n);
-  doc.listed -= n;
+  auto* const moved = static_cast<Node*>(allocate(n * sizeof(Node), alignof(Node)));
   if (moved == nullptr) return nullptr;
   for (size_t i = 0; i < n; ++i) place(&moved[i], stage(gathered[i]));
   pop(mark);
@@ -184,9 +183,9 @@ Staged DocumentBuilder::copy(const Value& value) {
 Document Document::fromValue(const Value& value) {
   Document document;
   DocumentBuilder build(&document);
-  if (build.reserve(DocumentBuilder::CopySize(value) + sizeof(Node))) {
-    build.setRoot(build.copy(value));
-  }
+  // A value too large for one document is as much memory as the heap can give.
+  if (!build.reserve(DocumentBuilder::CopySize(value) + sizeof(Node))) throw std::bad_alloc();
+  build.setRoot(build.copy(value));
   return document;
 }
 
