@@ -114,7 +114,7 @@ class Node {
     return ((kSized >> (head & kKindMask)) & 1) != 0 || (head & kOutOfLine) != 0;
   }
 
-  Node(uint32_t head, int32_t rel) : head(head), rel(rel) {}
+  Node(uint32_t headWord, int32_t relative) : head(headWord), rel(relative) {}
 
   const char* here() const { return reinterpret_cast<const char*>(this); }
   const Extent& extent() const { return *reinterpret_cast<const Extent*>(here() + rel); }
