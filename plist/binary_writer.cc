@@ -316,7 +316,8 @@ class BinaryWriter {
     refTable.resize(first + 2 * n);
     // Records of one kind, such as the elements of a list, have the same keys in the same
     // order, which then have the same numbers as the last record's at this depth: a
-    // compare of their bytes instead of a lookup each (bench/README.md, "the writers").
+    // compare of their bytes instead of a lookup each (bench/README.md, "A document of
+    // one word per value").
     if (lastKeys.empty()) lastKeys.resize(kMaxDepth + 1);
     KeysAt& last = lastKeys[depth];
     if (n > 0 && last.dictionary != nullptr && SameKeys(*last.dictionary, value)) {
@@ -422,8 +423,8 @@ class BinaryWriter {
 
   // A scalar met again as the same node of a file's object (Node::identity) has the
   // number it had, from a small table that stays in the cache, before its bytes are
-  // hashed (bench/README.md, "the writers").
-  // Inline; a scalar not in the table is numbered out of line.
+  // hashed (bench/README.md, "A document of one word per value"). Inline; a scalar not
+  // in the table is numbered out of line.
   bool numberScalar(const Node& value, uint32_t* number) {
     const Node::Identity identity = value.identity();
     Known& known = recent[(identity.at ^ (identity.at >> 17) ^ identity.head) & recentMask];

@@ -155,6 +155,13 @@ TEST(BinaryWriterTest, SharesKeysAcrossRecordsWhateverTheirShapeAndOrder) {
   // The array, 8 dictionaries (the nested one holds one), true, and the strings a b c d x
   // inner.
   EXPECT_EQ(ReadBackObjectCount(out, Value(records)), 1 + 8 + 1 + 6u);
+  // Read back, the keys are shared nodes, known again by where they lie: the file written
+  // from them is the same.
+  Document document;
+  std::string again;
+  ASSERT_TRUE(Read(out, &document, nullptr));
+  ASSERT_TRUE(Write(document, Format::kBinary, &again, nullptr));
+  EXPECT_EQ(again, out);
 }
 
 TEST(BinaryWriterTest, SharesScalarsInLargeContainers) {
